@@ -1,0 +1,4 @@
+// Documentation fragments (placeholder until the writer lands).
+#include "frame/documentation.h"
+
+void WriteDocumentation(ProgramContext*) {}

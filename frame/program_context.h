@@ -1,0 +1,120 @@
+// The program context: the one record of a command program. It holds the identity,
+// the log's output state and counters, the option table and argument state, the
+// configuration document, and the nine operations every subsystem reports through.
+// One static context per process; CurrentContext points at it.
+#pragma once
+#include <libconfig.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+#include "frame/context_lock.h"
+#include "frame/options.h"
+#include "report/progress.h"
+
+#define ZYMB_PRINTF(formatIndex, firstArgument) \
+    __attribute__((format(printf, formatIndex, firstArgument)))
+
+enum MessageLevel {
+    MSG_ERROR = 0,    // E
+    MSG_WARNING = 1,  // W
+    MSG_NOTICE = 2,   // I
+    MSG_INFO = 3,     // N
+    MSG_DEBUG = 4,    // D
+};
+
+constexpr uint32_t CTX_SYSLOG = 0x2;        // messages also go to syslog
+constexpr uint32_t CTX_STDERR_FILE = 0x4;   // log lines go to the redirect file
+constexpr uint32_t CTX_CGI = 0x8;           // arguments came from a CGI request
+constexpr uint32_t CTX_TERMINAL = 0x10;     // also the console, in colour, while redirected
+constexpr uint32_t CTX_NO_COLOR = 0x20;     // console colours are never changed
+constexpr uint32_t CTX_NOT_CONSOLE = 0x40;  // standard error is not a terminal
+
+constexpr size_t MESSAGE_TEXT_LIMIT = 511;  // characters of formatted message text
+constexpr size_t MESSAGE_LINE_LIMIT = 599;  // characters of a whole log line
+
+// The console as found at start-up.
+struct ConsoleInfo {
+    int isTerminal;  // standard error is a terminal; the start-up attributes are the reset
+};
+
+struct ProgramContext {
+    int console;    // standard-error descriptor: console writes and colour changes
+    int jobObject;  // 1 when the process's I/O accounting can be read, else -1
+    ConsoleInfo consoleInfo;
+    uint16_t winsockVersion;  // kept for the record's shape; sockets need no start-up here
+    int winsockData;
+    int32_t winsockStatus;
+    int32_t beep;
+    char argumentPool[512];
+    char statusText[256];
+    char notesText[256];
+    config_t config;
+    uint32_t logCrc;
+    uint32_t bytesWritten;
+    const char* description;
+    const char* legalNotice;
+    const char* buildDate;
+    const char* buildTime;
+    const char* programName;
+    char messagePrefix[6];
+    int64_t startTime;
+    uint32_t recordsWritten;
+    char levelLetters[5];
+    int32_t levelSeverities[5];
+    int32_t levelColours[5];
+    ContextLock lock;
+    int32_t optionCount;
+    OptionEntry* options;
+    int32_t argc;
+    char** argv;
+    uint32_t errorCount;
+    uint32_t flags;
+    int32_t syslogFacility;
+    config_setting_t* messageFilters;
+    int32_t configLoaded;
+    ProgressPoint progress;
+    FILE* out;
+    char stderrFileName[261];
+
+    int (*Begin)(ProgramContext* context, const char** configPath);
+    char* (*GetPassword)(ProgramContext* context, const char* user, const char* specification,
+                         const char* tag, char* out);
+    int (*SetIdentity)(ProgramContext* context, const char* buildDate, const char* buildTime,
+                       const char* legalNotice, const char* programName,
+                       const char* messagePrefix, const char* description);
+    int (*Message)(ProgramContext* context, int level, unsigned number, const char* format, ...)
+        ZYMB_PRINTF(4, 5);
+    int (*SetStatusText)(ProgramContext* context, const char* format, ...) ZYMB_PRINTF(2, 3);
+    int (*SetNotes)(ProgramContext* context, const char* format, ...) ZYMB_PRINTF(2, 3);
+    void (*OnInterrupt)(ProgramContext* context);
+    int (*IsOptionSet)(char letter);
+    void (*Complete)(ProgramContext* context, int status) __attribute__((noreturn));
+};
+
+extern ProgramContext* CurrentContext;
+
+// Start-up: crash handler, cleared record, tables, slots, console state, interrupt
+// thread, empty configuration, lock, accounting. Returns 1.
+int InitProgramContext(ProgramContext* context);
+
+// Message with an argument list, for sinks that forward (the API client).
+int VMessage(ProgramContext* context, int level, unsigned number, const char* format,
+             va_list arguments) ZYMB_PRINTF(4, 0);
+
+// The standard-error set-up of SetIdentity: colour switches and the redirect file.
+void SetUpStandardError(ProgramContext* context);
+
+// Slot implementations, also callable directly.
+int Begin(ProgramContext* context, const char** configPath);
+int SetIdentity(ProgramContext* context, const char* buildDate, const char* buildTime,
+                const char* legalNotice, const char* programName, const char* messagePrefix,
+                const char* description);
+int Message(ProgramContext* context, int level, unsigned number, const char* format, ...)
+    ZYMB_PRINTF(4, 5);
+int SetStatusText(ProgramContext* context, const char* format, ...) ZYMB_PRINTF(2, 3);
+int SetNotes(ProgramContext* context, const char* format, ...) ZYMB_PRINTF(2, 3);
+int IsOptionSet(char letter);
+[[noreturn]] void Complete(ProgramContext* context, int status);

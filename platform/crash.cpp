@@ -1,0 +1,135 @@
+// The crash report writer. Everything below the handler is async-signal-safe: no
+// allocation, no stdio, no locale; the local date comes from an offset taken at start-up.
+#include "platform/crash.h"
+
+#include <execinfo.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+
+namespace {
+const char* crashPrefix = "XNP10";
+long startupUtcOffset = 0;
+char alternateStack[64 * 1024];
+
+void Put(int fd, const char* text) {
+    size_t length = strlen(text);
+    while (length > 0) {
+        ssize_t n = write(fd, text, length);
+        if (n <= 0) return;
+        text += n;
+        length -= static_cast<size_t>(n);
+    }
+}
+
+// Appends an unsigned decimal or hexadecimal number to out at *at.
+void AppendNumber(char* out, int size, int* at, unsigned long long value, int base) {
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = "0123456789abcdef"[value % static_cast<unsigned>(base)];
+        value /= static_cast<unsigned>(base);
+    } while (value != 0);
+    while (count > 0 && *at < size - 1) out[(*at)++] = digits[--count];
+    out[*at] = 0;
+}
+
+void AppendText(char* out, int size, int* at, const char* text) {
+    while (*text != 0 && *at < size - 1) out[(*at)++] = *text++;
+    out[*at] = 0;
+}
+
+bool IsLeap(long long year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+void CrashHandler(int signalNumber, siginfo_t* info, void*) {
+    Put(2, "An abnormal termination condition has occured.\r\n");
+    Put(2,
+        "A debugging dump file will be created. This dump file can be sent to support for "
+        "diagnosis.\r\n");
+    char name[128];
+    Platform_CrashFileName(name, sizeof name, crashPrefix, static_cast<long long>(time(nullptr)),
+                           startupUtcOffset, static_cast<unsigned>(getpid()));
+    Put(2, "File name is: ");
+    Put(2, name);
+    Put(2, "\r\n");
+    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        Put(2, "Unable to produce dump.\r\n");
+    } else {
+        char line[160];
+        int at = 0;
+        AppendText(line, sizeof line, &at, "signal ");
+        AppendNumber(line, sizeof line, &at, static_cast<unsigned>(signalNumber), 10);
+        AppendText(line, sizeof line, &at, " code ");
+        AppendNumber(line, sizeof line, &at, static_cast<unsigned>(info->si_code), 10);
+        AppendText(line, sizeof line, &at, " address 0x");
+        AppendNumber(line, sizeof line, &at, reinterpret_cast<unsigned long long>(info->si_addr),
+                     16);
+        AppendText(line, sizeof line, &at, " pid ");
+        AppendNumber(line, sizeof line, &at, static_cast<unsigned>(getpid()), 10);
+        AppendText(line, sizeof line, &at, "\nbacktrace:\n");
+        Put(fd, line);
+        void* frames[64];
+        int depth = backtrace(frames, 64);
+        backtrace_symbols_fd(frames, depth, fd);
+        close(fd);
+    }
+    Put(2, "Program terminating\r\n");
+    // SA_RESETHAND put the default action back; raising again ends the process with it.
+    raise(signalNumber);
+}
+}  // namespace
+
+int Platform_CrashFileName(char* out, int size, const char* prefix, long long now, long utcOffset,
+                           unsigned pid) {
+    long long days = (now + utcOffset) / 86400;
+    if ((now + utcOffset) % 86400 < 0) days -= 1;
+    long long year = 1970;
+    for (;;) {
+        long long length = IsLeap(year) ? 366 : 365;
+        if (days >= 0 && days < length) break;
+        if (days < 0) {
+            --year;
+            days += IsLeap(year) ? 366 : 365;
+        } else {
+            days -= length;
+            ++year;
+        }
+    }
+    int at = 0;
+    out[0] = 0;
+    AppendText(out, size, &at, prefix);
+    AppendText(out, size, &at, "-");
+    AppendNumber(out, size, &at, static_cast<unsigned long long>(year), 10);
+    AppendText(out, size, &at, "-");
+    AppendNumber(out, size, &at, static_cast<unsigned long long>(days), 10);
+    AppendText(out, size, &at, "-");
+    AppendNumber(out, size, &at, pid, 10);
+    AppendText(out, size, &at, ".dmp");
+    return at;
+}
+
+void Platform_InstallCrashHandler(const char* prefix) {
+    crashPrefix = prefix;
+    time_t now = time(nullptr);
+    struct tm local;
+    if (localtime_r(&now, &local) != nullptr) startupUtcOffset = local.tm_gmtoff;
+    // The first backtrace loads the unwinder; do it now, not inside the handler.
+    void* warmUp[2];
+    backtrace(warmUp, 2);
+
+    stack_t stack{};
+    stack.ss_sp = alternateStack;
+    stack.ss_size = sizeof alternateStack;
+    sigaltstack(&stack, nullptr);
+
+    struct sigaction action{};
+    action.sa_sigaction = CrashHandler;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int signalNumber : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT})
+        sigaction(signalNumber, &action, nullptr);
+}

@@ -1,0 +1,33 @@
+// Small helpers that turn values into text for logs and reports.
+// Helpers that return a shared buffer return the same one on every call: the text is
+// valid until the next call, so a caller that needs two results copies the first.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+constexpr int COUNT_PLAIN = 0x02;  // "%llu", no grouping
+constexpr int COUNT_SIZE = 0x04;   // bytes as GB, MB or Bytes
+
+// Writes the text into buffer (cut to length - 1 characters) and returns buffer.
+char* FormatCount(uint64_t value, char* buffer, size_t length, int flags);
+// Shared 128-byte buffer.
+const char* FormatCount(uint64_t value, int flags);
+// "S59", "M1:01", "H1:01:01", "D1:01:01:01". Shared 64-byte buffer.
+const char* FormatDuration(uint64_t seconds);
+// "%A, %B %d, %Y - %H:%M:%S (%Z)", "Not-Set" for 0, "**ERROR**" when not convertible.
+// Shared 128-byte buffer.
+const char* FormatTimeText(time_t when);
+// Removes bytes 1 to 32 at both ends, in place; returns text.
+char* TrimBlanks(char* text);
+// A new text (count * 2 + 1 bytes, the caller frees it with free()) where every byte
+// outside 0x20..0x7E becomes two upper-case hexadecimal digits; stops at a zero byte.
+// None when memory runs out.
+char* MakePrintable(const char* bytes, size_t count);
+
+struct NameValue {
+    const char* name;
+    int value;
+};
+// Looks a name up ignoring case in a table ended by an entry with no name.
+int LookupName(const NameValue* table, const char* name, int* value);
