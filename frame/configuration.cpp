@@ -3,7 +3,9 @@
 
 #include <cstdio>
 
-int ReadConfiguration(ProgramContext*, const char*) { return 1; }
+int ReadConfiguration(ProgramContext*, const char*) {
+    return 1;
+}
 
 void WriteConfiguredText(const char* text) {
     for (; *text != 0; ++text) putchar(*text == '~' ? '\n' : *text);

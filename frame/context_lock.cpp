@@ -7,8 +7,12 @@ void Destroy(ContextLock* lock) {
     pthread_mutex_destroy(&lock->mutex);
     lock->flags &= ~LOCK_INITIALISED;
 }
-void Lock(ContextLock* lock) { pthread_mutex_lock(&lock->mutex); }
-void Unlock(ContextLock* lock) { pthread_mutex_unlock(&lock->mutex); }
+void Lock(ContextLock* lock) {
+    pthread_mutex_lock(&lock->mutex);
+}
+void Unlock(ContextLock* lock) {
+    pthread_mutex_unlock(&lock->mutex);
+}
 int32_t Add(ContextLock* lock, int32_t amount) {
     pthread_mutex_lock(&lock->mutex);
     int32_t value = lock->counter += amount;

@@ -83,8 +83,8 @@ struct ProgramContext {
     char* (*GetPassword)(ProgramContext* context, const char* user, const char* specification,
                          const char* tag, char* out);
     int (*SetIdentity)(ProgramContext* context, const char* buildDate, const char* buildTime,
-                       const char* legalNotice, const char* programName,
-                       const char* messagePrefix, const char* description);
+                       const char* legalNotice, const char* programName, const char* messagePrefix,
+                       const char* description);
     int (*Message)(ProgramContext* context, int level, unsigned number, const char* format, ...)
         ZYMB_PRINTF(4, 5);
     int (*SetStatusText)(ProgramContext* context, const char* format, ...) ZYMB_PRINTF(2, 3);
@@ -104,8 +104,11 @@ int InitProgramContext(ProgramContext* context);
 int VMessage(ProgramContext* context, int level, unsigned number, const char* format,
              va_list arguments) ZYMB_PRINTF(4, 0);
 
-// The standard-error set-up of SetIdentity: colour switches and the redirect file.
-void SetUpStandardError(ProgramContext* context);
+// The standard-error set-up of SetIdentity: colour switches and the redirect file, named
+// after programName (the identity is stored only after this set-up).
+void SetUpStandardError(ProgramContext* context, const char* programName);
+// The "Running under inetd" line for the peer of standard input.
+void DescribeInetdPeer(ProgramContext* context);
 
 // Slot implementations, also callable directly.
 int Begin(ProgramContext* context, const char** configPath);

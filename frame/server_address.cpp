@@ -14,4 +14,6 @@ void InitServerAddress(ServerAddress* address, const char* user, const char*, co
     address->parse = ParseServerString;
 }
 
-int ParseServerString(ServerAddress*, const char*, ProgramContext*) { return 1; }
+int ParseServerString(ServerAddress*, const char*, ProgramContext*) {
+    return 1;
+}

@@ -16,7 +16,7 @@ struct ServerAddress {
 };
 
 // The password specification starts as "" whatever default is given.
-void InitServerAddress(ServerAddress* address, const char* user,
-                       const char* passwordSpecification, const char* host, const char* port);
+void InitServerAddress(ServerAddress* address, const char* user, const char* passwordSpecification,
+                       const char* host, const char* port);
 // Returns 1. Logs the interpretation line when a context is given.
 int ParseServerString(ServerAddress* address, const char* text, ProgramContext* context);

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 namespace {
 const char* crashPrefix = "XNP10";

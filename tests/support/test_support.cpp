@@ -31,7 +31,7 @@ std::vector<std::string> BuildEnvironment(
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const char* equals = strchr(*entry, '=');
         if (equals == nullptr) continue;
-        merged[std::string(*entry, equals)] = equals + 1;
+        merged[std::string(*entry, static_cast<size_t>(equals - *entry))] = equals + 1;
     }
     for (const auto& [name, value] : changes) {
         if (value.has_value())
