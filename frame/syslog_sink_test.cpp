@@ -1,0 +1,125 @@
+// Syslog datagrams as a UDP listener on loopback receives them.
+#include "frame/syslog_sink.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+
+#include "frame/program_context.h"
+
+namespace {
+
+class UdpListener {
+  public:
+    UdpListener() {
+        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~UdpListener() { close(fd_); }
+    int Port() const { return port_; }
+    // The next datagram, or "<none>" after two seconds.
+    std::string Receive() {
+        pollfd poller{fd_, POLLIN, 0};
+        if (poll(&poller, 1, 2000) != 1) return "<none>";
+        char buffer[70000];
+        ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        return n < 0 ? "<error>" : std::string(buffer, static_cast<size_t>(n));
+    }
+
+  private:
+    int fd_;
+    int port_;
+};
+
+ProgramContext context;
+
+class SyslogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static bool started = false;
+        if (!started) InitProgramContext(&context);
+        started = true;
+        context.out = tmpfile();
+        context.flags = CTX_NOT_CONSOLE | CTX_SYSLOG;
+        context.syslogFacility = 128;  // local0
+        context.programName = "ZYMB10DownloadFile";
+        setenv("ZYMBSYSLOGHOST", "127.0.0.1", 1);
+        setenv("ZYMBSYSLOGPORT", std::to_string(listener.Port()).c_str(), 1);
+        Syslog_Close();
+    }
+    void TearDown() override {
+        fclose(context.out);
+        context.out = stderr;
+        Syslog_Close();
+    }
+    UdpListener listener;
+};
+
+TEST_F(SyslogTest, HeaderPriorityAndText) {
+    context.Message(&context, MSG_ERROR, 0, "disk %d%% full", 99);
+    context.Message(&context, 9, 0, "clamped to debug");
+    context.Message(&context, MSG_INFO, 0, "%s", "100%s literal");
+    char host[256] = "";
+    gethostname(host, sizeof host);
+    std::string computer = std::string(host).substr(0, 15);
+    const std::regex header(
+        "<(\\d+)>(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123]\\d "
+        "\\d\\d:\\d\\d:\\d\\d ([^ ]+) ZYMB10DownloadFile\\[0-(\\d+)\\]: (.*)");
+    const std::pair<int, const char*> expected[] = {
+        {128 + 3, "disk 99% full"}, {128 + 7, "clamped to debug"}, {128 + 6, "100%s literal"}};
+    for (const auto& [priority, text] : expected) {
+        std::string datagram = listener.Receive();
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(datagram, match, header)) << datagram;
+        EXPECT_EQ(std::stoi(match[1]), priority);
+        EXPECT_EQ(match[3], computer);
+        EXPECT_EQ(match[5], text);
+    }
+}
+
+TEST_F(SyslogTest, CutAtTheFirstLineEndAndAtTheDatagramLimit) {
+    context.Message(&context, MSG_INFO, 0, "first line\nsecond line");
+    EXPECT_TRUE(listener.Receive().ends_with("]: first line"));
+    context.Message(&context, MSG_INFO, 0, "carriage\rreturn");
+    EXPECT_TRUE(listener.Receive().ends_with("]: carriage"));
+    Syslog_Send(6, std::string(5000, 'y').c_str(), "ZYMB10DownloadFile", 128);
+    std::string datagram = listener.Receive();
+    EXPECT_LT(datagram.size(), 1024u);
+    EXPECT_GT(datagram.size(), 900u);
+}
+
+TEST_F(SyslogTest, ExplicitFacilityIsKept) {
+    Syslog_Send((4 << 3) | 2, "auth critical", "prog", 128);
+    EXPECT_TRUE(listener.Receive().starts_with("<34>"));
+}
+
+TEST_F(SyslogTest, UnresolvableHostFallsBackToLoopback) {
+    setenv("ZYMBSYSLOGHOST", "no-such-host.invalid", 1);
+    context.Message(&context, MSG_WARNING, 0, "still delivered");
+    EXPECT_TRUE(listener.Receive().ends_with("]: still delivered"));
+}
+
+TEST_F(SyslogTest, NothingListeningIsNoFailure) {
+    int port;
+    {
+        UdpListener gone;
+        port = gone.Port();
+    }
+    setenv("ZYMBSYSLOGPORT", std::to_string(port).c_str(), 1);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_GT(context.Message(&context, MSG_INFO, 0, "into the void"), 0);
+}
+
+}  // namespace

@@ -145,7 +145,9 @@ ChildResult RunProgram(const std::string& path, const ChildOptions& options) {
     return result;
 }
 
-BackgroundProcess::~BackgroundProcess() { Stop(); }
+BackgroundProcess::~BackgroundProcess() {
+    Stop();
+}
 
 bool BackgroundProcess::Start(const std::string& path, const std::vector<std::string>& arguments,
                               const std::map<std::string, std::optional<std::string>>& environment,
@@ -188,7 +190,8 @@ int BackgroundProcess::Stop() {
 
 TempDir::TempDir() {
     const char* base = getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != 0 ? base : "/tmp") + "/zymbtest-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != 0 ? base : "/tmp") + "/zymbtest-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back(0);
     if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();

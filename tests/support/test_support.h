@@ -21,9 +21,9 @@ struct ChildOptions {
     std::vector<std::string> arguments;  // argv[1..]
     // Environment changes over the current environment: a value sets, nullopt removes.
     std::map<std::string, std::optional<std::string>> environment;
-    std::string input;              // written to standard input, which then closes
-    std::string workingDirectory;   // empty: the current one
-    int timeoutSeconds = 60;        // killed (SIGKILL) after this; signal is then set
+    std::string input;             // written to standard input, which then closes
+    std::string workingDirectory;  // empty: the current one
+    int timeoutSeconds = 60;       // killed (SIGKILL) after this; signal is then set
 };
 
 // Runs a program to its end and collects its output.
@@ -31,7 +31,7 @@ ChildResult RunProgram(const std::string& path, const ChildOptions& options);
 
 // A started program that keeps running until Stop (or the destructor) ends it.
 class BackgroundProcess {
-public:
+  public:
     BackgroundProcess() = default;
     BackgroundProcess(const BackgroundProcess&) = delete;
     BackgroundProcess& operator=(const BackgroundProcess&) = delete;
@@ -46,13 +46,13 @@ public:
     int Stop();
     pid_t Pid() const { return pid_; }
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 
 // A fresh folder under TMPDIR (or /tmp), removed with its contents by the destructor.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -60,7 +60,7 @@ public:
     const std::string& Path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -1,0 +1,100 @@
+// The form of a CGI request, read with cgicc from a request the caller passes in.
+#include "frame/cgi_form.h"
+
+#include <cgicc/CgiInput.h>
+#include <cgicc/Cgicc.h>
+#include <strings.h>
+
+#include <cstring>
+#include <exception>
+
+namespace {
+// Serves cgicc the request as given instead of the process environment and standard
+// input, so the caller decides how much of the body was read and which methods count.
+class RequestInput : public cgicc::CgiInput {
+public:
+    RequestInput(const CgiRequest& request, const char* method)
+        : request_(request), method_(method) {}
+
+    size_t read(char* data, size_t length) override {
+        size_t left = request_.body.size() - offset_;
+        if (length > left) length = left;
+        memcpy(data, request_.body.data() + offset_, length);
+        offset_ += length;
+        return length;
+    }
+
+    std::string getenv(const char* name) override {
+        if (strcmp(name, "REQUEST_METHOD") == 0) return method_;
+        if (strcmp(name, "QUERY_STRING") == 0) return std::string(request_.queryString);
+        if (strcmp(name, "CONTENT_TYPE") == 0) return std::string(request_.contentType);
+        if (strcmp(name, "CONTENT_LENGTH") == 0) return std::to_string(request_.body.size());
+        return std::string();
+    }
+
+private:
+    const CgiRequest& request_;
+    const char* method_;
+    size_t offset_ = 0;
+};
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+}  // namespace
+
+CgiMethod ClassifyCgiMethod(std::string_view method) {
+    auto is = [method](const char* name) {
+        return method.size() == strlen(name) && strncasecmp(method.data(), name, method.size()) == 0;
+    };
+    if (method.empty() || is("GET")) return CGI_GET;
+    if (is("POST")) return CGI_POST;
+    return CGI_OTHER;
+}
+
+int ParseCgiForm(const CgiRequest& request, std::vector<FormVariable>* variables,
+                 std::string* error) {
+    variables->clear();
+    CgiMethod method = ClassifyCgiMethod(request.method);
+    if (method == CGI_OTHER) return 1;
+    RequestInput input(request, method == CGI_POST ? "POST" : "GET");
+    try {
+        cgicc::Cgicc form(&input);
+        for (const cgicc::FormEntry& entry : form.getElements())
+            variables->push_back({entry.getName(), entry.getValue()});
+    } catch (const std::exception& failure) {
+        variables->clear();
+        *error = failure.what();
+        return 0;
+    } catch (...) {
+        variables->clear();
+        *error = "unknown failure";
+        return 0;
+    }
+    return 1;
+}
+
+std::string DecodeFormValue(std::string_view value) {
+    std::string decoded;
+    decoded.reserve(value.size());
+    for (size_t i = 0; i < value.size(); ++i) {
+        char c = value[i];
+        if (c == '+') {
+            decoded += ' ';
+            continue;
+        }
+        if (c == '%' && i + 2 < value.size()) {
+            int high = HexValue(value[i + 1]), low = HexValue(value[i + 2]);
+            if (high >= 0 && low >= 0) {
+                decoded += static_cast<char>(high * 16 + low);
+                i += 2;
+                continue;
+            }
+        }
+        decoded += c;
+    }
+    return decoded;
+}

@@ -1,0 +1,217 @@
+// The frame as users meet it: real programs run as children, their banner and completion
+// lines, exit status, CRC line, interrupt, crash report and standard-error redirect.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "tests/support/test_support.h"
+
+using testsupport::ChildOptions;
+using testsupport::Lines;
+using testsupport::RunProgram;
+
+namespace {
+
+const std::string kTime = "\\d\\d:\\d\\d:\\d\\d";
+
+// Lines written before the line numbered 991, with their line ends, as the log wrote them.
+struct LogSummary {
+    uint32_t crc = 0;
+    uint32_t bytes = 0;
+    uint32_t records = 0;
+    std::vector<std::string> lines;
+};
+
+LogSummary Summarise(const std::string& log, const std::string& prefix) {
+    LogSummary summary;
+    for (const std::string& line : Lines(log)) {
+        if (line.rfind(prefix + "991N-", 0) == 0) break;
+        std::string written = line + "\n";
+        summary.crc =
+            static_cast<uint32_t>(crc32(summary.crc, reinterpret_cast<const Bytef*>(written.data()),
+                                        static_cast<uInt>(written.size())));
+        summary.bytes += static_cast<uint32_t>(written.size());
+        ++summary.records;
+        summary.lines.push_back(line);
+    }
+    return summary;
+}
+
+std::string Grouped(uint64_t value) {
+    std::string digits = std::to_string(value), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+TEST(ProgramRun, BannerAndCompletionOfTheDownloadProgram) {
+    testsupport::TempDir work;
+    ChildOptions options;
+    options.workingDirectory = work.Path();
+    auto result = RunProgram(DOWNLOAD_PROGRAM, options);
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    auto lines = Lines(result.err);
+    const std::vector<std::string> expected = {
+        "ZBT001N-" + kTime + " ZYMB10DownloadFile .+",
+        "ZBT002N-" + kTime + " Compiled [A-Z][a-z][a-z] [ \\d]\\d \\d{4} at " + kTime,
+        "ZBT010I-" + kTime + " this program will download a file",
+        "ZBT006N-" + kTime + " Running Under Linux \\(.+ .+\\) on platform \\S+",
+        "ZBT000N-" + kTime + " Host is Little Endian",
+        "ZBT000N-" + kTime + " Host is ASCII",
+        "ZBT000N-" + kTime + " Binary is 64 bit",
+        "ZBT000N-" + kTime + " Current Working Directory is " + work.Path(),
+        "ZBT000N-" + kTime + " Executing Module is " + std::string(DOWNLOAD_PROGRAM),
+        "ZBT004N-" + kTime + " Today is [A-Z][a-z]+day, [A-Z][a-z]+ \\d\\d, \\d{4}",
+        "ZBT005N-" + kTime + " Running on .+",
+        "ZBT006N-" + kTime + " Process ID \\d+",
+    };
+    ASSERT_GE(lines.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(expected[i]))) << lines[i];
+
+    const std::vector<std::string> ending = {
+        "ZBT900N-" + kTime + " Program Complete",
+        "ZBT901N-" + kTime + " Elapsed time 0 minutes and [01] seconds",
+        "ZBT000N-" + kTime + " Total Read Operations \\d+ \\([\\d,]+ bytes\\)",
+        "ZBT000N-" + kTime + " Total Write Operations \\d+ \\([\\d,]+ bytes\\)",
+        "ZBT991N-" + kTime + " CRC values for this session: 0x[0-9a-f]+ \\(0x[0-9a-f]+\\)",
+        "ZBT992N-" + kTime + " Number of records written: [\\d,]+",
+        "ZBT993N-" + kTime + " Number of bytes written: [\\d,]+",
+        "ZBT999N-" + kTime + " Program ended with RC=0 \\(Success\\)",
+    };
+    ASSERT_GE(lines.size(), ending.size());
+    for (size_t i = 0; i < ending.size(); ++i) {
+        const std::string& line = lines[lines.size() - ending.size() + i];
+        EXPECT_TRUE(std::regex_match(line, std::regex(ending[i]))) << line;
+    }
+}
+
+TEST(ProgramRun, CrcAndCountsCoverEveryLineBeforeThem) {
+    for (int status : {0, 1}) {
+        auto result = RunProgram(FRAME_DRIVER, {.arguments = {"complete", std::to_string(status)}});
+        ASSERT_EQ(result.exitStatus, status);
+        LogSummary summary = Summarise(result.err, "TST");
+        uint32_t continued =
+            static_cast<uint32_t>(crc32(summary.crc, reinterpret_cast<const Bytef*>("DOF"), 3));
+        char crcLine[128];
+        snprintf(crcLine, sizeof crcLine, " CRC values for this session: %#lx (%#lx)",
+                 static_cast<unsigned long>(summary.crc), static_cast<unsigned long>(continued));
+        std::string log = result.err;
+        EXPECT_NE(log.find(crcLine), std::string::npos) << log;
+        EXPECT_NE(log.find(" Number of records written: " + Grouped(summary.records) + "\n"),
+                  std::string::npos);
+        EXPECT_NE(log.find(" Number of bytes written: " + Grouped(summary.bytes) + "\n"),
+                  std::string::npos);
+        EXPECT_NE(log.find(status == 0 ? "Program ended with RC=0 (Success)\n"
+                                       : "Program ended with RC=1 (Failure)\n"),
+                  std::string::npos);
+    }
+}
+
+TEST(ProgramRun, InterruptEndsWithStatusZeroAndNoCompletion) {
+    testsupport::TempDir work;
+    testsupport::BackgroundProcess driver;
+    std::string log = work / "log";
+    ASSERT_TRUE(driver.Start(FRAME_DRIVER, {"wait"}, {}, log));
+    for (int i = 0; i < 500 && testsupport::ReadFile(log).find("Waiting") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    driver.Signal(SIGINT);
+    int status = driver.Stop();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string written = testsupport::ReadFile(log);
+    EXPECT_TRUE(std::regex_search(
+        written, std::regex("\nTST001I-" + kTime + " Control-C Entered Program Terminating\n$")))
+        << written;
+    EXPECT_EQ(written.find("Program Complete"), std::string::npos);
+}
+
+TEST(ProgramRun, CrashWritesTheReportAndDies) {
+    testsupport::TempDir work;
+    auto result =
+        RunProgram(FRAME_DRIVER, {.arguments = {"crash"}, .workingDirectory = work.Path()});
+    EXPECT_EQ(result.signal, SIGSEGV);
+    EXPECT_NE(
+        result.err.find("An abnormal termination condition has occured.\r\n"
+                        "A debugging dump file will be created. This dump file can be sent to "
+                        "support for diagnosis.\r\nFile name is: XNP10-"),
+        std::string::npos)
+        << result.err;
+    EXPECT_TRUE(result.err.ends_with("Program terminating\r\n"));
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(result.err, match,
+                                  std::regex("File name is: (XNP10-\\d{4}-\\d+-\\d+\\.dmp)")));
+    std::string report = testsupport::ReadFile(work / match[1].str());
+    EXPECT_TRUE(report.starts_with("signal 11 ")) << report;
+    EXPECT_NE(report.find("backtrace:"), std::string::npos);
+}
+
+TEST(ProgramRun, RedirectFileAndConsoleCopy) {
+    testsupport::TempDir logs;
+    for (bool terminalCopy : {false, true}) {
+        std::filesystem::remove_all(logs.Path());
+        std::filesystem::create_directory(logs.Path());
+        ChildOptions options{.arguments = {"complete", "0"},
+                             .environment = {{"ZYMBSTDERRDIR", logs.Path()}}};
+        if (terminalCopy) options.environment["ZYMBSTDERRTERMINAL"] = "";
+        auto result = RunProgram(FRAME_DRIVER, options);
+        ASSERT_EQ(result.exitStatus, 0);
+        std::vector<std::filesystem::path> files;
+        for (const auto& entry : std::filesystem::directory_iterator(logs.Path()))
+            files.push_back(entry.path());
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_TRUE(
+            std::regex_match(files[0].filename().string(), std::regex("FrameDriver-\\d{14}")));
+        std::string file = testsupport::ReadFile(files[0]);
+        std::string announcement =
+            "Variable ZYMBSTDERRDIR set. Writing to '" + files[0].string() + "'\n";
+        EXPECT_TRUE(result.err.starts_with(announcement)) << result.err;
+        EXPECT_NE(file.find("Program ended with RC=0 (Success)"), std::string::npos);
+        EXPECT_EQ(file.find("\x1b["), std::string::npos) << "no colours in the file";
+        // With the terminal copy every file line also reaches standard error.
+        EXPECT_EQ(result.err == announcement + file, terminalCopy) << result.err;
+        // The CRC in the file covers the file's own lines.
+        LogSummary summary = Summarise(file, "TST");
+        char crc[32];
+        snprintf(crc, sizeof crc, "%#lx", static_cast<unsigned long>(summary.crc));
+        EXPECT_NE(file.find(std::string("session: ") + crc + " "), std::string::npos);
+    }
+}
+
+TEST(ProgramRun, BadRedirectDirectoriesKeepTheConsole) {
+    testsupport::TempDir work;
+    testsupport::WriteFile(work / "plain", "x");
+    std::filesystem::create_directory(work / "locked");
+    chmod((work / "locked").c_str(), 0500);
+    // Root writes into any folder of its own; sysfs refuses new files even to root.
+    const std::string locked = geteuid() == 0 ? "/sys" : work / "locked";
+    const std::pair<std::string, std::string> cases[] = {
+        {work / "missing", "000E-" + kTime + " Variable ZYMBSTDERRDIR set. Directory error '" +
+                               work / "missing" + "' \\(No such file or directory\\)"},
+        {work / "plain", "000E-" + kTime + " Variable ZYMBSTDERRDIR set. '" + work / "plain" +
+                             "' is not a directory"},
+        {work / "locked", "000E-" + kTime + " Variable ZYMBSTDERRDIR set. Unable to open '" +
+                              work / "locked" +
+                              "/FrameDriver-\\d{14}' for stderr \\(Permission denied\\)"},
+    };
+    for (const auto& [directory, line] : cases) {
+        auto result = RunProgram(FRAME_DRIVER, {.arguments = {"complete", "0"},
+                                                .environment = {{"ZYMBSTDERRDIR", directory}}});
+        EXPECT_EQ(result.exitStatus, 0);
+        auto lines = Lines(result.err);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(std::regex_match(lines[0], std::regex(line))) << lines[0];
+        EXPECT_NE(result.err.find("TST999N-"), std::string::npos)
+            << "log must stay on standard error";
+    }
+}
+
+}  // namespace
