@@ -198,9 +198,8 @@ TEST(ProgramRun, BadRedirectDirectoriesKeepTheConsole) {
                                work / "missing" + "' \\(No such file or directory\\)"},
         {work / "plain", "000E-" + kTime + " Variable ZYMBSTDERRDIR set. '" + work / "plain" +
                              "' is not a directory"},
-        {work / "locked", "000E-" + kTime + " Variable ZYMBSTDERRDIR set. Unable to open '" +
-                              work / "locked" +
-                              "/FrameDriver-\\d{14}' for stderr \\(Permission denied\\)"},
+        {locked, "000E-" + kTime + " Variable ZYMBSTDERRDIR set. Unable to open '" + locked +
+                     "/FrameDriver-\\d{14}' for stderr \\(Permission denied\\)"},
     };
     for (const auto& [directory, line] : cases) {
         auto result = RunProgram(FRAME_DRIVER, {.arguments = {"complete", "0"},
