@@ -1,0 +1,116 @@
+// The HTML form: a title table per section, then one table of rows whose cells are
+// escaped, so that no value can turn into markup. Title, notes and headings come from
+// the program and its operator and are written as they are.
+#include <algorithm>
+#include <cstring>
+
+#include "report/report_form.h"
+#include "report/value_format.h"
+
+namespace {
+
+// A cell stops taking input once it has produced this many bytes; the longest escape
+// then still fits the 512-byte buffer.
+constexpr size_t kCellLimit = 505;
+
+// Escapes text into cell (512 bytes); a long text is cut.
+void EscapeCell(const char* text, char (&cell)[512]) {
+    memset(cell, 0, sizeof cell);
+    size_t used = 0;
+    for (const char* at = text; *at != 0 && used < kCellLimit; ++at) {
+        const char* escaped = nullptr;
+        switch (*at) {
+            case '&':
+                escaped = "&amp;";
+                break;
+            case '<':
+                escaped = "&lt;";
+                break;
+            case '>':
+                escaped = "&gt;";
+                break;
+            case '"':
+                escaped = "&quot;";
+                break;
+            case '\'':
+                escaped = "&apos;";
+                break;
+            default:
+                cell[used++] = *at;
+                continue;
+        }
+        size_t length = strlen(escaped);
+        memcpy(cell + used, escaped, length);
+        used += length;
+    }
+}
+
+void BeginSection(Report* report, void (*)(Report*), const char* title, const char* notes,
+                  va_list arguments) {
+    FILE* out = report->out;
+    char logo[300];
+    if (report->htmlLogo != nullptr)
+        snprintf(logo, sizeof logo,
+                 "<img src=\"%s\" alt=\"Report Logo\" "
+                 "style=\"width:237px;height:59px;border:0;\">",
+                 report->htmlLogo);
+    else
+        snprintf(logo, sizeof logo, "<h1>Report</h1>");
+    fprintf(out,
+            "<table width=\"100%%\"><tr><td width=\"20%%\" bgcolor=\"#ffffff\">%s</td>"
+            "<td width=\"80%%\" bgcolor=\"#0A4169\"><font size=\"6\" color=\"#fff\">&nbsp; "
+            "%s</td>",
+            logo, title);
+    fprintf(out,
+            "<tr><td width = \"20%%\" bgcolor=\"#ffffff\"></td><td width = \"80%%\" "
+            "bgcolor=\"#ffffff\">Production Time: %s</td>",
+            SectionTimeText(report));
+    if (notes != nullptr && notes[0] != 0) {
+        fputs(
+            "</tr><tr>\n<td width=\"20%\" bgcolor=\"#ffffff\"></td><td width=\"80%\" "
+            "bgcolor=\"#ffffff\">Report Notes: ",
+            out);
+        vfprintf(out, notes, arguments);
+        fputs("</td></tr>", out);
+    }
+    fputs("</tr></table>", out);
+    fputs("<table><tr bgcolor=\"#EEEEEE\">", out);
+    for (uint32_t i = 0; i < report->columnCount; ++i)
+        if ((report->columns[i].flags & COLUMN_HIDDEN) == 0)
+            fprintf(out, "<th>%s</th>", report->columns[i].heading);
+    fputs("</tr>", out);
+}
+
+void WriteRow(Report* report, char* row) {
+    FILE* out = report->out;
+    char* fields[REPORT_MAX_COLUMNS];
+    size_t count = std::min<size_t>(SplitRow(row, fields, REPORT_MAX_COLUMNS), report->columnCount);
+    fputs("<tr>", out);
+    for (size_t i = 0; i < count; ++i) {
+        const ReportColumn& column = report->columns[i];
+        if (column.flags & COLUMN_HIDDEN) continue;
+        char cell[512];
+        EscapeCell(TrimBlanks(fields[i]), cell);
+        fputs((column.flags & COLUMN_RIGHT) ? "<td align=\"right\">" : "<td>", out);
+        fprintf(out, "<tt>%s</tt></td>", cell);
+    }
+    fputs("</tr>", out);
+}
+
+}  // namespace
+
+const ReportForm HtmlForm = {
+    .setUp =
+        [](Report* report) {
+            if (report->flags & REPORT_CGI) {
+                WriteCgiHeader("Content-Type: text/html;\n");
+                fputs("<html><body>", report->out);
+            }
+        },
+    .beginSection = BeginSection,
+    .writeRow = WriteRow,
+    .endTable = [](Report* report) { fputs("</table><p></p>", report->out); },
+    .writeRule = nullptr,
+    .writeHeading = nullptr,
+    .close = [](Report* report) { fputs("</body></html>", report->out); },
+};

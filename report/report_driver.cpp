@@ -1,0 +1,109 @@
+// Test driver: writes one report, in the form the environment chooses, from columns
+// given as arguments and a script on standard input, so that tests can run the writer
+// with an environment and standard output of its own.
+//
+//   report_driver [--indent N] [--id N] [--now SECONDS] [--notes TEXT] [--hook] COLUMN...
+//
+// COLUMN is WIDTH[FLAGS]:HEADING with flag letters r (right), n (number), p (plain).
+// Standard input holds commands, each ended by a zero byte: "section TITLE",
+// "row TEXT", "rule", "end", "page". The report is closed at the end of the input.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+#include "report/report.h"
+
+namespace {
+
+time_t fixedNow = 0;
+time_t FixedClock(time_t* out) {
+    if (out != nullptr) *out = fixedNow;
+    return fixedNow;
+}
+
+void Hook(Report* report) {
+    fputs("a line of the caller's own\n", report->out);
+}
+
+int Usage() {
+    fputs(
+        "usage: report_driver [--indent N] [--id N] [--now SECONDS] [--notes TEXT] [--hook] "
+        "WIDTH[rnp]:HEADING...\n",
+        stderr);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Report report;
+    Report_Init(&report);
+    const char* notes = nullptr;
+    bool hook = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (argument == "--indent" && hasValue) {
+            report.lineWidth = strtoull(argv[++i], nullptr, 10);
+        } else if (argument == "--id" && hasValue) {
+            report.reportId = static_cast<uint16_t>(atoi(argv[++i]));
+        } else if (argument == "--now" && hasValue) {
+            fixedNow = static_cast<time_t>(atoll(argv[++i]));
+            report.now = FixedClock;
+            report.creationTime = fixedNow;
+        } else if (argument == "--notes" && hasValue) {
+            notes = argv[++i];
+        } else if (argument == "--hook") {
+            hook = true;
+        } else {
+            char* rest = nullptr;
+            uint64_t width = strtoull(argument.c_str(), &rest, 10);
+            int flags = 0;
+            for (; *rest != 0 && *rest != ':'; ++rest) {
+                if (*rest == 'r')
+                    flags |= COLUMN_RIGHT;
+                else if (*rest == 'n')
+                    flags |= COLUMN_NUMBER;
+                else if (*rest == 'p')
+                    flags |= COLUMN_PLAIN;
+                else
+                    return Usage();
+            }
+            if (*rest != ':' || rest == argument.c_str()) return Usage();
+            report.AddColumn(&report, width, rest + 1, flags);
+        }
+    }
+
+    std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    size_t at = 0;
+    while (at < input.size()) {
+        size_t end = input.find('\0', at);
+        if (end == std::string::npos) end = input.size();
+        std::string command = input.substr(at, end - at);
+        at = end + 1;
+        std::string word = command.substr(0, command.find(' '));
+        std::string text = command.size() > word.size() ? command.substr(word.size() + 1) : "";
+        if (word == "section") {
+            if (notes != nullptr)
+                report.BeginSection(&report, hook ? Hook : nullptr, text.c_str(), "%s", notes);
+            else
+                report.BeginSection(&report, hook ? Hook : nullptr, text.c_str(), nullptr);
+        } else if (word == "row") {
+            report.WriteRow(&report, "%s", text.c_str());
+        } else if (word == "rule") {
+            report.WriteRule(&report);
+        } else if (word == "end") {
+            report.EndTable(&report);
+        } else if (word == "page") {
+            report.NewPage(&report);
+        } else {
+            fprintf(stderr, "report_driver: unknown command \"%s\"\n", word.c_str());
+            return 2;
+        }
+    }
+    report.Close(&report);
+    return 0;
+}
