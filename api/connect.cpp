@@ -1,0 +1,84 @@
+// The session's connect operations: route choice, API log lines and messages.
+#include "api/connect.h"
+
+#include <netdb.h>
+
+#include <cstdlib>
+
+#include "api/api_log.h"
+#include "api/codes.h"
+#include "frame/password.h"
+#include "frame/server_address.h"
+
+namespace {
+
+void ReportFailure(ZYMB10APISession* session) {
+    if (session->resolutionError != 0) {
+        ApiReport(session, MSG_ERROR, "Resolution of hostname failed: %s",
+                  gai_strerror(session->resolutionError));
+    } else {
+        ApiReport(session, MSG_ERROR, "Connection to server failed: WSAError(%d)",
+                  session->socketError);
+    }
+}
+
+}  // namespace
+
+int ZYMB10API_Connect(ZYMB10APISession* session, const char* host, const char* port) {
+    ProgramContext* context = session->messageSink;
+    const char* proxySetting = nullptr;
+    if (context != nullptr) {
+        ApiReport(session, MSG_INFO, "Checking for environment variable ZYMBSERVERPROXY");
+        proxySetting = getenv("ZYMBSERVERPROXY");
+    }
+    if (proxySetting != nullptr) {
+        ServerAddress proxy;
+        InitServerAddress(&proxy, "", "", "", "");
+        ParseServerString(&proxy, proxySetting, nullptr);
+        char password[PASSWORD_BUFFER_SIZE] = "";
+        if (proxy.user[0] != '\0') {
+            if (context->GetPassword == nullptr ||
+                context->GetPassword(context, proxy.user, proxy.passwordSpecification,
+                                     "corvantix", password) == nullptr) {
+                return RC_AUTHORIZATION_FAILURE;
+            }
+        }
+        return session->ConnectViaProxy(session, host, port, proxy.host, proxy.port,
+                                        proxy.user, password);
+    }
+
+    ApiLogLine(session, "%s: Server(%s) Port(%s)\n", "ZYMB10API_Connect", host, port);
+    if (session->TcpConnect(session, host, port)) {
+        ApiReport(session, MSG_INFO, "Connection to server (%s) successful",
+                  session->peerAddress);
+        ApiLogLine(session, "%s: Connection OK IP(%s)\n", "ZYMB10API_Connect",
+                   session->peerAddress);
+        return RC_OK;
+    }
+    ApiLogLine(session, "%s: Connection Failed\n", "ZYMB10API_Connect");
+    ReportFailure(session);
+    return RC_CONNECTION_FAILED;
+}
+
+int ZYMB10API_ConnectViaProxy(ZYMB10APISession* session, const char* host, const char* port,
+                              const char* proxyHost, const char* proxyPort, const char* user,
+                              const char* password) {
+    ApiLogLine(session, "%s\n", "ZYMB10API_ConnectViaProxy");
+    if (session->TcpConnectViaProxy(session, host, port, proxyHost, proxyPort, user, password,
+                                    session->apiLog)) {
+        ApiReport(session, MSG_INFO, "Connection to server (%s) successful",
+                  session->peerAddress);
+        ApiLogLine(session, "%s: Connection to server (%s) successful\n",
+                   "ZYMB10API_ConnectViaProxy", session->peerAddress);
+        return RC_OK;
+    }
+    if (session->resolutionError != 0) {
+        ApiLogLine(session, "%s: Resolution of hostname failed(%s)\n",
+                   "ZYMB10API_ConnectViaProxy", gai_strerror(session->resolutionError));
+    } else {
+        ApiLogLine(session, "%s: Connection to server failed WSAError(%d)\n",
+                   "ZYMB10API_ConnectViaProxy", session->socketError);
+    }
+    ReportFailure(session);
+    return RC_CONNECTION_FAILED;
+}

@@ -1,0 +1,195 @@
+// Logon with user and password, the previous-logon report, the server identity and the
+// inheritance of another user's access.
+#include "api/logon.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <openssl/evp.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "api/api_log.h"
+#include "api/byte_order.h"
+#include "api/codes.h"
+#include "api/exchange.h"
+
+namespace {
+
+// The standard offset from UTC in units of 10 minutes, east positive; 0 for a zone
+// without daylight-saving rules, as the server has always been told.
+int8_t TimeZoneUnits() {
+    tzset();
+    if (daylight == 0) return 0;
+    const long biasMinutes = timezone / 60;  // UTC minus local standard time
+    return static_cast<int8_t>(biasMinutes / -10);
+}
+
+void CopyText(uint8_t* field, size_t width, const char* text) {
+    const size_t length = strnlen(text, width);
+    memcpy(field, text, length);
+}
+
+void ReportLastLogon(ZYMB10APISession* session, const uint8_t* record) {
+    const time_t when = LoadBigEndian32(record);
+    char timeText[128];
+    if (when == 0) {
+        snprintf(timeText, sizeof timeText, "Not-Set");
+    } else {
+        struct tm local;
+        if (localtime_r(&when, &local) == nullptr ||
+            strftime(timeText, sizeof timeText, "%A, %B %d, %Y - %H:%M:%S", &local) == 0) {
+            snprintf(timeText, sizeof timeText, "**ERROR**");
+        }
+    }
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    memcpy(&address.sin_addr, record + 8, 4);
+    char dotted[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted);
+    char host[NI_MAXHOST];
+    char from[sizeof dotted + NI_MAXHOST + 4];
+    if (getnameinfo(reinterpret_cast<sockaddr*>(&address), sizeof address, host, sizeof host,
+                    nullptr, 0, NI_NAMEREQD) == 0) {
+        snprintf(from, sizeof from, "%s (%s)", dotted, host);
+    } else {
+        snprintf(from, sizeof from, "%s", dotted);
+    }
+    ApiReport(session, MSG_INFO, "Last Logon was at %s from %s", timeText, from);
+}
+
+int InheritAccess(ZYMB10APISession* session, const uint8_t* userRecord, const char* fromUser) {
+    if ((userRecord[17] & USER_RECORD_INHERITABLE) == 0) {
+        ApiReport(session, MSG_ERROR, "This user does not allow access inheretence");
+        return RC_OK;
+    }
+    uint8_t userId[16] = {};
+    CopyText(userId, sizeof userId, fromUser);
+    ZYMB10APIRequest request = {};
+    request.TotalLength = 48;
+    request.Function = FUNCTION_INHERIT_ACCESS;
+    request.Length = sizeof userId;
+    request.Payload = userId;
+    ZYMB10APIResponse* response = session->Send(session, &request);
+    const int rc = response ? response->RC : RC_RECEIVE_FAILED;
+    if (rc == RC_OK) {
+        ApiReport(session, MSG_NOTICE, "This User has now inheritted the access of User-ID: %s",
+                  fromUser);
+    } else {
+        ApiReport(session, MSG_ERROR, "Failed to inherit the access of User-ID: %s", fromUser);
+    }
+    session->FreeResponse(response);
+    return rc;
+}
+
+}  // namespace
+
+const uint8_t* ZYMB10API_PasswordDigest(const char* password) {
+    static uint8_t digest[16];
+    memset(digest, 0, sizeof digest);
+    static const char kDigits[] = "0123456789ABCDEF";
+    const size_t length = strlen(password);
+    bool spelled = length == 32;
+    for (size_t i = 0; spelled && i < length; ++i) {
+        spelled = strchr(kDigits, password[i]) != nullptr;
+    }
+    if (spelled) {
+        for (size_t i = 0; i < 16; ++i) {
+            const int high = static_cast<int>(strchr(kDigits, password[2 * i]) - kDigits);
+            const int low = static_cast<int>(strchr(kDigits, password[2 * i + 1]) - kDigits);
+            digest[i] = static_cast<uint8_t>(high << 4 | low);
+        }
+        return digest;
+    }
+    unsigned int digestLength = 0;
+    uint8_t computed[EVP_MAX_MD_SIZE];
+    if (EVP_Digest(password, length, computed, &digestLength, EVP_md5(), nullptr) == 1 &&
+        digestLength == sizeof digest) {
+        memcpy(digest, computed, sizeof digest);
+    }
+    return digest;
+}
+
+int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* password,
+                    uint16_t programId, uint8_t* userRecord) {
+    if (session->messageSink != nullptr) {
+        ApiReport(session, MSG_INFO, "Logging on to Corvantix Server");
+        if (!(session->options & API_PLAIN_PASSWORD) && getenv("ZYMBNOMD5") != nullptr) {
+            session->options |= API_PLAIN_PASSWORD;
+        }
+    }
+    const char* kerberos = getenv("ZYMBKERBEROS");
+    bool singleSignOn = false;
+    if (kerberos != nullptr || (session->options & API_SINGLE_SIGN_ON)) {
+        singleSignOn = true;
+        const char* target = kerberos != nullptr && strcmp(kerberos, ".") != 0 ? kerberos : nullptr;
+        if (!session->SingleSignOn(session, target)) return RC_SINGLE_SIGN_ON_FAILED;
+    }
+
+    uint8_t block[LOGON_BLOCK_SIZE] = {};
+    uint32_t logonFlags = 0;
+    if (!singleSignOn) {
+        if (strchr(user, '@') != nullptr) {
+            CopyText(block + LOGON_PRINCIPAL, 320, user);
+        } else {
+            CopyText(block + LOGON_USER_ID, 16, user);
+        }
+        if (session->options & API_PLAIN_PASSWORD) {
+            CopyText(block + LOGON_DIGEST, 16, password);
+            CopyText(block + LOGON_PLAIN_PASSWORD, 256, password);
+            logonFlags |= LOGON_FLAG_PLAIN;
+        } else {
+            memcpy(block + LOGON_DIGEST, ZYMB10API_PasswordDigest(password), 16);
+        }
+    }
+    StoreBigEndian16(block + LOGON_PROGRAM_ID, programId);
+    block[LOGON_CLIENT_LEVEL] = session->clientLevel;
+    block[LOGON_TIME_ZONE] = static_cast<uint8_t>(TimeZoneUnits());
+    StoreBigEndian32(block + LOGON_FLAGS, logonFlags);
+
+    ZYMB10APIRequest request = {};
+    request.TotalLength = 32 + LOGON_BLOCK_SIZE;
+    request.Function = FUNCTION_LOGON;
+    request.Flags = REQUEST_FLAG_LOGON;
+    request.OptArgs = session->logonArgument;
+    request.Length = LOGON_BLOCK_SIZE;
+    request.Payload = block;
+    ZYMB10APIResponse* response = session->Send(session, &request);
+    explicit_bzero(block, sizeof block);
+    const int rc = response ? response->RC : RC_RECEIVE_FAILED;
+    if (rc != RC_OK) {
+        ApiReport(session, MSG_WARNING, "Logon failed: %s", ResultMessageText(rc));
+        session->Shutdown(session);
+        session->FreeResponse(response);
+        return rc;
+    }
+    uint8_t ownRecord[USER_RECORD_SIZE] = {};
+    uint8_t* record = userRecord != nullptr ? userRecord : ownRecord;
+    const uint32_t recordBytes =
+        response->PayloadLength < USER_RECORD_SIZE ? response->PayloadLength : USER_RECORD_SIZE;
+    memset(record, 0, USER_RECORD_SIZE);
+    memcpy(record, response->Payload, recordBytes);
+    if (session->messageSink != nullptr) ReportLastLogon(session, record);
+    session->FreeResponse(response);
+
+    ZYMB10APIRequest identify = {};
+    identify.TotalLength = 32;
+    identify.Function = FUNCTION_ID_SERVER;
+    ZYMB10APIResponse* identity = session->Send(session, &identify);
+    char serverName[21] = "";
+    if (identity != nullptr && identity->RC == RC_OK && identity->PayloadLength > 20) {
+        const uint32_t kept = identity->PayloadLength < SERVER_IDENTITY_LIMIT
+                                  ? identity->PayloadLength
+                                  : SERVER_IDENTITY_LIMIT;
+        const uint32_t nameBytes = kept - 20 < 20 ? kept - 20 : 20;
+        memcpy(serverName, identity->Payload + 20, nameBytes);
+    }
+    session->FreeResponse(identity);
+    if (session->messageSink == nullptr) return RC_OK;
+
+    ApiReport(session, MSG_INFO, "Welcome to Server: %.*s", 20, serverName);
+    const char* inheritFrom = getenv("ZYMBUSERINHERIT");
+    if (inheritFrom != nullptr) return InheritAccess(session, record, inheritFrom);
+    return RC_OK;
+}

@@ -1,0 +1,107 @@
+// Session initialisation and termination: the slots, the cipher keys, the API log and
+// the statistics reported when the session ends.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "api/api_log.h"
+#include "api/codes.h"
+#include "api/connect.h"
+#include "api/exchange.h"
+#include "api/logon.h"
+#include "api/transport.h"
+#include "report/value_format.h"
+
+namespace {
+
+void CloseThroughSocketSlot(ZYMB10APISession* session) {
+    if (session->CloseSocket != nullptr) session->CloseSocket(session);
+}
+
+const char* Grouped(uint64_t value, char* buffer, size_t length) {
+    return FormatCount(value, buffer, length, 0);
+}
+
+void ReportStatistics(ZYMB10APISession* session) {
+    char number[64];
+    const time_t now = time(nullptr);
+    const uint64_t seconds =
+        session->connectTime == 0 || now < static_cast<time_t>(session->connectTime)
+            ? 0
+            : static_cast<uint64_t>(now - session->connectTime);
+    ApiReport(session, MSG_INFO, "Closing connection to Corvantix Server");
+    ApiReport(session, MSG_INFO, "Session Statistics:");
+    ApiReport(session, MSG_INFO, "\tSeconds Connected: %s", Grouped(seconds, number, sizeof number));
+    ApiReport(session, MSG_INFO, "\tQueries Completed: %s",
+              Grouped(session->queriesCompleted, number, sizeof number));
+    ApiReport(session, MSG_INFO, "\t       Bytes Sent: %s",
+              Grouped(session->bytesSent, number, sizeof number));
+    ApiReport(session, MSG_INFO, "\t   Bytes Received: %s",
+              Grouped(session->bytesReceived, number, sizeof number));
+    ApiReport(session, MSG_INFO, "-");
+    ApiReport(session, MSG_INFO,
+              "Return Code Statistics ------------------------------------------------");
+    ApiReport(session, MSG_INFO, "%-60s %10s", "Message", "Total");
+    for (unsigned code = 0; code < 256; ++code) {
+        if (session->resultCounters[code] == 0) continue;
+        const char* message = ResultMessageText(code);
+        // A message longer than the column is cut to 59 characters.
+        const int shown = strlen(message) > 60 ? 59 : 60;
+        ApiReport(session, MSG_INFO, "%-60.*s %10s", shown, message,
+                  Grouped(session->resultCounters[code], number, sizeof number));
+    }
+    ApiReport(session, MSG_INFO,
+              "-----------------------------------------------------------------------");
+    ApiReport(session, MSG_INFO, "-");
+}
+
+}  // namespace
+
+int ZYMB10API_Init(ZYMB10APISession* session) {
+    memset(session, 0, sizeof *session);
+    session->Close = CloseThroughSocketSlot;
+    session->Shutdown = XNPTCPClient_Shutdown;
+    session->CloseSocket = XNPTCPClient_Close;
+    session->Exchange = XNPTCPClient_Exchange;
+    session->TcpConnect = XNPTCPClient_Connect;
+    session->TcpConnectViaProxy = XNPTCPClient_ConnectViaProxy;
+    session->clientLevel = API_CLIENT_LEVEL;
+    if (XNPCipher_SetUp(&session->cipher) == 1) {
+        session->Encrypt = XNPTCPClient_Encrypt;
+        session->Decrypt = XNPTCPClient_Decrypt;
+    }
+    session->statisticsOwner = session;
+    session->Logon = ZYMB10API_Logon;
+    session->Connect = ZYMB10API_Connect;
+    session->Term = ZYMB10API_Term;
+    session->Send = ZYMB10API_Send;
+    session->FreeResponse = ZYMB10API_FreeResponse;
+    session->GetItem = ZYMB10API_GetItem;
+    session->ConnectViaProxy = ZYMB10API_ConnectViaProxy;
+    session->CountResult = ZYMB10API_CountResult;
+    session->SingleSignOn = ZYMB10API_SingleSignOn;
+
+    const char* logDirectory = getenv("ZYMBAPILOGDIR");
+    if (logDirectory != nullptr) {
+        char name[256];
+        snprintf(name, sizeof name, "%s/ZYMBAPILOG-%6.6u.txt", logDirectory,
+                 static_cast<unsigned>(getpid()));
+        session->apiLog = fopen(name, "w");
+        ApiLogLine(session, "%s (API Version=%s %s)\n", "ZYMB10API_Init", __DATE__, __TIME__);
+    }
+    return 1;
+}
+
+int ZYMB10API_Term(ZYMB10APISession* session) {
+    if (session->Shutdown != nullptr) session->Shutdown(session);
+    ReportStatistics(session);
+    if (session->Close != nullptr) session->Close(session);
+    if (session->apiLog != nullptr) {
+        ApiLogLine(session, "%s\n", "ZYMB10API_Term");
+        fclose(session->apiLog);
+        session->apiLog = nullptr;
+    }
+    return 1;
+}

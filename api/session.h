@@ -1,0 +1,120 @@
+// The server API client's records: the session (one connection to the Corvantix server
+// with its function slots), the request a caller fills and the response the exchange
+// allocates. Callers reach every operation through the session's slots.
+//
+// Ownership: the session owns its socket, its API log file and its key instances. The
+// caller owns each request and its argument block; every response belongs to the caller
+// of the send slot, who releases it with the free-response slot (or free()).
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+#include "api/cipher.h"
+
+struct ProgramContext;
+struct ZYMB10APISession;
+
+// Session options set by the caller.
+constexpr uint32_t API_REPORT_FAILING_RESULTS = 0x1;  // report every result code but 0
+constexpr uint32_t API_PLAIN_PASSWORD = 0x2;          // send the password as text
+constexpr uint32_t API_SINGLE_SIGN_ON = 0x4;          // log on with Kerberos
+
+// Session state flags.
+constexpr uint32_t SESSION_CIPHER_ACTIVE = 0x4;  // the last response switched the cipher on
+
+constexpr uint8_t API_CLIENT_LEVEL = 100;
+constexpr uint8_t API_FORMAT_LEVEL = 3;  // what requests carry; responses above it encipher
+
+// Request flag bits.
+constexpr uint32_t REQUEST_FLAG_LOGON = 0x80;
+constexpr uint32_t REQUEST_FLAG_ALWAYS = 0x2000 | 0x4000;  // set on every request
+constexpr uint32_t REQUEST_FLAG_ENCIPHERED = 0x8000;
+
+// Filled by the caller. After the send slot returns the request is exactly as the caller
+// left it except FormatLevel, which holds 3, so it may be changed and sent again.
+struct ZYMB10APIRequest {
+    uint32_t TotalLength;  // 32 + Length by convention; the wire length is computed
+    uint8_t Function;      // function code
+    uint8_t PadCount;      // set by the exchange while sending; callers leave 0
+    uint8_t ClientLevel;   // set by the exchange while sending
+    uint8_t FormatLevel;   // set to 3 by the send slot
+    uint32_t Flags;        // the caller's own bits; the exchange adds its own while sending
+    uint32_t OptArgs;      // a function-specific number
+    uint32_t Length;       // bytes of the argument block; 0 = none
+    uint32_t Expansion;    // set by the exchange while sending; callers leave 0
+    const void* Payload;   // the argument block, Length bytes
+};
+
+// One allocation: this 48-byte record immediately followed by the payload bytes.
+struct ZYMB10APIResponse {
+    uint32_t TotalLength;  // bytes received (header and payload); 48 + payload if inflated
+    uint8_t RC;            // result code; 0 = "Request OK"
+    uint8_t Feedback;      // secondary code, meaning by function
+    uint8_t PadCount;      // cipher padding that followed the payload on the wire
+    uint8_t FormatLevel;   // above 3: the server enciphers payloads
+    uint32_t MiliSecs;     // a duration reported by the server
+    uint32_t Length;       // bytes of one item of a list payload
+    uint32_t Avail;        // a count reported alongside Count; not interpreted
+    uint32_t Count;        // items in this payload; Count * Length fits in the payload
+    uint32_t ReservedA;
+    uint32_t ReservedB;
+    uint32_t PayloadLength;  // bytes of the payload behind the record
+    uint32_t Expansion;      // 0 once the payload is inflated
+    uint8_t* Payload;        // the bytes right behind this record
+};
+static_assert(sizeof(ZYMB10APIResponse) == 48, "the response record is 48 bytes");
+
+using CipherEncryptSlot = bool (*)(const XNPCipherBlock* cipher, const uint8_t* data,
+                                   uint32_t length, uint8_t** output, uint32_t* outputLength);
+using CipherDecryptSlot = bool (*)(const XNPCipherBlock* cipher, const uint8_t* data,
+                                   uint32_t length, uint8_t** output);
+
+struct ZYMB10APISession {
+    // Transport state.
+    int socket;               // 0 before the first connect; -1 after close
+    int32_t resolutionError;  // result of the last name resolution; 0 = resolved
+    int32_t socketError;      // errno of the last failed connect
+    char peerAddress[32];     // numeric IPv4 text of the connected (or proxy) address
+    uint8_t clientLevel;      // 100
+    uint32_t stateFlags;      // SESSION_CIPHER_ACTIVE
+    XNPCipherBlock cipher;    // encipher key, decipher key, cipher mode
+    CipherEncryptSlot Encrypt;
+    CipherDecryptSlot Decrypt;
+    uint32_t connectTime;  // seconds since 1970 of the TCP connect; 0 = never connected
+    uint32_t queriesCompleted;
+    uint32_t bytesSent;
+    uint32_t bytesReceived;
+    ZYMB10APISession* statisticsOwner;  // whose result counters the counting hook updates
+    void (*CountResult)(ZYMB10APISession* session, const ZYMB10APIResponse* response);
+    void (*Close)(ZYMB10APISession* session);
+    void (*Shutdown)(ZYMB10APISession* session);
+    void (*CloseSocket)(ZYMB10APISession* session);
+    ZYMB10APIResponse* (*Exchange)(ZYMB10APISession* session, ZYMB10APIRequest* request);
+    bool (*TcpConnect)(ZYMB10APISession* session, const char* host, const char* port);
+    bool (*TcpConnectViaProxy)(ZYMB10APISession* session, const char* host, const char* port,
+                               const char* proxyHost, const char* proxyPort, const char* user,
+                               const char* password, FILE* trace);
+    ProgramContext* messageSink;  // set by the caller after init; none = silent
+    FILE* apiLog;                 // open when ZYMBAPILOGDIR was set at init
+    uint32_t options;             // API_REPORT_FAILING_RESULTS, API_PLAIN_PASSWORD, ...
+    uint32_t logonArgument;       // OptArgs of the logon request
+    uint32_t resultCounters[256];
+    uint8_t (*FreeResponse)(ZYMB10APIResponse* response);
+    bool (*SingleSignOn)(ZYMB10APISession* session, const char* target);
+    int (*Connect)(ZYMB10APISession* session, const char* host, const char* port);
+    int (*ConnectViaProxy)(ZYMB10APISession* session, const char* host, const char* port,
+                           const char* proxyHost, const char* proxyPort, const char* user,
+                           const char* password);
+    int (*Logon)(ZYMB10APISession* session, const char* user, const char* password,
+                 uint16_t programId, uint8_t* userRecord);
+    int (*Term)(ZYMB10APISession* session);
+    ZYMB10APIResponse* (*Send)(ZYMB10APISession* session, ZYMB10APIRequest* request);
+    const char* (*GetItem)(const ZYMB10APIResponse* response, uint32_t index);
+};
+
+// The first call on a session: clears it, fills the slots, sets up the cipher and opens
+// the API log when ZYMBAPILOGDIR is set. Returns 1.
+int ZYMB10API_Init(ZYMB10APISession* session);
+// The last call: shuts down, reports the statistics to the message sink, closes the
+// socket and the API log. Safe in every state. Returns 1.
+int ZYMB10API_Term(ZYMB10APISession* session);

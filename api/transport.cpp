@@ -1,0 +1,131 @@
+// Socket operations of the transport: connect, send, receive, shut down, close.
+#include "api/transport.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+struct AddressListFree {
+    addrinfo* list;
+    ~AddressListFree() {
+        if (list) freeaddrinfo(list);
+    }
+};
+
+bool SocketOpen(const ZYMB10APISession* session) { return session->socket > 0; }
+
+}  // namespace
+
+bool XNPTCPClient_Connect(ZYMB10APISession* session, const char* host, const char* port) {
+    // A session connects once; should it be asked again, the old socket must not leak.
+    if (SocketOpen(session)) XNPTCPClient_Close(session);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        session->socketError = errno;
+        return false;
+    }
+    if (fd == 0) {
+        // Descriptor 0 means "no socket" in the session; move it out of the way.
+        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+        ::close(fd);
+        if (moved < 0) {
+            session->socketError = errno;
+            return false;
+        }
+        fd = moved;
+    }
+    session->socket = fd;
+
+    const linger immediateReset = {1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &immediateReset, sizeof immediateReset);
+
+    addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    AddressListFree addresses{nullptr};
+    session->resolutionError = getaddrinfo(host, port, &hints, &addresses.list);
+    if (session->resolutionError != 0) return false;
+
+    const addrinfo* first = addresses.list;
+    if (::connect(fd, first->ai_addr, first->ai_addrlen) != 0) {
+        session->socketError = errno;
+        return false;
+    }
+    session->queriesCompleted = 0;
+    session->bytesSent = 0;
+    session->bytesReceived = 0;
+    session->connectTime = static_cast<uint32_t>(time(nullptr));
+    if (getnameinfo(first->ai_addr, first->ai_addrlen, session->peerAddress,
+                    sizeof session->peerAddress, nullptr, 0, NI_NUMERICHOST) != 0) {
+        snprintf(session->peerAddress, sizeof session->peerAddress, "0.0.0.0");
+    }
+    return true;
+}
+
+ssize_t XNPTCPClient_Send(int socket, const void* data, size_t length) {
+    const char* next = static_cast<const char*>(data);
+    size_t left = length;
+    while (left > 0) {
+        // MSG_NOSIGNAL: a peer that went away is a failed send, not a killed process.
+        const ssize_t sent = ::send(socket, next, left, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        next += sent;
+        left -= static_cast<size_t>(sent);
+    }
+    return static_cast<ssize_t>(length);
+}
+
+ssize_t XNPTCPClient_ReceiveExact(int socket, void* buffer, size_t length) {
+    char* next = static_cast<char*>(buffer);
+    size_t received = 0;
+    while (received < length) {
+        const ssize_t got = ::recv(socket, next + received, length - received, 0);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        received += static_cast<size_t>(got);
+    }
+    return static_cast<ssize_t>(received);
+}
+
+int XNPTCPClient_ReceiveLine(int socket, char* buffer) {
+    memset(buffer, 0, RECEIVE_LINE_BUFFER_SIZE);
+    for (size_t used = 0; used < RECEIVE_LINE_BUFFER_SIZE - 1; ++used) {
+        char byte;
+        if (XNPTCPClient_ReceiveExact(socket, &byte, 1) != 1) return RECEIVE_LINE_FAILED;
+        if (byte == '\n') {
+            if (used > 0 && !isprint(static_cast<unsigned char>(buffer[used - 1]))) {
+                buffer[used - 1] = '\0';
+            }
+            return RECEIVE_LINE_OK;
+        }
+        buffer[used] = byte;
+    }
+    return RECEIVE_LINE_TOO_LONG;
+}
+
+void XNPTCPClient_Shutdown(ZYMB10APISession* session) {
+    if (SocketOpen(session)) ::shutdown(session->socket, SHUT_RDWR);
+}
+
+void XNPTCPClient_Close(ZYMB10APISession* session) {
+    if (!SocketOpen(session)) return;
+    ::shutdown(session->socket, SHUT_RDWR);
+    ::close(session->socket);
+    session->socket = -1;
+}
