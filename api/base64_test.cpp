@@ -10,8 +10,12 @@ TEST(Base64, PublishedVectors) {
     const struct {
         const char* in;
         const char* out;
-    } cases[] = {{"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-                 {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},  {"foobar", "Zm9vYmFy"},
+    } cases[] = {{"f", "Zg=="},
+                 {"fo", "Zm8="},
+                 {"foo", "Zm9v"},
+                 {"foob", "Zm9vYg=="},
+                 {"fooba", "Zm9vYmE="},
+                 {"foobar", "Zm9vYmFy"},
                  {"user:secret", "dXNlcjpzZWNyZXQ="}};
     for (const auto& c : cases) {
         char* text = XNPBase64Encode(c.in, strlen(c.in));

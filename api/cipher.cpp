@@ -74,14 +74,14 @@ int XNPCipher_MakeKey(XNPCipherKey* key, int direction, const char* keyText) {
     return 1;
 }
 
-int XNPCipher_EncryptUnit(const XNPCipherMode* mode, const XNPCipherKey* key,
-                          const uint8_t* input, uint8_t* output) {
+int XNPCipher_EncryptUnit(const XNPCipherMode* mode, const XNPCipherKey* key, const uint8_t* input,
+                          uint8_t* output) {
     if (!UnitUsable(mode, key, XNP_ENCIPHER)) return -5;
     return CipherUnits(key, input, output, 1) ? XNP_CIPHER_BITS : -5;
 }
 
-int XNPCipher_DecryptUnit(const XNPCipherMode* mode, const XNPCipherKey* key,
-                          const uint8_t* input, uint8_t* output) {
+int XNPCipher_DecryptUnit(const XNPCipherMode* mode, const XNPCipherKey* key, const uint8_t* input,
+                          uint8_t* output) {
     if (!UnitUsable(mode, key, XNP_DECIPHER)) return -5;
     return CipherUnits(key, input, output, 1) ? XNP_CIPHER_BITS : -5;
 }
@@ -99,8 +99,8 @@ int XNPCipher_SetUp(XNPCipherBlock* cipher) {
 bool XNPTCPClient_Encrypt(const XNPCipherBlock* cipher, const uint8_t* data, uint32_t length,
                           uint8_t** output, uint32_t* outputLength) {
     if (length == 0 || cipher == nullptr || cipher->mode.mode != 1) return false;
-    const uint64_t padded = (uint64_t{length} + XNP_CIPHER_UNIT - 1) / XNP_CIPHER_UNIT *
-                            XNP_CIPHER_UNIT;
+    const uint64_t padded =
+        (uint64_t{length} + XNP_CIPHER_UNIT - 1) / XNP_CIPHER_UNIT * XNP_CIPHER_UNIT;
     if (padded > UINT32_MAX) return false;
     uint8_t* buffer = static_cast<uint8_t*>(calloc(padded, 1));
     if (buffer == nullptr) return false;

@@ -43,12 +43,12 @@ struct XNPCipherBlock {
 int XNPCipher_MakeKey(XNPCipherKey* key, int direction, const char* keyText);
 // Enciphers one 32-byte unit. 256 (bits processed), or -5 when the mode or key is
 // missing or the key is a decipher instance.
-int XNPCipher_EncryptUnit(const XNPCipherMode* mode, const XNPCipherKey* key,
-                          const uint8_t* input, uint8_t* output);
+int XNPCipher_EncryptUnit(const XNPCipherMode* mode, const XNPCipherKey* key, const uint8_t* input,
+                          uint8_t* output);
 // Deciphers one 32-byte unit. 256, or -5 when the mode or key is missing or the key is
 // an encipher instance.
-int XNPCipher_DecryptUnit(const XNPCipherMode* mode, const XNPCipherKey* key,
-                          const uint8_t* input, uint8_t* output);
+int XNPCipher_DecryptUnit(const XNPCipherMode* mode, const XNPCipherKey* key, const uint8_t* input,
+                          uint8_t* output);
 
 // Builds both key instances from the shared key and sets the mode. 1 on success, else 0
 // (the block is then unusable and the caller leaves its cipher slots empty).

@@ -302,7 +302,9 @@ constexpr CodeText kResultMessages[] = {
     {105, "Parent value creates dependency loop"},
     {106, "New Repository requires that container tag be set"},
     {107, "New Repository requires that container tag be removed"},
-    {109, "You can not change the Volume next move date to a date in the past when the Volume is in this Repository"},
+    {109,
+     "You can not change the Volume next move date to a date in the past when the Volume is in "
+     "this Repository"},
     {110, "The proposed Repository Zone Change is not permitted"},
     {111, "Volume rename failed"},
     {112, "Volume already exists in the current DR Strategy"},

@@ -25,11 +25,11 @@ TEST(Codes, FunctionNames) {
         unsigned code;
         const char* name;
     } cases[] = {
-        {0, "Unknown Function"},  {1, "Add-Customer"},   {33, "Logon"},
-        {36, "ID-Server"},        {58, "List Tracking"}, {66, "Unknown Function"},
-        {96, "Unknown Function"}, {101, "List-File"},    {105, "Download-File"},
-        {123, "Delete-CleintPool"}, {140, "Rename-Volome"}, {167, "List-SSO"},
-        {178, "Inherit-Access"},  {179, "Unknown Function"}, {255, "Unknown Function"},
+        {0, "Unknown Function"},    {1, "Add-Customer"},       {33, "Logon"},
+        {36, "ID-Server"},          {58, "List Tracking"},     {66, "Unknown Function"},
+        {96, "Unknown Function"},   {101, "List-File"},        {105, "Download-File"},
+        {123, "Delete-CleintPool"}, {140, "Rename-Volome"},    {167, "List-SSO"},
+        {178, "Inherit-Access"},    {179, "Unknown Function"}, {255, "Unknown Function"},
         {1000, "Unknown Function"},
     };
     for (const auto& c : cases) EXPECT_EQ(Name(c.code), c.name) << "code " << c.code;

@@ -35,8 +35,8 @@ TEST(Compression, InflationMustYieldExactlyTheAnnouncedLength) {
     const uint32_t compressed = CompressPayload(data.data(), 1000, out.data());
     ASSERT_GT(compressed, 0u);
     std::vector<uint8_t> back(1001);
-    EXPECT_FALSE(InflatePayload(out.data(), compressed, back.data(), 999));   // too small
-    EXPECT_FALSE(InflatePayload(out.data(), compressed, back.data(), 1001));  // too large
+    EXPECT_FALSE(InflatePayload(out.data(), compressed, back.data(), 999));       // too small
+    EXPECT_FALSE(InflatePayload(out.data(), compressed, back.data(), 1001));      // too large
     EXPECT_FALSE(InflatePayload(out.data(), compressed - 3, back.data(), 1000));  // cut short
     const uint8_t garbage[] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_FALSE(InflatePayload(garbage, sizeof garbage, back.data(), 1000));

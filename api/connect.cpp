@@ -38,19 +38,18 @@ int ZYMB10API_Connect(ZYMB10APISession* session, const char* host, const char* p
         char password[PASSWORD_BUFFER_SIZE] = "";
         if (proxy.user[0] != '\0') {
             if (context->GetPassword == nullptr ||
-                context->GetPassword(context, proxy.user, proxy.passwordSpecification,
-                                     "corvantix", password) == nullptr) {
+                context->GetPassword(context, proxy.user, proxy.passwordSpecification, "corvantix",
+                                     password) == nullptr) {
                 return RC_AUTHORIZATION_FAILURE;
             }
         }
-        return session->ConnectViaProxy(session, host, port, proxy.host, proxy.port,
-                                        proxy.user, password);
+        return session->ConnectViaProxy(session, host, port, proxy.host, proxy.port, proxy.user,
+                                        password);
     }
 
     ApiLogLine(session, "%s: Server(%s) Port(%s)\n", "ZYMB10API_Connect", host, port);
     if (session->TcpConnect(session, host, port)) {
-        ApiReport(session, MSG_INFO, "Connection to server (%s) successful",
-                  session->peerAddress);
+        ApiReport(session, MSG_INFO, "Connection to server (%s) successful", session->peerAddress);
         ApiLogLine(session, "%s: Connection OK IP(%s)\n", "ZYMB10API_Connect",
                    session->peerAddress);
         return RC_OK;
@@ -66,15 +65,14 @@ int ZYMB10API_ConnectViaProxy(ZYMB10APISession* session, const char* host, const
     ApiLogLine(session, "%s\n", "ZYMB10API_ConnectViaProxy");
     if (session->TcpConnectViaProxy(session, host, port, proxyHost, proxyPort, user, password,
                                     session->apiLog)) {
-        ApiReport(session, MSG_INFO, "Connection to server (%s) successful",
-                  session->peerAddress);
+        ApiReport(session, MSG_INFO, "Connection to server (%s) successful", session->peerAddress);
         ApiLogLine(session, "%s: Connection to server (%s) successful\n",
                    "ZYMB10API_ConnectViaProxy", session->peerAddress);
         return RC_OK;
     }
     if (session->resolutionError != 0) {
-        ApiLogLine(session, "%s: Resolution of hostname failed(%s)\n",
-                   "ZYMB10API_ConnectViaProxy", gai_strerror(session->resolutionError));
+        ApiLogLine(session, "%s: Resolution of hostname failed(%s)\n", "ZYMB10API_ConnectViaProxy",
+                   gai_strerror(session->resolutionError));
     } else {
         ApiLogLine(session, "%s: Connection to server failed WSAError(%d)\n",
                    "ZYMB10API_ConnectViaProxy", session->socketError);

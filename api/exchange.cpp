@@ -208,8 +208,7 @@ ZYMB10APIResponse* XNPTCPClient_Exchange(ZYMB10APISession* session, ZYMB10APIReq
         request->Length > 0 && payload != nullptr) {
         uint8_t* output = nullptr;
         uint32_t paddedLength = 0;
-        if (session->Encrypt(&session->cipher, payload, request->Length, &output,
-                             &paddedLength)) {
+        if (session->Encrypt(&session->cipher, payload, request->Length, &output, &paddedLength)) {
             enciphered.reset(output);
             payload = output;
             request->Flags |= REQUEST_FLAG_ENCIPHERED;

@@ -2,11 +2,11 @@
 // by hand-written fixtures, and its answer to every kind of response a server may send.
 #include "api/exchange.h"
 
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 
 // A session whose socket is one end of a socket pair; the test plays the server.
 class Wire : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(ZYMB10API_Init(&session_), 1);
         int ends[2];
@@ -192,7 +192,7 @@ TEST_F(Wire, EmptyRequestIsABareHeaderEvenWithTheCipherOn) {
     session_.FreeResponse(Send(FUNCTION_ID_SERVER, nullptr, 0));
     const Bytes second = Received();
     ASSERT_EQ(second.size(), 28u);
-    EXPECT_EQ(second[10], 0x60);  // no 0x8000
+    EXPECT_EQ(second[10], 0x60);                                // no 0x8000
     EXPECT_FALSE(session_.stateFlags & SESSION_CIPHER_ACTIVE);  // switched off again
 }
 
@@ -214,8 +214,8 @@ TEST_F(Wire, PayloadsOver64BytesAreCompressed) {
     EXPECT_EQ(length + expansion, 65u);
     ASSERT_EQ(wire.size(), 28u + length);
     std::string back(65, '\0');
-    ASSERT_TRUE(InflatePayload(wire.data() + 28, length, reinterpret_cast<uint8_t*>(back.data()),
-                               65));
+    ASSERT_TRUE(
+        InflatePayload(wire.data() + 28, length, reinterpret_cast<uint8_t*>(back.data()), 65));
     EXPECT_EQ(back, sixtyFive);
     EXPECT_EQ(request_.Length, 65u);
     EXPECT_EQ(request_.Expansion, 0u);
@@ -277,29 +277,37 @@ TEST_P(MalformedResponse, BecomesReceiveFailed) {
     session_.FreeResponse(reply);
 }
 
-Bytes Garbage(size_t n) { return Bytes(n, 0x5A); }
+Bytes Garbage(size_t n) {
+    return Bytes(n, 0x5A);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Exchange, MalformedResponse,
     ::testing::Values(
         Malformed{"closed before the length", {0x00, 0x00}, true},
-        Malformed{"closed inside the header", Bytes(kEmptyOkResponse.begin(),
-                                                    kEmptyOkResponse.begin() + 20), true},
+        Malformed{"closed inside the header",
+                  Bytes(kEmptyOkResponse.begin(), kEmptyOkResponse.begin() + 20), true},
         Malformed{"declared length 43", Header(43, 0, 0, 3, 0, 0, 0, 0), false},
         Malformed{"declared length absurd", Header(0x7FFFFFF0, 0, 0, 3, 0, 0, 0, 0), false},
-        Malformed{"closed inside the payload", Join(Header(144, 0, 0, 3, 0, 0, 100, 0),
-                                                    Garbage(40)), true},
-        Malformed{"payload length beyond the payload", Join(Header(54, 0, 0, 3, 0, 0, 11, 0),
-                                                            Garbage(10)), false},
-        Malformed{"padding beyond the payload", Join(Header(76, 0, 1, 4, 0, 0, 32, 0),
-                                                     Garbage(32)), false},
+        Malformed{"closed inside the payload",
+                  Join(Header(144, 0, 0, 3, 0, 0, 100, 0), Garbage(40)), true},
+        Malformed{"payload length beyond the payload",
+                  Join(Header(54, 0, 0, 3, 0, 0, 11, 0), Garbage(10)), false},
+        Malformed{"padding beyond the payload", Join(Header(76, 0, 1, 4, 0, 0, 32, 0), Garbage(32)),
+                  false},
         Malformed{"compressed payload that does not inflate",
                   Join(Header(54, 0, 0, 3, 0, 0, 10, 90), Garbage(10)), false},
         Malformed{"count times length beyond the payload",
                   Join(Header(54, 0, 0, 3, 5, 3, 10, 0), Garbage(10)), false},
         Malformed{"count times length beyond 32 bits",
                   Join(Header(54, 0, 0, 3, 0x10000, 0x10000, 10, 0), Garbage(10)), false}),
-    [](const ::testing::TestParamInfo<Malformed>& info) { return "Case" + std::to_string(info.index); });
+    [](const ::testing::TestParamInfo<Malformed>& info) {
+        std::string name;
+        for (const char* c = info.param.what; *c; ++c) {
+            if (isalnum(static_cast<unsigned char>(*c))) name += *c;
+        }
+        return name;
+    });
 
 TEST_F(Wire, InflationToAnotherLengthThanAnnouncedIsRefused) {
     Bytes items(500, 'z');

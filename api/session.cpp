@@ -33,7 +33,8 @@ void ReportStatistics(ZYMB10APISession* session) {
             : static_cast<uint64_t>(now - session->connectTime);
     ApiReport(session, MSG_INFO, "Closing connection to Corvantix Server");
     ApiReport(session, MSG_INFO, "Session Statistics:");
-    ApiReport(session, MSG_INFO, "\tSeconds Connected: %s", Grouped(seconds, number, sizeof number));
+    ApiReport(session, MSG_INFO, "\tSeconds Connected: %s",
+              Grouped(seconds, number, sizeof number));
     ApiReport(session, MSG_INFO, "\tQueries Completed: %s",
               Grouped(session->queriesCompleted, number, sizeof number));
     ApiReport(session, MSG_INFO, "\t       Bytes Sent: %s",

@@ -21,7 +21,9 @@ struct AddressListFree {
     }
 };
 
-bool SocketOpen(const ZYMB10APISession* session) { return session->socket > 0; }
+bool SocketOpen(const ZYMB10APISession* session) {
+    return session->socket > 0;
+}
 
 }  // namespace
 
