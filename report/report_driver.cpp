@@ -2,8 +2,10 @@
 // given as arguments and a script on standard input, so that tests can run the writer
 // with an environment and standard output of its own.
 //
-//   report_driver [--indent N] [--id N] [--now SECONDS] [--notes TEXT] [--hook] COLUMN...
+//   report_driver [--indent N] [--id N] [--now SECONDS] [--notes TEXT] [--hook]
+//                 [--show-format] COLUMN...
 //
+// --show-format writes "format N" (the chosen format code) to standard error.
 // COLUMN is WIDTH[FLAGS]:HEADING with flag letters r (right), n (number), p (plain).
 // Standard input holds commands, each ended by a zero byte: "section TITLE",
 // "row TEXT", "rule", "end", "page". The report is closed at the end of the input.
@@ -58,6 +60,8 @@ int main(int argc, char** argv) {
             notes = argv[++i];
         } else if (argument == "--hook") {
             hook = true;
+        } else if (argument == "--show-format") {
+            fprintf(stderr, "format %d\n", report.format);
         } else {
             char* rest = nullptr;
             uint64_t width = strtoull(argument.c_str(), &rest, 10);

@@ -1,0 +1,323 @@
+// The report writer in process: row splitting, columns, number cells, alignment and
+// cuts, HTML cell escaping, JSON sections, counters and parent reports, UTF-8 repair.
+// The form is set on the record after Report_Init, so the environment plays no part.
+#include "report/report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "report/report_form.h"
+#include "report/utf8_repair.h"
+#include "report/value_format.h"
+
+namespace {
+
+time_t FixedClock(time_t* out) {
+    if (out != nullptr) *out = 1700000000;
+    return 1700000000;
+}
+
+// A report of a given form that writes into memory.
+class MemoryReport {
+  public:
+    explicit MemoryReport(int format) {
+        Report_Init(&report);
+        report.format = format;
+        report.flags &= ~(REPORT_CGI | REPORT_CSV_NO_HEADER);
+        report.now = FixedClock;
+        report.out = open_memstream(&data_, &size_);
+    }
+    ~MemoryReport() {
+        if (!closed_) report.Close(&report);
+        fclose(report.out);
+        free(data_);
+    }
+    void Close() {
+        report.Close(&report);
+        closed_ = true;
+    }
+    std::string Output() {
+        fflush(report.out);
+        return std::string(data_, size_);
+    }
+    // The output from the first byte after what has been read before.
+    std::string Fresh() {
+        std::string all = Output();
+        std::string fresh = all.substr(read_);
+        read_ = all.size();
+        return fresh;
+    }
+
+    Report report;
+
+  private:
+    char* data_ = nullptr;
+    size_t size_ = 0;
+    size_t read_ = 0;
+    bool closed_ = false;
+};
+
+std::vector<std::string> Split(std::string row) {
+    char* fields[8];
+    size_t count = SplitRow(row.data(), fields, 8);
+    return std::vector<std::string>(fields, fields + count);
+}
+
+TEST(RowFields, RunsOfBarsAreOneSeparatorAndEmptyFieldsDisappear) {
+    struct Case {
+        std::string row;
+        std::vector<std::string> fields;
+    } cases[] = {
+        {"1||x|2", {"1", "x", "2"}},
+        {"|a|", {"a"}},
+        {"", {}},
+        {"|||", {}},
+        {"a| |b", {"a", " ", "b"}},
+        {"one field", {"one field"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Split(c.row), c.fields) << c.row;
+}
+
+TEST(RowFields, FieldsBeyondTheCapacityAreIgnored) {
+    std::string row = "a|b|c|d";
+    char* fields[2];
+    ASSERT_EQ(SplitRow(row.data(), fields, 2), 2u);
+    EXPECT_STREQ(fields[0], "a");
+    EXPECT_STREQ(fields[1], "b");
+}
+
+TEST(TextForm, ShiftedFieldsFillTheFirstColumns) {
+    MemoryReport text(REPORT_TEXT);
+    for (const char* heading : {"A", "B", "C", "D"})
+        text.report.AddColumn(&text.report, 3, heading, 0);
+    text.report.WriteRow(&text.report, "%u||%s|%u", 1u, "x", 2u);
+    EXPECT_EQ(text.Fresh(), "1   x   2       \n");
+}
+
+TEST(Columns, OffsetsFollowTheLineWidthAndTheSixtyFifthIsRefused) {
+    MemoryReport text(REPORT_TEXT);
+    text.report.lineWidth = 1;
+    EXPECT_EQ(text.report.AddColumn(&text.report, 6, "Seq.", COLUMN_RIGHT), 7u);
+    EXPECT_EQ(text.report.AddColumn(&text.report, 40, "Description", 0), 41u);
+    EXPECT_EQ(text.report.columns[1].offset, 8u);
+    EXPECT_EQ(text.report.lineWidth, 49u);
+
+    MemoryReport wide(REPORT_TEXT);
+    for (int i = 0; i < 64; ++i) wide.report.AddColumn(&wide.report, 1, "c", 0);
+    EXPECT_EQ(wide.report.AddColumn(&wide.report, 1, "extra", 0), 64u);
+    EXPECT_EQ(wide.report.columnCount, 64u);
+    EXPECT_EQ(wide.report.lineWidth, 128u);
+    std::string row;
+    for (int i = 1; i <= 65; ++i) row += (i < 64 ? "." : std::to_string(i % 10)) + "|";
+    wide.report.WriteRow(&wide.report, "%s", row.c_str());
+    std::string line = wide.Fresh();
+    ASSERT_EQ(line.size(), 129u);
+    EXPECT_EQ(line.substr(124), ". 4 \n") << "the 65th field must be ignored";
+}
+
+TEST(Columns, HeadingsAreCutAtSixtyThreeCharacters) {
+    MemoryReport text(REPORT_TEXT);
+    std::string heading(80, 'h');
+    text.report.AddColumn(&text.report, 100, heading.c_str(), 0);
+    EXPECT_EQ(std::string(text.report.columns[0].heading), std::string(63, 'h'));
+}
+
+TEST(TextForm, NumberColumnsShowGroupedOrPlainCounts) {
+    struct Case {
+        int flags;
+        const char* field;
+        const char* shown;
+    } cases[] = {
+        {COLUMN_NUMBER, "1234567", "1,234,567"},
+        {COLUMN_NUMBER, "?123", "?123"},
+        {COLUMN_NUMBER, "0", "0"},
+        {COLUMN_NUMBER | COLUMN_PLAIN, "0", " "},
+        {COLUMN_NUMBER | COLUMN_PLAIN, "1234567", "1234567"},
+        {COLUMN_NUMBER, "  42abc", "42"},
+        {COLUMN_NUMBER, "abc", "0"},
+        {COLUMN_NUMBER, "-1", "18,446,744,073,709,551,615"},
+        {0, "1234567", "1234567"},
+    };
+    for (const Case& c : cases) {
+        MemoryReport text(REPORT_TEXT);
+        text.report.AddColumn(&text.report, 30, "n", c.flags);
+        text.report.WriteRow(&text.report, "%s", c.field);
+        std::string expected =
+            std::string(c.shown) + std::string(30 - strlen(c.shown), ' ') + " \n";
+        EXPECT_EQ(text.Fresh(), expected) << c.field;
+    }
+}
+
+TEST(TextForm, RightAlignmentAndCutsAtTheColumnWidth) {
+    struct Case {
+        int flags;
+        const char* field;
+        const char* line;
+    } cases[] = {
+        {COLUMN_RIGHT, "12", "    12 #"},
+        {COLUMN_RIGHT, "123456", "123456 #"},
+        {COLUMN_RIGHT, "1234567", "123456 #"},
+        {0, "abc", "abc    #"},
+        {0, "abcdefgh", "abcdef #"},
+        {COLUMN_RIGHT | COLUMN_NUMBER, "1234567", "1,234, #"},
+    };
+    for (const Case& c : cases) {
+        MemoryReport text(REPORT_TEXT);
+        text.report.AddColumn(&text.report, 6, "Column heading", c.flags);
+        text.report.AddColumn(&text.report, 1, "#", 0);
+        text.report.WriteRow(&text.report, "%s|#", c.field);
+        EXPECT_EQ(text.Fresh(), std::string(c.line) + " \n") << c.field;
+    }
+}
+
+TEST(TextForm, HeaderBlockWithReportIdNotesAndHook) {
+    MemoryReport text(REPORT_TEXT);
+    text.report.reportId = 7;
+    text.report.lineWidth = 1;
+    text.report.AddColumn(&text.report, 6, "Sequence", COLUMN_RIGHT);
+    text.report.AddColumn(&text.report, 3, "Gen.", 0);
+    text.report.BeginSection(
+        &text.report, [](Report* report) { fputs("hook\n", report->out); }, "Title", "%d notes", 2);
+    EXPECT_EQ(text.Fresh(),
+              "\n"
+              "             System: Corvantix\n"
+              "          Report ID: 7\n"
+              " Report Description: Title\n"
+              "       Report Notes: 2 notes\n"
+              "    Production Time: " +
+                  std::string(FormatTimeText(1700000000)) +
+                  "\n"
+                  "       Report Width: 12 bytes\n"
+                  "\n"
+                  "hook\n"
+                  "\n"
+                  " Sequen Gen \n"
+                  " ------ --- \n");
+}
+
+std::string HtmlCell(const std::string& value) {
+    MemoryReport html(REPORT_HTML);
+    html.report.AddColumn(&html.report, 10, "Name", 0);
+    html.report.WriteRow(&html.report, "%s", value.c_str());
+    std::string row = html.Fresh();
+    const std::string open = "<tr><td><tt>", close = "</tt></td></tr>";
+    EXPECT_EQ(row.substr(0, open.size()), open);
+    EXPECT_EQ(row.substr(row.size() - close.size()), close);
+    return row.substr(open.size(), row.size() - open.size() - close.size());
+}
+
+TEST(HtmlForm, CellsAreEscapedTrimmedAndCut) {
+    EXPECT_EQ(HtmlCell("a<b&c>d \"e\" 'f'"), "a&lt;b&amp;c&gt;d &quot;e&quot; &apos;f&apos;");
+    EXPECT_EQ(HtmlCell("\t name \n"), "name");
+    // Input is taken while fewer than 505 bytes have been produced.
+    EXPECT_EQ(HtmlCell(std::string(600, 'a')), std::string(505, 'a'));
+    EXPECT_EQ(HtmlCell(std::string(504, 'a') + "&&"), std::string(504, 'a') + "&amp;");
+    std::string escaped;
+    for (int i = 0; i < 101; ++i) escaped += "&amp;";
+    EXPECT_EQ(HtmlCell(std::string(200, '&')), escaped);
+}
+
+TEST(HtmlForm, RightColumnsAndEndOfTable) {
+    MemoryReport html(REPORT_HTML);
+    html.report.AddColumn(&html.report, 6, "Seq.", COLUMN_RIGHT);
+    html.report.AddColumn(&html.report, 6, "Name", 0);
+    html.report.WriteRow(&html.report, "%u|%s", 12u, "x ");
+    html.report.EndTable(&html.report);
+    EXPECT_EQ(html.Fresh(),
+              "<tr><td align=\"right\"><tt>12</tt></td><td><tt>x</tt></td></tr>"
+              "</table><p></p>");
+    html.Close();
+    EXPECT_EQ(html.Fresh(), "</body></html>");
+}
+
+TEST(JsonForm, RowsGoToTheCurrentSectionAndMissingFieldsAreEmpty) {
+    MemoryReport json(REPORT_JSON);
+    json.report.AddColumn(&json.report, 6, "Seq.", COLUMN_RIGHT);
+    json.report.AddColumn(&json.report, 6, "File Name", 0);
+    json.report.WriteRow(&json.report, "%s", "0|before any section");
+    json.report.BeginSection(&json.report, nullptr, "First", nullptr);
+    json.report.WriteRow(&json.report, "%s", "1|a ");
+    json.report.BeginSection(&json.report, nullptr, "Second", nullptr);
+    json.report.WriteRow(&json.report, "%s", "2");
+    json.report.EndTable(&json.report);
+    EXPECT_EQ(json.Fresh(), "") << "JSON is written at close only";
+    json.Close();
+    cJSON* document = cJSON_Parse(json.Output().c_str());
+    ASSERT_NE(document, nullptr) << json.Output();
+    char* printed = cJSON_PrintUnformatted(document);
+    std::string time = FormatTimeText(1700000000);
+    EXPECT_EQ(std::string(printed), "[{\"title\":\"First\",\"creation_time\":\"" + time +
+                                        "\",\"records\":[{\"seq.\":\"1\",\"file-name\":\"a\"}]},"
+                                        "{\"title\":\"Second\",\"creation_time\":\"" +
+                                        time +
+                                        "\",\"records\":[{\"seq.\":\"2\",\"file-name\":\"\"}]}]");
+    EXPECT_NE(json.Output().back(), '\n');
+    cJSON_free(printed);
+    cJSON_Delete(document);
+}
+
+TEST(Counters, RulesResetRowsOnlyWhereTheFormHasNoRuledLine) {
+    struct Case {
+        int format;
+        uint32_t rowsAfterRule;
+    } cases[] = {{REPORT_TEXT, 2}, {REPORT_CSV, 2}, {REPORT_HTML, 0}, {REPORT_JSON, 0}};
+    for (const Case& c : cases) {
+        MemoryReport report(c.format);
+        report.report.AddColumn(&report.report, 4, "A", 0);
+        report.report.WriteRow(&report.report, "%s", "1");
+        report.report.WriteRow(&report.report, "%s", "2");
+        report.report.WriteRule(&report.report);
+        EXPECT_EQ(report.report.rowsCounter, c.rowsAfterRule) << c.format;
+        report.report.NewPage(&report.report);
+        EXPECT_EQ(report.report.rowsCounter, 0u);
+    }
+}
+
+TEST(ParentReports, ShareStateAndCountersAndFreeItOnce) {
+    for (int format : {REPORT_PDF, REPORT_EXCEL}) {
+        MemoryReport parent(format);
+        MemoryReport child(format);
+        child.report.parent = &parent.report;
+        parent.report.AddColumn(&parent.report, 4, "A", 0);
+        child.report.AddColumn(&child.report, 4, "A", 0);
+        parent.report.BeginSection(&parent.report, nullptr, "Parent", nullptr);
+        child.report.BeginSection(&child.report, nullptr, "Child", nullptr);
+        if (format == REPORT_PDF) {
+            EXPECT_EQ(child.report.pdf, parent.report.pdf);
+            EXPECT_TRUE(child.report.flags & REPORT_PDF_BORROWED);
+        } else {
+            EXPECT_EQ(child.report.excel, parent.report.excel);
+            EXPECT_TRUE(child.report.flags & REPORT_EXCEL_BORROWED);
+        }
+        parent.report.rowsCounter = child.report.rowsCounter = 5;
+        child.report.NewPage(&child.report);
+        EXPECT_EQ(parent.report.rowsCounter, 0u);
+        child.Close();  // the parent's state must outlive the child's close
+        parent.Close();
+        EXPECT_EQ(parent.Output(), "") << "PDF and Excel write nothing yet outside CGI mode";
+    }
+}
+
+TEST(Utf8Repair, IllFormedPiecesBecomeOneReplacementEach) {
+    const std::string r = "\xEF\xBF\xBD";
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"plain ASCII", "plain ASCII"},
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"caf\xE9", "caf" + r},
+        {"\xE2\x82x", r + "x"},
+        {"\xC0\xAF", r + r},
+        {"\xED\xA0\x80", r + r + r},
+        {"\xF4\x90\x80\x80", r + r + r + r},
+        {"\xF0\x9F\x98", r},
+        {"\xFF\xFE", r + r},
+        {"\x80", r},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RepairUtf8(c.in), c.out);
+}
+
+}  // namespace
