@@ -1,0 +1,223 @@
+// The download: selection, the section loop with its CRC-32, the checks and the unpacking.
+#include "download/download_mode.h"
+
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/codes.h"
+#include "api/exchange.h"
+#include "api/session.h"
+#include "download/file_list.h"
+#include "download/unpack.h"
+#include "frame/match_pattern.h"
+#include "frame/program_context.h"
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* file) const { fclose(file); }
+};
+
+const char* ResultText(unsigned code) {
+    static char text[CODE_TEXT_BUFFER_SIZE];
+    return ZYMB10API_ResultMessage(code, text);
+}
+
+// Sorts by stored name, then by generation: newest first for a positive index.
+void SortItems(uint32_t count, uint8_t* items, int32_t generationIndex) {
+    std::vector<uint8_t> sorted(static_cast<size_t>(count) * FILE_LIST_ITEM_SIZE);
+    std::vector<uint32_t> order(count);
+    for (uint32_t i = 0; i < count; ++i) order[i] = i;
+    auto item = [items](uint32_t i) {
+        return FileListItem{items + static_cast<size_t>(i) * FILE_LIST_ITEM_SIZE};
+    };
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        int names = strncmp(item(a).Name(), item(b).Name(), ITEM_NAME_SIZE);
+        if (names != 0) return names < 0;
+        return generationIndex > 0 ? item(a).Generation() > item(b).Generation()
+                                   : item(a).Generation() < item(b).Generation();
+    });
+    for (uint32_t i = 0; i < count; ++i)
+        memcpy(sorted.data() + static_cast<size_t>(i) * FILE_LIST_ITEM_SIZE, item(order[i]).bytes,
+               FILE_LIST_ITEM_SIZE);
+    memcpy(items, sorted.data(), sorted.size());
+}
+
+// Mkstemp in the system's temporary folder, with the prefix of this program's files.
+FILE* CreateTemporaryFile(char* name, size_t size) {
+    const char* folder = getenv("TMPDIR");
+    if (folder == nullptr || *folder == 0) folder = "/tmp";
+    if (snprintf(name, size, "%s/ZYMXXXXXX", folder) >= static_cast<int>(size)) return nullptr;
+    int fd = mkostemp(name, O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) close(fd);
+    return file;
+}
+
+// A ".." component or an absolute start, with either separator.
+bool LeavesTheFolder(const char* name) {
+    if (name[0] == '/' || name[0] == '\\') return true;
+    for (const char* at = name; *at != 0;) {
+        size_t length = strcspn(at, "/\\");
+        if (length == 2 && at[0] == '.' && at[1] == '.') return true;
+        at += length;
+        if (*at != 0) ++at;
+    }
+    return false;
+}
+
+}  // namespace
+
+Destination ChooseDestination(const char* outputName, const char* storedName, size_t storedLength,
+                              int32_t stripPath) {
+    Destination destination{};
+    if (outputName != nullptr && *outputName != 0) {
+        snprintf(destination.path, sizeof destination.path, "%s", outputName);
+        return destination;
+    }
+    std::string name(storedName, strnlen(storedName, storedLength));
+    if (stripPath != 0) {
+        size_t last = name.find_last_of("/\\");
+        if (last != std::string::npos) name = name.substr(last + 1);
+    } else if (LeavesTheFolder(name.c_str())) {
+        destination.refusal = "it would be written outside the working directory";
+    }
+    // Stored names come from systems where either separator divides folders.
+    std::replace(name.begin(), name.end(), '\\', '/');
+    if (name.empty() || name == "." || name == "..") destination.refusal = "it names no file";
+    snprintf(destination.path, sizeof destination.path, "%s", name.c_str());
+    return destination;
+}
+
+int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t count, uint8_t* items,
+                 const DownloadRequest& request) {
+    context->Message(context, MSG_INFO, 0, "List returned %u items", count);
+    SortItems(count, items, request.generationIndex);
+    uint32_t wanted =
+        static_cast<uint32_t>(std::abs(static_cast<int64_t>(request.generationIndex)));
+    if (count == 0) return DOWNLOAD_FAILED;
+
+    const uint8_t* selected = nullptr;
+    uint32_t matching = 0;
+    size_t filterLength = strlen(request.filter);
+    for (uint32_t i = 0; i < count && selected == nullptr; ++i) {
+        FileListItem item{items + static_cast<size_t>(i) * FILE_LIST_ITEM_SIZE};
+        if (!MatchPattern(request.filter, item.Name(), filterLength, item.NameLength())) continue;
+        if (++matching == wanted) {
+            selected = item.bytes;
+        } else {
+            context->Message(context, MSG_INFO, 0,
+                             "Skipping file %.*s as it is index %u and %u requested",
+                             static_cast<int>(ITEM_NAME_SIZE), item.Name(), matching, wanted);
+        }
+    }
+    if (selected == nullptr) return DOWNLOAD_FAILED;
+    FileListItem item{selected};
+    context->Message(context, MSG_INFO, 0, "Downloading file %.*s",
+                     static_cast<int>(ITEM_NAME_SIZE), item.Name());
+
+    char temporaryName[4096];
+    std::unique_ptr<FILE, FileCloser> temporary(
+        CreateTemporaryFile(temporaryName, sizeof temporaryName));
+    if (!temporary) return DOWNLOAD_FAILED;
+
+    uLong crc = crc32(0, nullptr, 0);
+    int64_t received = 0;
+    bool writeFailed = false;
+    uint8_t sectionRequest[SECTION_REQUEST_SIZE];
+    for (uint32_t section = 0;; ++section) {
+        context->Message(context, MSG_INFO, 0, "Downloading section %u of %u", section + 1,
+                         item.Sections());
+        item.SectionRequest(sectionRequest, section);
+        ZYMB10APIRequest requestRecord{};
+        requestRecord.TotalLength = 32 + SECTION_REQUEST_SIZE;
+        requestRecord.Function = FUNCTION_DOWNLOAD_FILE;
+        requestRecord.Length = SECTION_REQUEST_SIZE;
+        requestRecord.Payload = sectionRequest;
+        ZYMB10APIResponse* response = session->Send(session, &requestRecord);
+        unsigned rc = response != nullptr ? response->RC : RC_RECEIVE_FAILED;
+        // A section whose length field points past the payload is as good as no answer.
+        uint32_t length = 0;
+        if (rc == 0) {
+            if (response->PayloadLength < SECTION_DATA_OFFSET ||
+                (length = LoadLittleEndian32(response->Payload + SECTION_DATA_LENGTH_OFFSET)) >
+                    response->PayloadLength - SECTION_DATA_OFFSET)
+                rc = RC_RECEIVE_FAILED;
+        }
+        if (rc != 0) {
+            context->Message(context, MSG_ERROR, 0, "Failed to get section: %s", ResultText(rc));
+            session->FreeResponse(response);
+            break;
+        }
+        const uint8_t* data = response->Payload + SECTION_DATA_OFFSET;
+        crc = crc32(crc, data, length);
+        if (length > 0 && fwrite(data, 1, length, temporary.get()) != length) {
+            context->Message(context, MSG_ERROR, 0, "Write of temporary file %s failed: %s",
+                             temporaryName, strerror(errno));
+            writeFailed = true;
+        }
+        received += length;
+        session->FreeResponse(response);
+        // A server that keeps sending full sections past the announced size is not followed.
+        if (writeFailed || length != SECTION_SIZE || received > item.Size()) break;
+    }
+    if (fflush(temporary.get()) != 0 || fsync(fileno(temporary.get())) != 0) {
+        if (!writeFailed)
+            context->Message(context, MSG_ERROR, 0, "Write of temporary file %s failed: %s",
+                             temporaryName, strerror(errno));
+        writeFailed = true;
+    }
+    if (fclose(temporary.release()) != 0 && !writeFailed) {
+        context->Message(context, MSG_ERROR, 0, "Write of temporary file %s failed: %s",
+                         temporaryName, strerror(errno));
+        writeFailed = true;
+    }
+    if (writeFailed) return DOWNLOAD_FAILED;
+    if (received != item.Size()) {
+        context->Message(context, MSG_ERROR, 0,
+                         "File size does not match size of originally uploaded file: %lld, %lld",
+                         static_cast<long long>(received), static_cast<long long>(item.Size()));
+        return DOWNLOAD_FAILED;
+    }
+    if (static_cast<uint32_t>(crc) != item.Crc()) {
+        context->Message(context, MSG_ERROR, 0, "File failed CRC test");
+        return DOWNLOAD_FAILED;
+    }
+    Destination destination =
+        ChooseDestination(request.outputName, item.Name(), ITEM_NAME_SIZE, request.stripPath);
+    if (destination.refusal != nullptr) {
+        context->Message(context, MSG_ERROR, 0, "Stored file name %.*s refused as destination: %s",
+                         static_cast<int>(ITEM_NAME_SIZE), item.Name(), destination.refusal);
+        return DOWNLOAD_FAILED;
+    }
+    UnpackResult unpacked = UnpackFile(temporaryName, destination.path);
+    if (!unpacked.ok) {
+        switch (unpacked.stage) {
+            case UnpackResult::READ_INPUT:
+            case UnpackResult::OPEN_INPUT:
+                context->Message(context, MSG_ERROR, 0, "Unpacking of %s failed: %s", temporaryName,
+                                 unpacked.reason.c_str());
+                break;
+            case UnpackResult::WRITE_OUTPUT:
+                context->Message(context, MSG_ERROR, 0, "Write of output file %s failed: %s",
+                                 destination.path, unpacked.reason.c_str());
+                break;
+            default:
+                context->Message(context, MSG_ERROR, 0, "Open of output file failed: %s",
+                                 unpacked.reason.c_str());
+        }
+        return DOWNLOAD_FAILED;
+    }
+    return 0;
+}

@@ -1,0 +1,29 @@
+// Download mode: pick one file from the list by pattern and generation, fetch it in
+// sections into a temporary file, check it, and unpack it to its destination.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct ProgramContext;
+struct ZYMB10APISession;
+
+struct DownloadRequest {
+    const char* filter;       // MatchPattern pattern for the stored names
+    const char* outputName;   // "" or none: the destination comes from the stored name
+    int32_t stripPath;        // keep only the final name of the stored name
+    int32_t generationIndex;  // 1 newest of the first matching name, -1 oldest, 0 none
+};
+
+// items holds count items of 432 bytes; they are sorted in place. Returns 0 when the
+// file was written, else 92 ("File download failed").
+int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t count, uint8_t* items,
+                 const DownloadRequest& request);
+
+// The destination for a stored name, or "" with a reason when it would leave the
+// working directory. Exposed for tests.
+struct Destination {
+    char path[4096];
+    const char* refusal;  // none when the path may be used
+};
+Destination ChooseDestination(const char* outputName, const char* storedName, size_t storedLength,
+                              int32_t stripPath);

@@ -1,0 +1,28 @@
+// Writes the file list through the report writer: every item, numbered from 1.
+#include "download/list_mode.h"
+
+#include "download/file_list.h"
+#include "frame/program_context.h"
+#include "report/report.h"
+
+int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
+    context->Message(context, MSG_INFO, 0, "List returned %u items", count);
+    Report report;
+    Report_Init(&report);
+    report.lineWidth = 1;
+    report.AddColumn(&report, 6, "Seq.", COLUMN_RIGHT);
+    report.AddColumn(&report, 40, "Description", 0);
+    report.AddColumn(&report, 100, "File Name", 0);
+    report.AddColumn(&report, 4, "Gen.", COLUMN_RIGHT);
+    report.BeginSection(&report, nullptr, "Corvantix File List", "%s", "");
+    for (uint32_t i = 0; i < count; ++i) {
+        FileListItem item{items + static_cast<size_t>(i) * FILE_LIST_ITEM_SIZE};
+        report.WriteRow(&report, "%u|%.*s |%.*s |%u", i + 1,
+                        static_cast<int>(ITEM_DESCRIPTION_SIZE), item.Description(),
+                        static_cast<int>(ITEM_NAME_SIZE), item.Name(),
+                        static_cast<unsigned>(item.Generation()));
+    }
+    report.EndTable(&report);
+    report.Close(&report);
+    return 0;
+}

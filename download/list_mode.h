@@ -1,0 +1,8 @@
+// List mode: the customer's files as a report, in the order the server sent them.
+#pragma once
+#include <cstdint>
+
+struct ProgramContext;
+
+// items holds count items of 432 bytes. Returns 0.
+int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items);
