@@ -1,5 +1,6 @@
 // A small command program for the frame's end-to-end tests: it runs the real start-up,
 // banner and completion, and can wait for an interrupt, crash, or log sample messages.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -26,8 +27,9 @@ int main(int argc, char** argv) {
         for (;;) pause();
     }
     if (strcmp(mode, "crash") == 0) {
-        volatile int* nowhere = nullptr;
-        *nowhere = 1;
+        // A write to a read-only page: a real fault, not one the sanitizers intercept.
+        void* page = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        *static_cast<volatile int*>(page) = 1;
     }
     if (strcmp(mode, "messages") == 0) {
         for (int i = 2; i < argc; ++i) context.Message(&context, i % 5, 0, "%s", argv[i]);

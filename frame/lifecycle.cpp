@@ -189,7 +189,9 @@ void Complete(ProgramContext* context, int status) {
     context->Message(context, MSG_INFO, 901, "Elapsed time %u minutes and %u seconds", minutes,
                      seconds);
     SendEndNotification(context, status, minutes, seconds);
-    if ((context->flags & (CTX_NO_COLOR | CTX_NOT_CONSOLE)) == 0)
+    // Only a console whose colours the log may have changed needs them set back.
+    if ((context->flags & (CTX_NO_COLOR | CTX_NOT_CONSOLE)) == 0 &&
+        ((context->flags & CTX_TERMINAL) != 0 || (context->flags & CTX_STDERR_FILE) == 0))
         Platform_ResetTextAttribute(context->console);
 
     ProcessIo io;

@@ -1,7 +1,10 @@
 // The frame as users meet it: real programs run as children, their banner and completion
 // lines, exit status, CRC line, interrupt, crash report and standard-error redirect.
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <chrono>
@@ -56,8 +59,9 @@ TEST(ProgramRun, BannerAndCompletionOfTheDownloadProgram) {
     testsupport::TempDir work;
     ChildOptions options;
     options.workingDirectory = work.Path();
+    // Without its required options the program still starts and ends through the frame.
     auto result = RunProgram(DOWNLOAD_PROGRAM, options);
-    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    ASSERT_EQ(result.exitStatus, 1) << result.err;
     auto lines = Lines(result.err);
     const std::vector<std::string> expected = {
         "ZBT001N-" + kTime + " ZYMB10DownloadFile .+",
@@ -85,7 +89,7 @@ TEST(ProgramRun, BannerAndCompletionOfTheDownloadProgram) {
         "ZBT991N-" + kTime + " CRC values for this session: 0x[0-9a-f]+ \\(0x[0-9a-f]+\\)",
         "ZBT992N-" + kTime + " Number of records written: [\\d,]+",
         "ZBT993N-" + kTime + " Number of bytes written: [\\d,]+",
-        "ZBT999N-" + kTime + " Program ended with RC=0 \\(Success\\)",
+        "ZBT999N-" + kTime + " Program ended with RC=1 \\(Failure\\)",
     };
     ASSERT_GE(lines.size(), ending.size());
     for (size_t i = 0; i < ending.size(); ++i) {
@@ -136,8 +140,11 @@ TEST(ProgramRun, InterruptEndsWithStatusZeroAndNoCompletion) {
 
 TEST(ProgramRun, CrashWritesTheReportAndDies) {
     testsupport::TempDir work;
-    auto result =
-        RunProgram(FRAME_DRIVER, {.arguments = {"crash"}, .workingDirectory = work.Path()});
+    // The sanitizer runtime must leave the fault to the program's own handler.
+    auto result = RunProgram(
+        FRAME_DRIVER, {.arguments = {"crash"},
+                       .environment = {{"ASAN_OPTIONS", "handle_segv=0:allow_user_segv_handler=1"}},
+                       .workingDirectory = work.Path()});
     EXPECT_EQ(result.signal, SIGSEGV);
     EXPECT_NE(
         result.err.find("An abnormal termination condition has occured.\r\n"
@@ -211,6 +218,41 @@ TEST(ProgramRun, BadRedirectDirectoriesKeepTheConsole) {
         EXPECT_NE(result.err.find("TST999N-"), std::string::npos)
             << "log must stay on standard error";
     }
+}
+
+// Runs the driver with standard error on a pseudo-terminal and returns what it showed.
+std::string RunOnTerminal(const std::vector<std::pair<const char*, const char*>>& environment) {
+    int master = -1;
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        for (const auto& [name, value] : environment) setenv(name, value, 1);
+        execl(FRAME_DRIVER, FRAME_DRIVER, "complete", "0", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(master, buffer, sizeof buffer)) > 0)
+        shown.append(buffer, static_cast<size_t>(n));
+    close(master);
+    waitpid(pid, nullptr, 0);
+    return shown;
+}
+
+TEST(ProgramRun, ColoursOnATerminalOnly) {
+    std::string coloured = RunOnTerminal({});
+    EXPECT_NE(coloured.find("\x1b[32mTST001N-"), std::string::npos) << coloured;  // info green
+    EXPECT_NE(coloured.find("\x1b[2mTST010I-"), std::string::npos);               // notice dim
+    EXPECT_NE(coloured.find("Program ended with RC=0 (Success)\r\n\x1b[0m"), std::string::npos);
+    EXPECT_EQ(RunOnTerminal({{"ZYMBSTDERRNOCOLOR", "1"}}).find("\x1b["), std::string::npos);
+
+    testsupport::TempDir logs;
+    std::string redirected = RunOnTerminal({{"ZYMBSTDERRDIR", logs.Path().c_str()}});
+    EXPECT_EQ(redirected.find("\x1b["), std::string::npos) << "redirected alone: no colours";
+    EXPECT_EQ(redirected.find("TST001N-"), std::string::npos);
+    std::string copied =
+        RunOnTerminal({{"ZYMBSTDERRDIR", logs.Path().c_str()}, {"ZYMBSTDERRTERMINAL", "1"}});
+    EXPECT_NE(copied.find("\x1b[32mTST001N-"), std::string::npos) << copied;
 }
 
 }  // namespace
