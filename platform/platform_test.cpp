@@ -1,0 +1,64 @@
+// The platform layer's pure parts: crash file names, processor words, I/O accounting text.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/crash.h"
+#include "platform/process_io.h"
+#include "platform/system_info.h"
+#include "platform/terminal.h"
+
+namespace {
+
+TEST(CrashFileName, YearDayOfYearAndProcess) {
+    const struct {
+        long long now;
+        long offset;
+        const char* name;
+    } cases[] = {
+        {0, 0, "XNP10-1970-0-42.dmp"},
+        {951782400, 0, "XNP10-2000-59-42.dmp"},     // 2000-02-29, a leap day
+        {1798761599, 0, "XNP10-2026-364-42.dmp"},   // 2026-12-31 23:59:59 UTC
+        {1798761599, 3600, "XNP10-2027-0-42.dmp"},  // an hour east it is already next year
+        {0, -3600, "XNP10-1969-364-42.dmp"},
+    };
+    for (const auto& c : cases) {
+        char name[64];
+        Platform_CrashFileName(name, sizeof name, "XNP10", c.now, c.offset, 42);
+        EXPECT_STREQ(name, c.name) << c.now;
+    }
+    char tiny[8];
+    EXPECT_EQ(Platform_CrashFileName(tiny, sizeof tiny, "XNP10", 0, 0, 42), 7);
+}
+
+TEST(ProcessorText, KnownMachinesGetTheirWords) {
+    EXPECT_STREQ(Platform_ProcessorText("x86_64"), "x64");
+    EXPECT_STREQ(Platform_ProcessorText("i686"), "i686");
+    EXPECT_STREQ(Platform_ProcessorText("ppc64le"), "ppc");
+    EXPECT_STREQ(Platform_ProcessorText("aarch64"), "aarch64");
+    PlatformDescription description;
+    EXPECT_EQ(DescribePlatform(&description), 0);
+    EXPECT_STREQ(description.systemName, "Linux");
+    EXPECT_NE(description.versionText[0], 0);
+}
+
+TEST(ProcessIo, ParsesTheCountersAndRefusesPartialText) {
+    ProcessIo io{};
+    ASSERT_TRUE(Platform_ParseProcessIo(
+        "rchar: 1000\nwchar: 2000\nsyscr: 3\nsyscw: 4\nread_bytes: 0\n", &io));
+    EXPECT_EQ(io.readBytes, 1000u);
+    EXPECT_EQ(io.writeBytes, 2000u);
+    EXPECT_EQ(io.readOperations, 3u);
+    EXPECT_EQ(io.writeOperations, 4u);
+    EXPECT_FALSE(Platform_ParseProcessIo("rchar: 1\nwchar: 2\n", &io));
+    EXPECT_TRUE(Platform_ReadProcessIo(&io));
+}
+
+TEST(Terminal, LevelAttributesBecomeAnsiColours) {
+    EXPECT_STREQ(Platform_TextAttributeSequence(4), "\x1b[31m");  // errors red
+    EXPECT_STREQ(Platform_TextAttributeSequence(8), "\x1b[2m");   // warnings and notices dim
+    EXPECT_STREQ(Platform_TextAttributeSequence(2), "\x1b[32m");  // info green
+    EXPECT_STREQ(Platform_TextAttributeSequence(1), "\x1b[34m");  // debug blue
+}
+
+}  // namespace
