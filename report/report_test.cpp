@@ -198,6 +198,38 @@ TEST(TextForm, HeaderBlockWithReportIdNotesAndHook) {
                   " ------ --- \n");
 }
 
+TEST(TextForm, LinesNeverRunPastTheLineBuffer) {
+    MemoryReport text(REPORT_TEXT);
+    text.report.AddColumn(&text.report, 1500, "Wide", 0);
+    text.report.AddColumn(&text.report, 1500, "Wider", COLUMN_RIGHT);
+    std::string field(1000, 'y');  // right-aligned: from 2001 to 3000, cut at 2047
+    text.report.WriteRow(&text.report, "x|%s", field.c_str());
+    std::string line = text.Fresh();
+    ASSERT_EQ(line.size(), REPORT_LINE_SIZE);  // 2047 characters and the newline
+    EXPECT_EQ(line.substr(2000, 2), " y");
+    EXPECT_EQ(line.substr(2045), "yy\n");
+}
+
+TEST(HtmlForm, SectionBlockWithLogoAndNotes) {
+    MemoryReport html(REPORT_HTML);
+    html.report.htmlLogo = strdup("logo.png");
+    html.report.AddColumn(&html.report, 6, "Seq.", COLUMN_RIGHT);
+    html.report.AddColumn(&html.report, 6, "Hidden", COLUMN_HIDDEN);
+    html.report.AddColumn(&html.report, 6, "File Name", 0);
+    html.report.BeginSection(&html.report, nullptr, "Title", "%u files", 3u);
+    EXPECT_EQ(html.Fresh(),
+              "<table width=\"100%\"><tr><td width=\"20%\" bgcolor=\"#ffffff\"><img "
+              "src=\"logo.png\" alt=\"Report Logo\" style=\"width:237px;height:59px;border:0;\">"
+              "</td><td width=\"80%\" bgcolor=\"#0A4169\"><font size=\"6\" color=\"#fff\">"
+              "&nbsp; Title</td><tr><td width = \"20%\" bgcolor=\"#ffffff\"></td><td width = "
+              "\"80%\" bgcolor=\"#ffffff\">Production Time: " +
+                  std::string(FormatTimeText(1700000000)) +
+                  "</td></tr><tr>\n<td width=\"20%\" bgcolor=\"#ffffff\"></td><td "
+                  "width=\"80%\" bgcolor=\"#ffffff\">Report Notes: 3 files</td></tr>"
+                  "</tr></table><table><tr bgcolor=\"#EEEEEE\"><th>Seq.</th><th>File Name</th>"
+                  "</tr>");
+}
+
 std::string HtmlCell(const std::string& value) {
     MemoryReport html(REPORT_HTML);
     html.report.AddColumn(&html.report, 10, "Name", 0);
