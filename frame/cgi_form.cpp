@@ -12,7 +12,7 @@ namespace {
 // Serves cgicc the request as given instead of the process environment and standard
 // input, so the caller decides how much of the body was read and which methods count.
 class RequestInput : public cgicc::CgiInput {
-public:
+  public:
     RequestInput(const CgiRequest& request, const char* method)
         : request_(request), method_(method) {}
 
@@ -26,13 +26,15 @@ public:
 
     std::string getenv(const char* name) override {
         if (strcmp(name, "REQUEST_METHOD") == 0) return method_;
-        if (strcmp(name, "QUERY_STRING") == 0) return std::string(request_.queryString);
+        // cgicc would add the query string to a POST form; a POST form is its body alone.
+        if (strcmp(name, "QUERY_STRING") == 0)
+            return strcmp(method_, "GET") == 0 ? std::string(request_.queryString) : "";
         if (strcmp(name, "CONTENT_TYPE") == 0) return std::string(request_.contentType);
         if (strcmp(name, "CONTENT_LENGTH") == 0) return std::to_string(request_.body.size());
         return std::string();
     }
 
-private:
+  private:
     const CgiRequest& request_;
     const char* method_;
     size_t offset_ = 0;
@@ -48,7 +50,8 @@ int HexValue(char c) {
 
 CgiMethod ClassifyCgiMethod(std::string_view method) {
     auto is = [method](const char* name) {
-        return method.size() == strlen(name) && strncasecmp(method.data(), name, method.size()) == 0;
+        return method.size() == strlen(name) &&
+               strncasecmp(method.data(), name, method.size()) == 0;
     };
     if (method.empty() || is("GET")) return CGI_GET;
     if (is("POST")) return CGI_POST;

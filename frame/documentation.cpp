@@ -16,11 +16,20 @@ std::string Escaped(const char* text) {
     std::string result;
     for (; text != nullptr && *text != 0; ++text) {
         switch (*text) {
-            case '&': result += "&amp;"; break;
-            case '<': result += "&lt;"; break;
-            case '>': result += "&gt;"; break;
-            case '"': result += "&quot;"; break;
-            default: result += *text;
+            case '&':
+                result += "&amp;";
+                break;
+            case '<':
+                result += "&lt;";
+                break;
+            case '>':
+                result += "&gt;";
+                break;
+            case '"':
+                result += "&quot;";
+                break;
+            default:
+                result += *text;
         }
     }
     return result;
@@ -52,37 +61,46 @@ void WriteFragment(const std::string& fileName, const std::string& content) {
 
 const char* ReplaceableName(char letter) {
     switch (letter) {
-        case 'S': return "logonstring";
-        case 'V': return "volumefilter";
-        case 'c': return "configfile";
-        default: return nullptr;
+        case 'S':
+            return "logonstring";
+        case 'V':
+            return "volumefilter";
+        case 'c':
+            return "configfile";
+        default:
+            return nullptr;
     }
 }
 
 const char* CommonOptionFile(char letter) {
     switch (letter) {
-        case 'S': return "../common/reference_option_server.xml";
-        case 'V': return "../common/reference_option_volumefilter.xml";
-        case 'c': return "../common/reference_option_config.xml";
-        default: return nullptr;
+        case 'S':
+            return "../common/reference_option_server.xml";
+        case 'V':
+            return "../common/reference_option_volumefilter.xml";
+        case 'c':
+            return "../common/reference_option_config.xml";
+        default:
+            return nullptr;
     }
 }
 
 std::string NameFragment(const ProgramContext* context, const std::string& name) {
-    return Formatted("<refnamediv %s>\n"
-                     "   <refname xml:id=\"%s.title\">%s</refname>\n"
-                     "   <refpurpose>%s.</refpurpose>\n"
-                     "</refnamediv>\n",
-                     DOCBOOK_NAMESPACE, name.c_str(), name.c_str(),
-                     Escaped(context->description).c_str());
+    return Formatted(
+        "<refnamediv %s>\n"
+        "   <refname xml:id=\"%s.title\">%s</refname>\n"
+        "   <refpurpose>%s.</refpurpose>\n"
+        "</refnamediv>\n",
+        DOCBOOK_NAMESPACE, name.c_str(), name.c_str(), Escaped(context->description).c_str());
 }
 
 std::string SynopsisFragment(const ProgramContext* context, const std::string& name) {
     if (context->options == nullptr)
         return "<refsynopsisdiv>\n   <para>This program expects no arguments</para>\n"
                "</refsynopsisdiv>\n";
-    std::string text = Formatted("<refsynopsisdiv %s>\n   <cmdsynopsis>\n      <command>%s</command>\n",
-                                 DOCBOOK_NAMESPACE, name.c_str());
+    std::string text =
+        Formatted("<refsynopsisdiv %s>\n   <cmdsynopsis>\n      <command>%s</command>\n",
+                  DOCBOOK_NAMESPACE, name.c_str());
     for (const OptionEntry* row = context->options; row->letter != 0; ++row) {
         if (row->value == nullptr) {
             text += Formatted("      <arg>-%c</arg>\n", row->letter);

@@ -28,8 +28,7 @@ struct CloseFile {
 };
 using OwnedFile = std::unique_ptr<FILE, CloseFile>;
 
-int MatchPrintable(const char* pattern, const char* text, size_t patternLength,
-                   size_t textLength) {
+int MatchPrintable(const char* pattern, const char* text, size_t patternLength, size_t textLength) {
     if (patternLength == 0 && textLength == 0) return 1;
     // Control bytes become hexadecimal digits in both, so a tab in a file name is matched
     // by "09" in the pattern and a pattern never meets raw control characters.
@@ -44,8 +43,7 @@ int MatchPrintable(const char* pattern, const char* text, size_t patternLength,
 OwnedFile OpenListFile(const std::string& name) {
     OwnedFile file(fopen(name.c_str(), "re"));
     struct stat status;
-    if (file && (fstat(fileno(file.get()), &status) != 0 || S_ISDIR(status.st_mode)))
-        file.reset();
+    if (file && (fstat(fileno(file.get()), &status) != 0 || S_ISDIR(status.st_mode))) file.reset();
     return file;
 }
 
@@ -80,7 +78,8 @@ int MatchPattern(const char* pattern, const char* text, size_t patternLength, si
         strncmp(pattern, LIST_PREFIX, LIST_PREFIX_LENGTH) == 0) {
         const char* name = pattern + LIST_PREFIX_LENGTH;
         std::string fileName(name, strnlen(name, patternLength - LIST_PREFIX_LENGTH));
-        if (OwnedFile file = OpenListFile(fileName)) return MatchListLines(file.get(), text, textLength);
+        if (OwnedFile file = OpenListFile(fileName))
+            return MatchListLines(file.get(), text, textLength);
     }
     return MatchPrintable(pattern, text, patternLength, textLength);
 }

@@ -41,19 +41,23 @@ void RaiseInterrupt() {
     for (int i = 0; i < 50; ++i) usleep(100 * 1000);
 }
 
-// Reads keystrokes from the controlling terminal with echo and line editing off, one
-// byte at a time, until Enter or PASSWORD_LIMIT characters. Returns 1 with the text in
-// out, or 0 (with a reason in why) when the terminal cannot be used or input ended first.
+void WritePrompt() {
+    fputs("Password:\r\n", stdout);
+    fflush(stdout);
+}
+
+// Prompts, then reads keystrokes from the controlling terminal with echo and line editing
+// off, one byte at a time, until Enter or PASSWORD_LIMIT characters. Returns 1 with the
+// text in out, or 0 (with a reason in why) when the terminal cannot be used or input
+// ended first. The terminal is set up before the prompt shows, so that nothing typed in
+// answer to it is echoed.
 int ReadPasswordKeys(char* out, const char** why) {
     int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (terminal < 0) {
-        *why = strerror(errno);
-        return 0;
-    }
     termios saved;
-    if (tcgetattr(terminal, &saved) != 0) {
+    if (terminal < 0 || tcgetattr(terminal, &saved) != 0) {
         *why = strerror(errno);
-        close(terminal);
+        if (terminal >= 0) close(terminal);
+        WritePrompt();
         return 0;
     }
     termios raw = saved;
@@ -63,6 +67,7 @@ int ReadPasswordKeys(char* out, const char** why) {
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     tcsetattr(terminal, TCSAFLUSH, &raw);
+    WritePrompt();
 
     size_t stored = 0;
     int result = 0;
@@ -132,8 +137,8 @@ int ReadPasswordFile(const char* fileName, char* out) {
 }
 }  // namespace
 
-char* GetPassword(ProgramContext* context, const char* user, const char* specification,
-                  const char*, char* out) {
+char* GetPassword(ProgramContext* context, const char* user, const char* specification, const char*,
+                  char* out) {
     memset(out, 0, PASSWORD_BUFFER_SIZE);
     if (user == nullptr) user = "";
     if (specification == nullptr) specification = "";
@@ -144,8 +149,6 @@ char* GetPassword(ProgramContext* context, const char* user, const char* specifi
         return out;
     }
     if (specification[0] == '+') {
-        fputs("Password:\r\n", stdout);
-        fflush(stdout);
         const char* why = "";
         if (ReadPasswordKeys(out, &why)) return out;
         context->Message(context, MSG_ERROR, 1, "Password not read from the terminal: %s", why);

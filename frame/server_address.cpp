@@ -15,7 +15,7 @@ enum Field { USER, PASSWORD, HOST, PORT, FIELD_COUNT };
 void CutFields(char* text, char* fields[FIELD_COUNT]) {
     for (int i = 0; i < FIELD_COUNT; ++i) fields[i] = nullptr;
     const bool hasAt = strchr(text, '@') != nullptr;
-    char* first = text;  // user, or the host when there is no "@"
+    char* first = text;      // user, or the host when there is no "@"
     char* second = nullptr;  // password specification, or the port when there is no "@"
     bool afterAt = false;
     for (char* p = text; *p != 0; ++p) {
@@ -44,7 +44,9 @@ void CutFields(char* text, char* fields[FIELD_COUNT]) {
         if (fields[i] != nullptr && *fields[i] == 0) fields[i] = nullptr;
 }
 
-const char* Shown(const char* text) { return text != nullptr ? text : ""; }
+const char* Shown(const char* text) {
+    return text != nullptr ? text : "";
+}
 }  // namespace
 
 void InitServerAddress(ServerAddress* address, const char* user, const char*, const char* host,
@@ -79,8 +81,8 @@ int ParseServerString(ServerAddress* address, const char* text, ProgramContext* 
             continue;
         }
         const char* kept = *current[i];
-        bool inBuffer = kept != nullptr && kept >= address->text &&
-                        kept < address->text + sizeof address->text;
+        bool inBuffer =
+            kept != nullptr && kept >= address->text && kept < address->text + sizeof address->text;
         if (!inBuffer) {
             result[i] = kept;
             continue;
