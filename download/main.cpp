@@ -1,5 +1,17 @@
 // ZYMB10DownloadFile: logs on to the Corvantix server, lists a customer's files and
 // prints the list as a report or downloads one file by pattern and generation.
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "api/codes.h"
+#include "api/exchange.h"
+#include "api/session.h"
+#include "download/download_mode.h"
+#include "download/file_list.h"
+#include "download/list_mode.h"
 #include "frame/password.h"
 #include "frame/program_context.h"
 #include "frame/server_address.h"
@@ -32,6 +44,13 @@ OptionEntry options[] = {
      .target = &server},
     {.letter = 0},
 };
+// The leading decimal integer of the text, 0 when there is none.
+int32_t GenerationIndex(const char* text) {
+    long long value = strtoll(text, nullptr, 10);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,6 +77,54 @@ int main(int argc, char** argv) {
                             password) == nullptr)
         context.Complete(&context, 1);
 
-    // Connect, logon, the file list and the two modes follow here.
-    context.Complete(&context, 0);
+    int32_t generationIndex = GenerationIndex(generationIndexText);
+
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    session.messageSink = &context;
+    if (session.Connect(&session, server.host, server.port) != 0) {
+        session.Term(&session);
+        context.Complete(&context, 1);
+    }
+    if (session.Logon(&session, server.user, password, 56, nullptr) != 0) {
+        session.Term(&session);
+        context.Complete(&context, 1);
+    }
+    context.Message(&context, MSG_INFO, 0, "Listing Files");
+    uint8_t customer[4] = {};
+    memcpy(customer, customerId, strnlen(customerId, sizeof customer));
+    ZYMB10APIRequest request{};
+    request.TotalLength = 32 + sizeof customer;
+    request.Function = FUNCTION_LIST_FILE;
+    request.Length = sizeof customer;
+    request.Payload = customer;
+    ZYMB10APIResponse* response = session.Send(&session, &request);
+
+    // From here the program ends directly: the outcome is in the log already.
+    int status;
+    unsigned rc = response != nullptr ? response->RC : RC_RECEIVE_FAILED;
+    // Items of another size cannot be read as file list items.
+    if (rc == 0 && response->Count != 0 &&
+        (response->Length != FILE_LIST_ITEM_SIZE ||
+         static_cast<uint64_t>(response->Count) * FILE_LIST_ITEM_SIZE > response->PayloadLength))
+        rc = RC_RECEIVE_FAILED;
+    if (rc != 0) {
+        char text[CODE_TEXT_BUFFER_SIZE];
+        context.Message(&context, MSG_INFO, 0, "File list failed: %s",
+                        ZYMB10API_ResultMessage(rc, text));
+        status = 1;
+    } else if (listMode != 0) {
+        status = ListFiles(&context, response->Count, response->Payload);
+    } else {
+        DownloadRequest download{.filter = fileFilter,
+                                 .outputName = outputFileName,
+                                 .stripPath = stripPath,
+                                 .generationIndex = generationIndex};
+        status = DownloadFile(&context, &session, response->Count, response->Payload, download) != 0
+                     ? 1
+                     : 0;
+    }
+    session.FreeResponse(response);
+    session.Term(&session);
+    exit(status);
 }

@@ -1,0 +1,51 @@
+#!/usr/bin/env python3
+"""Writes the sample data of the development server into a folder:
+
+  <out>/users          the server's users (batch with the password "corvantix")
+  <out>/pw/batch       the password file the download program reads for batch
+  <out>/data/<CUST>/   the files each customer keeps, with generations, stored paths,
+                       gzip and plain content, and one file of exactly two sections
+  <out>/originals/     the unpacked content of every gzip file, for comparison
+"""
+import gzip
+import os
+import sys
+
+out = sys.argv[1] if len(sys.argv) > 1 else "samples-out"
+data = os.path.join(out, "data")
+
+
+def write(path, content):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(content)
+
+
+def lines(tag, count):
+    return "".join(f"{tag},{i},{i * 37 % 1000},item {i} of {tag}\n" for i in range(count)).encode()
+
+
+def packed(content):
+    return gzip.compress(content, compresslevel=9, mtime=0)
+
+
+write(os.path.join(out, "users"), b"batch:corvantix\nreader:another-secret\n")
+write(os.path.join(out, "pw", "batch"), b"corvantix\n")
+
+acme = os.path.join(data, "ACME")
+for generation in (1, 2, 3):
+    write(os.path.join(acme, "reports", f"daily.csv;{generation}"), lines(f"daily-gen{generation}", 40 * generation))
+ledger = lines("ledger", 60000)  # about 1.5 MB of text, stored as gzip
+write(os.path.join(out, "originals", "ledger.txt"), ledger)
+write(os.path.join(acme, "ledger.txt;1"), packed(lines("ledger-old", 500)))
+write(os.path.join(acme, "ledger.txt;2"), packed(ledger))
+write(os.path.join(acme, "exact.bin"), bytes((i * 7 + i // 65000) % 251 for i in range(130000)))
+write(os.path.join(acme, "q4-sales.csv"), lines("q4", 25))
+write(os.path.join(acme, ".index"),
+      b"q4-sales.csv|reports\\2026\\q4-sales.csv|1|Quarter four sales\n"
+      b"ledger.txt;2|||General ledger, current\n"
+      b"exact.bin|||Two full sections\n")
+
+write(os.path.join(data, "BETA", "notes.txt"), b"beta notes\n")
+os.makedirs(os.path.join(data, "ZED"), exist_ok=True)
+print(out)
