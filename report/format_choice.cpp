@@ -1,14 +1,18 @@
 // The choice of a report's form: from ZYMBREPORTFORMAT, or under a web server from the
 // form variable RPT; and the operator's settings read when the report is made.
-#include <cgicc/Cgicc.h>
 #include <strings.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <string>
+#include <vector>
 
+#include "frame/arguments.h"
+#include "frame/cgi_form.h"
 #include "report/report_form.h"
 #include "report/value_format.h"
 
@@ -19,15 +23,47 @@ const NameValue kFormatNames[] = {
     {"excel", REPORT_EXCEL}, {"json", REPORT_JSON}, {nullptr, 0},
 };
 
-// The value of the first form variable named RPT in any case; "" when there is none or
-// the form cannot be read (a posted body already consumed, a short body, no memory).
-std::string CgiReportFormat() {
-    try {
-        cgicc::Cgicc form;
-        for (const cgicc::FormEntry& entry : form.getElements())
-            if (strcasecmp(entry.getName().c_str(), "RPT") == 0) return entry.getValue();
-    } catch (const std::exception&) {
+const char* Variable(const char* name) {
+    const char* value = getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The posted body: CONTENT_LENGTH bytes of standard input. A length that is not a
+// number or too large, or a body that ends early, gives no body at all.
+bool ReadBody(std::string* body) {
+    const char* text = Variable("CONTENT_LENGTH");
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long length = strtoull(text, &end, 10);
+    if (!isdigit(static_cast<unsigned char>(text[0])) || *end != 0 || errno != 0 ||
+        length > CGI_BODY_LIMIT)
+        return false;
+    body->resize(static_cast<size_t>(length));
+    size_t received = 0;
+    while (received < body->size()) {
+        ssize_t n = read(STDIN_FILENO, body->data() + received, body->size() - received);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        received += static_cast<size_t>(n);
     }
+    return true;
+}
+
+// The value of the first form variable named RPT in any case; "" when there is none or
+// the form cannot be read.
+std::string CgiReportFormat() {
+    CgiRequest request{
+        Variable("REQUEST_METHOD"), Variable("QUERY_STRING"), Variable("CONTENT_TYPE"), {}};
+    std::string body;
+    if (ClassifyCgiMethod(request.method) == CGI_POST) {
+        if (!ReadBody(&body)) return "";
+        request.body = body;
+    }
+    std::vector<FormVariable> variables;
+    std::string error;
+    if (!ParseCgiForm(request, &variables, &error)) return "";
+    for (const FormVariable& variable : variables)
+        if (strcasecmp(variable.name.c_str(), "RPT") == 0) return variable.value;
     return "";
 }
 
