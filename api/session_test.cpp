@@ -1,0 +1,424 @@
+// A session against the development server: connect, log on, list, download in
+// sections, terminate; with the cipher and compression on and off, the API log and the
+// statistics lines.
+#include "api/session.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+#include <string>
+
+#include "api/byte_order.h"
+#include "api/codes.h"
+#include "api/exchange.h"
+#include "api/logon.h"
+#include "devserver/test_server.h"
+
+namespace {
+
+using testsupport::ReadFile;
+
+ZYMB10APIResponse* ListFiles(ZYMB10APISession* session, const char* customer) {
+    ZYMB10APIRequest request = {};
+    request.TotalLength = 36;
+    request.Function = FUNCTION_LIST_FILE;
+    request.Length = 4;
+    char field[4] = {};
+    memcpy(field, customer, strnlen(customer, 4));
+    request.Payload = field;
+    return session->Send(session, &request);
+}
+
+const uint8_t* FindItem(const ZYMB10APIResponse* list, const std::string& name, int generation) {
+    for (uint32_t i = 0; i < list->Count; ++i) {
+        const uint8_t* item = list->Payload + i * list->Length;
+        if (std::string(reinterpret_cast<const char*>(item + 176),
+                        strnlen(reinterpret_cast<const char*>(item + 176), 256)) == name &&
+            static_cast<int32_t>(LoadLittleEndian32(item + 164)) == generation) {
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+// Downloads a listed file section by section as the download command does.
+std::string Download(ZYMB10APISession* session, const uint8_t* item, int* sections) {
+    uint8_t section[20];
+    memcpy(section, item, 16);
+    ZYMB10APIRequest request = {};
+    request.TotalLength = 52;
+    request.Function = FUNCTION_DOWNLOAD_FILE;
+    request.Length = 20;
+    request.Payload = section;
+    std::string content;
+    *sections = 0;
+    for (uint32_t number = 0;; ++number) {
+        StoreLittleEndian32(section + 16, number);
+        ZYMB10APIResponse* reply = session->Send(session, &request);
+        EXPECT_EQ(reply->RC, 0) << "section " << number;
+        if (reply->RC != 0) {
+            session->FreeResponse(reply);
+            break;
+        }
+        ++*sections;
+        const uint32_t length = LoadLittleEndian32(reply->Payload + 12);
+        EXPECT_LE(16u + length, reply->PayloadLength);
+        content.append(reinterpret_cast<const char*>(reply->Payload + 16), length);
+        session->FreeResponse(reply);
+        if (length != 65000) break;
+    }
+    return content;
+}
+
+uint32_t Crc(const std::string& bytes) {
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+}
+
+std::string Grouped(uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
+    return digits;
+}
+
+struct Mode {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool cipher;
+};
+
+class SessionModes : public ::testing::TestWithParam<Mode> {};
+
+}  // namespace
+
+TEST_P(SessionModes, ListDownloadAndStatistics) {
+    DevServer server(GetParam().arguments);
+    ASSERT_TRUE(server.Running()) << server.Log();
+    MessageCapture messages;
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    session.messageSink = &messages.context;
+
+    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    EXPECT_STREQ(session.peerAddress, "127.0.0.1");
+    ASSERT_EQ(LogOn(&session), 0) << server.Log();
+    EXPECT_TRUE(messages.Has("Welcome to Server: Corvantix-Dev"));
+    EXPECT_EQ(bool(session.stateFlags & SESSION_CIPHER_ACTIVE), GetParam().cipher);
+
+    // A second logon sends the 620-byte block compressed and, with the cipher on,
+    // enciphered: the server must read it back.
+    ASSERT_EQ(LogOn(&session), 0) << server.Log();
+
+    ZYMB10APIResponse* list = ListFiles(&session, "ACME");
+    ASSERT_EQ(list->RC, 0);
+    EXPECT_EQ(list->Length, 432u);
+    ASSERT_EQ(list->Count, 5u);  // the hidden folder is not offered
+    const uint8_t* big = FindItem(list, "big.bin", 1);
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(memcmp(big, "ACME", 4), 0);
+    EXPECT_EQ(LoadLittleEndian64(big + 152), 130000u);
+    EXPECT_EQ(LoadLittleEndian32(big + 136), Crc(server.Data().bigContent));
+    EXPECT_EQ(LoadLittleEndian32(big + 160), 3u);
+    const uint8_t* second = FindItem(list, "report.csv", 2);
+    ASSERT_NE(second, nullptr);
+    EXPECT_STREQ(reinterpret_cast<const char*>(second + 92), "Second report");
+    EXPECT_NE(FindItem(list, "report.csv", 1), nullptr);
+    EXPECT_NE(FindItem(list, "logs/app.log", 1), nullptr);
+    const uint8_t* renamed = FindItem(list, "dir/sub\\empty.txt", 1);
+    ASSERT_NE(renamed, nullptr);
+    EXPECT_EQ(LoadLittleEndian64(renamed + 152), 0u);
+
+    int sections = 0;
+    EXPECT_EQ(Download(&session, big, &sections), server.Data().bigContent);
+    EXPECT_EQ(sections, 3);  // two full sections and an empty one
+    EXPECT_EQ(Download(&session, second, &sections), server.Data().reportNew);
+    EXPECT_EQ(sections, 1);
+    EXPECT_EQ(Download(&session, renamed, &sections), "");
+    EXPECT_EQ(sections, 1);
+    session.FreeResponse(list);
+
+    // Logon + ID-Server twice, the list, and five sections.
+    const uint32_t queries = 4 + 1 + 5;
+    EXPECT_EQ(session.queriesCompleted, queries);
+    const uint32_t sent = session.bytesSent;
+    const uint32_t received = session.bytesReceived;
+    messages.lines.clear();
+    ZYMB10API_Term(&session);
+    const std::vector<std::string> expected = {
+        "Closing connection to Corvantix Server",
+        "Session Statistics:",
+        "\tSeconds Connected: 0",
+        "\tQueries Completed: " + Grouped(queries),
+        "\t       Bytes Sent: " + Grouped(sent),
+        "\t   Bytes Received: " + Grouped(received),
+        "-",
+        "Return Code Statistics ------------------------------------------------",
+        "Message                                                           Total",
+        "Request OK                                                           10",
+        "-----------------------------------------------------------------------",
+        "-",
+    };
+    std::vector<std::string> texts = messages.Texts();
+    ASSERT_EQ(texts.size(), expected.size());
+    texts[2] = std::regex_replace(texts[2], std::regex("[0-9]+$"), "0");  // a slow machine
+    EXPECT_EQ(texts, expected);
+    EXPECT_GT(received, 130000u);
+    EXPECT_EQ(session.socket, -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Session, SessionModes,
+                         ::testing::Values(Mode{"CipherAndCompression", {}, true},
+                                           Mode{"CipherOnly", {"--no-compress"}, true},
+                                           Mode{"CompressionOnly", {"--no-cipher"}, false},
+                                           Mode{"Plain", {"--no-cipher", "--no-compress"}, false}),
+                         [](const ::testing::TestParamInfo<Mode>& info) {
+                             return info.param.name;
+                         });
+
+TEST(Session, NeverConnectedReportsZerosAndAnEmptyTable) {
+    MessageCapture messages;
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    session.messageSink = &messages.context;
+    ZYMB10API_Term(&session);
+    const std::vector<std::string> expected = {
+        "Closing connection to Corvantix Server",
+        "Session Statistics:",
+        "\tSeconds Connected: 0",
+        "\tQueries Completed: 0",
+        "\t       Bytes Sent: 0",
+        "\t   Bytes Received: 0",
+        "-",
+        "Return Code Statistics ------------------------------------------------",
+        "Message                                                           Total",
+        "-----------------------------------------------------------------------",
+        "-",
+    };
+    EXPECT_EQ(messages.Texts(), expected);
+    EXPECT_EQ(session.socket, 0);
+}
+
+TEST(Session, ResultTableCutsLongMessagesTo59Characters) {
+    MessageCapture messages;
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    session.messageSink = &messages.context;
+    session.resultCounters[41] = 1;        // 61 characters
+    session.resultCounters[14] = 1234567;  // 61 characters as well
+    session.resultCounters[81] = 2;        // 59 characters: shown whole
+    ZYMB10API_Term(&session);
+    // 59 characters of message, a blank filling the column, a blank, ten for the count.
+    EXPECT_TRUE(
+        messages.Has("Volume uses Simple Management, but Repository has it disabl"
+                     " "
+                     "          1"));
+    EXPECT_TRUE(
+        messages.Has("Invalid argument length. Perhaps your client needs upgradin"
+                     " "
+                     "  1,234,567"));
+    EXPECT_TRUE(
+        messages.Has("Disallowed Volume Serial. (see Media or Repository options)"
+                     " "
+                     "          2"));
+    // The rows follow the codes in order.
+    const std::vector<std::string> texts = messages.Texts();
+    EXPECT_EQ(texts[9].substr(0, 7), "Invalid");
+    EXPECT_EQ(texts[10].substr(0, 6), "Volume");
+    EXPECT_EQ(texts[11].substr(0, 10), "Disallowed");
+}
+
+TEST(Session, ApiLogTracesEveryOperation) {
+    DevServer server;
+    ASSERT_TRUE(server.Running()) << server.Log();
+    testsupport::TempDir logs;
+    setenv("ZYMBAPILOGDIR", logs.Path().c_str(), 1);
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    unsetenv("ZYMBAPILOGDIR");
+    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    ASSERT_EQ(LogOn(&session), 0);
+    session.FreeResponse(ListFiles(&session, "NONE"));
+    ZYMB10API_Term(&session);
+
+    char name[64];
+    snprintf(name, sizeof name, "/ZYMBAPILOG-%6.6u.txt", static_cast<unsigned>(getpid()));
+    std::vector<std::string> lines = testsupport::Lines(ReadFile(logs.Path() + name));
+    const std::regex stamp("^[0-9]{2}:[0-9]{2}:[0-9]{2}: ");
+    for (std::string& line : lines) {
+        EXPECT_TRUE(std::regex_search(line, stamp)) << line;
+        line = std::regex_replace(line, stamp, "");
+        line = std::regex_replace(line, std::regex("MiliSecs\\([0-9]+\\)"), "MiliSecs(0)");
+    }
+    const std::string port = server.Port();
+    const std::vector<std::string> expected = {
+        "ZYMB10API_Init (API Version=" __DATE__ " " __TIME__ ")",
+        "ZYMB10API_Connect: Server(127.0.0.1) Port(" + port + ")",
+        "ZYMB10API_Connect: Connection OK IP(127.0.0.1)",
+        "ZYMB10API_Send: Function(Logon) Length(620) Flags(128) OptArgs(0)",
+        "ZYMB10API_Send: RC(Request OK) Feedback(0) MiliSecs(0) Avail(0) Count(0) Length(0)",
+        "ZYMB10API_Send: Function(ID-Server) Length(0) Flags(0) OptArgs(0)",
+        "ZYMB10API_Send: RC(Request OK) Feedback(0) MiliSecs(0) Avail(0) Count(0) Length(0)",
+        "ZYMB10API_Send: Function(List-File) Length(4) Flags(0) OptArgs(0)",
+        "ZYMB10API_Send: RC(Unknown Customer-ID) Feedback(0) MiliSecs(0) Avail(0) Count(0) "
+        "Length(0)",
+        "ZYMB10API_Term",
+    };
+    // The test's own build time and the library's may differ by a few seconds.
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].substr(0, 28), expected[0].substr(0, 28));
+    lines[0] = expected[0];
+    EXPECT_EQ(lines, expected);
+}
+
+TEST(Session, NoApiLogWithoutTheVariable) {
+    testsupport::TempDir logs;
+    unsetenv("ZYMBAPILOGDIR");
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    EXPECT_EQ(session.apiLog, nullptr);
+    ZYMB10API_Term(&session);
+}
+
+TEST(Session, LogonOutcomes) {
+    DevServer server;
+    ASSERT_TRUE(server.Running()) << server.Log();
+    const struct {
+        const char* user;
+        const char* password;
+        bool plain;
+        int rc;
+    } cases[] = {
+        {"batch", "secret", false, 0},
+        {"batch", "secret", true, 0},
+        {"batch", "wrong", false, RC_AUTHORIZATION_FAILURE},
+        {"batch", "wrong", true, RC_AUTHORIZATION_FAILURE},
+        {"nobody", "secret", false, RC_UNKNOWN_USER},
+        {"digest", "pw", false, 0},
+        {"digest", "pw", true, 0},
+        {"digest", "8FE4C11451281C094A6578E6DDBF5EED", false, 0},  // the digest itself
+        {"digest", "8fe4c11451281c094a6578e6ddbf5eed", false, RC_AUTHORIZATION_FAILURE},
+        {"plain", "plainpw", true, 0},
+    };
+    for (const auto& c : cases) {
+        MessageCapture messages;
+        ZYMB10APISession session;
+        ZYMB10API_Init(&session);
+        session.messageSink = &messages.context;
+        if (c.plain) session.options |= API_PLAIN_PASSWORD;
+        ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+        EXPECT_EQ(LogOn(&session, c.user, c.password), c.rc)
+            << c.user << " " << c.password << " plain " << c.plain;
+        if (c.rc != 0) {
+            EXPECT_TRUE(messages.Has(std::string("Logon failed: ") + ResultMessageText(c.rc)));
+        }
+        ZYMB10API_Term(&session);
+    }
+}
+
+TEST(Session, LastLogonAndInheritance) {
+    DevServer server;
+    ASSERT_TRUE(server.Running()) << server.Log();
+    for (int round = 0; round < 2; ++round) {
+        MessageCapture messages;
+        ZYMB10APISession session;
+        ZYMB10API_Init(&session);
+        session.messageSink = &messages.context;
+        setenv("ZYMBUSERINHERIT", "plain", 1);
+        ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+        uint8_t record[64];
+        EXPECT_EQ(session.Logon(&session, "batch", "secret", 56, record), 0);
+        unsetenv("ZYMBUSERINHERIT");
+        EXPECT_TRUE(record[17] & USER_RECORD_INHERITABLE);
+        if (round == 0) {
+            EXPECT_TRUE(messages.Has("Last Logon was at Not-Set from 0.0.0.0"));
+        } else {
+            EXPECT_NE(LoadBigEndian32(record), 0u);
+            EXPECT_EQ(record[8], 127);
+        }
+        EXPECT_TRUE(messages.Has("This User has now inheritted the access of User-ID: plain"));
+        ZYMB10API_Term(&session);
+    }
+    // A user without the inheritance bit is told so, and stays logged on.
+    MessageCapture messages;
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    session.messageSink = &messages.context;
+    setenv("ZYMBUSERINHERIT", "batch", 1);
+    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    EXPECT_EQ(LogOn(&session, "plain", "plainpw"), 0);
+    unsetenv("ZYMBUSERINHERIT");
+    EXPECT_TRUE(messages.Has("This user does not allow access inheretence"));
+    ZYMB10APIResponse* list = ListFiles(&session, "ACME");
+    EXPECT_EQ(list->RC, 0);
+    session.FreeResponse(list);
+    ZYMB10API_Term(&session);
+}
+
+TEST(Session, ServerRules) {
+    DevServer server;
+    ASSERT_TRUE(server.Running()) << server.Log();
+    MessageCapture messages;
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    session.messageSink = &messages.context;
+    session.options |= API_REPORT_FAILING_RESULTS;
+    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    ZYMB10APIResponse* early = ListFiles(&session, "ACME");
+    EXPECT_EQ(early->RC, RC_NO_LOGON);
+    session.FreeResponse(early);
+    EXPECT_TRUE(
+        messages.Has("Function List-File returned (28:0) Operation was denied as no "
+                     "logon has been performed"));
+    ASSERT_EQ(LogOn(&session), 0);
+
+    ZYMB10APIRequest ping = {};
+    ping.TotalLength = 32;
+    ping.Function = 40;
+    ZYMB10APIResponse* reply = session.Send(&session, &ping);
+    EXPECT_EQ(reply->RC, RC_UNKNOWN_COMMAND);
+    session.FreeResponse(reply);
+    for (const char* customer : {"NONE", "../x", ""}) {
+        reply = ListFiles(&session, customer);
+        EXPECT_EQ(reply->RC, RC_UNKNOWN_CUSTOMER) << customer;
+        session.FreeResponse(reply);
+    }
+    // A section that does not exist, and a file the server does not know.
+    uint8_t section[20] = {'A', 'C', 'M', 'E'};
+    ZYMB10APIRequest download = {};
+    download.TotalLength = 52;
+    download.Function = FUNCTION_DOWNLOAD_FILE;
+    download.Length = 20;
+    download.Payload = section;
+    reply = session.Send(&session, &download);
+    EXPECT_EQ(reply->RC, RC_UNKNOWN_CATALOG_ENTRY);
+    session.FreeResponse(reply);
+    ZYMB10APIResponse* list = ListFiles(&session, "ACME");
+    const uint8_t* small = FindItem(list, "report.csv", 1);
+    ASSERT_NE(small, nullptr);
+    memcpy(section, small, 16);
+    StoreLittleEndian32(section + 16, 1);  // the 16-byte file ends in section 0
+    session.FreeResponse(list);
+    reply = session.Send(&session, &download);
+    EXPECT_EQ(reply->RC, RC_INVALID_LOCATION_INDEX);
+    session.FreeResponse(reply);
+    ZYMB10API_Term(&session);
+}
+
+TEST(Session, ConnectFailures) {
+    MessageCapture messages;
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    session.messageSink = &messages.context;
+    unsetenv("ZYMBSERVERPROXY");
+    const std::string port = std::to_string(testsupport::FreeLoopbackPort());
+    EXPECT_EQ(session.Connect(&session, "127.0.0.1", port.c_str()), RC_CONNECTION_FAILED);
+    EXPECT_TRUE(messages.Has("Connection to server failed: WSAError(111)"));
+    EXPECT_EQ(session.Connect(&session, "127.0.0.1", "no-such-service"), RC_CONNECTION_FAILED);
+    EXPECT_EQ(messages.lines.back().text.rfind("Resolution of hostname failed: ", 0), 0u);
+    EXPECT_EQ(messages.lines.back().level, MSG_ERROR);
+    ZYMB10API_Term(&session);
+}

@@ -1,0 +1,56 @@
+// For tests: a zymb-devserver started on a free loopback port over a data folder of
+// sample files, and a program context that collects the messages of a session.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "api/session.h"
+#include "frame/program_context.h"
+#include "tests/support/test_support.h"
+
+// The sample data: customer ACME with a few stored files, users batch (password
+// "secret", inherit), digest (stored as the digest of "pw") and plain ("plainpw").
+struct SampleData {
+    testsupport::TempDir folder;
+    std::string bigContent;  // ACME/big.bin: exactly two full sections
+    std::string reportOld;   // ACME/report.csv
+    std::string reportNew;   // ACME/report.csv;2
+    SampleData();
+};
+
+class DevServer {
+  public:
+    // Starts the server with the given extra arguments; check Running() after.
+    explicit DevServer(const std::vector<std::string>& arguments = {});
+    ~DevServer();
+    bool Running() const { return running_; }
+    std::string Port() const { return std::to_string(port_); }
+    // What the server logged so far.
+    std::string Log() const;
+    const SampleData& Data() const { return data_; }
+
+  private:
+    SampleData data_;
+    testsupport::BackgroundProcess process_;
+    std::string logPath_;
+    int port_ = 0;
+    bool running_ = false;
+};
+
+// A program context whose Message operation keeps each line's text (and level) and
+// whose GetPassword operation is the frame's.
+struct MessageCapture {
+    ProgramContext context;
+    struct Line {
+        int level;
+        std::string text;
+    };
+    std::vector<Line> lines;
+    MessageCapture();
+    ~MessageCapture();
+    bool Has(const std::string& text) const;
+    std::vector<std::string> Texts() const;
+};
+
+// Logs a session on to the sample server as a user; returns the logon result.
+int LogOn(ZYMB10APISession* session, const char* user = "batch", const char* password = "secret");
