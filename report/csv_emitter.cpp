@@ -23,7 +23,7 @@ void WriteValue(FILE* out, const char* value) {
     fputs("\",", out);
 }
 
-void BeginSection(Report* report, void (*)(Report*), const char*, const char*, va_list) {
+void BeginSection(Report* report, void (*)(Report*), const char*, const char*) {
     if (report->flags & REPORT_CSV_NO_HEADER) return;
     for (uint32_t i = 0; i < report->columnCount; ++i)
         if ((report->columns[i].flags & COLUMN_HIDDEN) == 0)

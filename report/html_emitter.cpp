@@ -45,8 +45,7 @@ void EscapeCell(const char* text, char (&cell)[512]) {
     }
 }
 
-void BeginSection(Report* report, void (*)(Report*), const char* title, const char* notes,
-                  va_list arguments) {
+void BeginSection(Report* report, void (*)(Report*), const char* title, const char* notes) {
     FILE* out = report->out;
     char logo[300];
     if (report->htmlLogo != nullptr)
@@ -70,8 +69,7 @@ void BeginSection(Report* report, void (*)(Report*), const char* title, const ch
             "</tr><tr>\n<td width=\"20%\" bgcolor=\"#ffffff\"></td><td width=\"80%\" "
             "bgcolor=\"#ffffff\">Report Notes: ",
             out);
-        vfprintf(out, notes, arguments);
-        fputs("</td></tr>", out);
+        fprintf(out, "%s</td></tr>", notes);
     }
     fputs("</tr></table>", out);
     fputs("<table><tr bgcolor=\"#EEEEEE\">", out);

@@ -18,7 +18,7 @@ void AddString(cJSON* object, const char* key, const char* value) {
     if (!cJSON_AddItemToObject(object, RepairUtf8(key).c_str(), item)) cJSON_Delete(item);
 }
 
-void BeginSection(Report* report, void (*)(Report*), const char* title, const char*, va_list) {
+void BeginSection(Report* report, void (*)(Report*), const char* title, const char*) {
     cJSON* section = cJSON_CreateObject();
     if (section == nullptr) return;
     AddString(section, "title", title);

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "report/excel_report.h"
 #include "report/pdf_report.h"
@@ -28,6 +29,16 @@ void BlankLine(Report* report) {
     size_t width = std::min<uint64_t>(report->lineWidth, REPORT_LINE_SIZE - 1);
     memset(report->lineBuffer, ' ', width);
     report->lineBuffer[width] = 0;
+}
+
+std::string FormatText(const char* format, va_list arguments) {
+    va_list again;
+    va_copy(again, arguments);
+    int length = vsnprintf(nullptr, 0, format, arguments);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
 }
 
 }  // namespace
@@ -98,10 +109,15 @@ void Report_BeginSection(Report* report, void (*hook)(Report* report), const cha
     const ReportForm* form = FormOf(report->format);
     if (form == nullptr || form->beginSection == nullptr) return;
     const char* shown = report->titleOverride[0] != 0 ? report->titleOverride : title;
-    va_list arguments;
-    va_start(arguments, notes);
-    form->beginSection(report, hook, shown != nullptr ? shown : "", notes, arguments);
-    va_end(arguments);
+    std::string notesText;
+    if (notes != nullptr) {
+        va_list arguments;
+        va_start(arguments, notes);
+        notesText = FormatText(notes, arguments);
+        va_end(arguments);
+    }
+    form->beginSection(report, hook, shown != nullptr ? shown : "",
+                       notes != nullptr ? notesText.c_str() : nullptr);
 }
 
 void Report_WriteRow(Report* report, const char* format, ...) {

@@ -95,7 +95,8 @@ struct Report {
     void (*WriteRow)(Report* report, const char* format, ...) REPORT_PRINTF(2, 3);
     void (*Close)(Report* report);
     // The hook (text form only) prints lines of its own between the header block and
-    // the column headings. Notes may be none.
+    // the column headings. Notes (a printf format, or none) are shown when they format
+    // to some text, so "%s" with an empty text shows none, as "" would.
     void (*BeginSection)(Report* report, void (*hook)(Report* report), const char* title,
                          const char* notes, ...) REPORT_PRINTF(4, 5);
     void (*EndTable)(Report* report);

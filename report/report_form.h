@@ -1,7 +1,6 @@
 // What the forms of a report share inside the writer: the table each form fills, the
 // row splitter, the count text of number columns and the CGI header line writer.
 #pragma once
-#include <cstdarg>
 #include <cstddef>
 
 #include "report/report.h"
@@ -11,9 +10,9 @@ struct ReportForm {
     // First section only, after the column deletions: CGI header lines, documents.
     void (*setUp)(Report* report);
     // Every section. title is the one to show (override already applied); notes is
-    // the caller's format, or none, for the caller's arguments.
+    // the caller's notes formatted, or none when the caller gave no notes format.
     void (*beginSection)(Report* report, void (*hook)(Report* report), const char* title,
-                         const char* notes, va_list arguments);
+                         const char* notes);
     // row is the formatted row text; the form may split it in place.
     void (*writeRow)(Report* report, char* row);
     void (*endTable)(Report* report);

@@ -198,6 +198,15 @@ TEST(TextForm, HeaderBlockWithReportIdNotesAndHook) {
                   " ------ --- \n");
 }
 
+TEST(TextForm, NotesThatFormatToNothingShowNoNotesLine) {
+    for (const char* notes : {"%s", "%.0s"}) {
+        MemoryReport text(REPORT_TEXT);
+        text.report.AddColumn(&text.report, 4, "A", 0);
+        text.report.BeginSection(&text.report, nullptr, "Title", notes, "");
+        EXPECT_EQ(text.Fresh().find("Report Notes"), std::string::npos) << notes;
+    }
+}
+
 TEST(TextForm, LinesNeverRunPastTheLineBuffer) {
     MemoryReport text(REPORT_TEXT);
     text.report.AddColumn(&text.report, 1500, "Wide", 0);

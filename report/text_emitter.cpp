@@ -66,18 +66,13 @@ void WriteHeadingLine(Report* report) {
     WriteLine(report, shift);
 }
 
-void BeginSection(Report* report, void (*hook)(Report*), const char* title, const char* notes,
-                  va_list arguments) {
+void BeginSection(Report* report, void (*hook)(Report*), const char* title, const char* notes) {
     FILE* out = report->out;
     fputs("\n", out);
     fputs("             System: Corvantix\n", out);
     if (report->reportId != 0) fprintf(out, "          Report ID: %u\n", report->reportId);
     fprintf(out, " Report Description: %s\n", title);
-    if (notes != nullptr && notes[0] != 0) {
-        fputs("       Report Notes: ", out);
-        vfprintf(out, notes, arguments);
-        fputs("\n", out);
-    }
+    if (notes != nullptr && notes[0] != 0) fprintf(out, "       Report Notes: %s\n", notes);
     fprintf(out, "    Production Time: %s\n", SectionTimeText(report));
     fprintf(out, "       Report Width: %u bytes\n", static_cast<unsigned>(report->lineWidth));
     if (report->hiddenWidth != 0)
