@@ -1,0 +1,200 @@
+// Every misbehaviour of the development server, and the result code a session makes of
+// it: nothing read outside what arrived, no hang, and a session that still terminates.
+#include "devserver/faults.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "api/byte_order.h"
+#include "api/codes.h"
+#include "api/session.h"
+#include "devserver/test_server.h"
+
+namespace {
+
+ZYMB10APIResponse* Send(ZYMB10APISession* session, uint8_t function, const void* payload,
+                        uint32_t length) {
+    ZYMB10APIRequest request = {};
+    request.TotalLength = 32 + length;
+    request.Function = function;
+    request.Length = length;
+    request.Payload = payload;
+    return session->Send(session, &request);
+}
+
+struct FaultCase {
+    const char* fault;  // applied to request 3: the list after Logon and ID-Server
+    uint8_t rc;
+    bool connectionLost;
+};
+
+class FaultResults : public ::testing::TestWithParam<std::tuple<FaultCase, bool>> {};
+
+}  // namespace
+
+TEST_P(FaultResults, ListRequestGetsTheDocumentedResult) {
+    const FaultCase& c = std::get<0>(GetParam());
+    std::vector<std::string> arguments = {"--fault", std::string(c.fault) + "@3"};
+    if (!std::get<1>(GetParam())) arguments.push_back("--no-cipher");
+    DevServer server(arguments);
+    ASSERT_TRUE(server.Running()) << server.Log();
+    MessageCapture messages;
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    session.messageSink = &messages.context;
+    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    ASSERT_EQ(LogOn(&session), 0) << server.Log();
+
+    ZYMB10APIResponse* reply = Send(&session, FUNCTION_LIST_FILE, "ACME", 4);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(reply->RC, c.rc) << c.fault << "\n" << server.Log();
+    if (reply->RC != 0) {
+        EXPECT_EQ(reply->Count, 0u);
+        EXPECT_EQ(reply->PayloadLength, 0u);
+    }
+    session.FreeResponse(reply);
+
+    // The fault was for request 3 alone: the same connection answers again, unless the
+    // server closed it.
+    reply = Send(&session, FUNCTION_LIST_FILE, "ACME", 4);
+    if (c.connectionLost) {
+        EXPECT_TRUE(reply->RC == RC_SEND_FAILED || reply->RC == RC_RECEIVE_FAILED)
+            << c.fault << " then " << int(reply->RC);
+    } else {
+        EXPECT_EQ(reply->RC, 0) << c.fault;
+        EXPECT_EQ(reply->Count, 5u);
+    }
+    session.FreeResponse(reply);
+    ZYMB10API_Term(&session);
+    EXPECT_TRUE(messages.Has("Closing connection to Corvantix Server"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultResults,
+    ::testing::Combine(::testing::Values(FaultCase{"close-mid-header", RC_RECEIVE_FAILED, true},
+                                         FaultCase{"short-length", RC_RECEIVE_FAILED, true},
+                                         FaultCase{"huge-length", RC_RECEIVE_FAILED, true},
+                                         FaultCase{"close-mid-payload", RC_RECEIVE_FAILED, true},
+                                         FaultCase{"bad-payload-length", RC_RECEIVE_FAILED, false},
+                                         FaultCase{"bad-count", RC_RECEIVE_FAILED, false},
+                                         FaultCase{"bad-compression", RC_RECEIVE_FAILED, false},
+                                         FaultCase{"wrong-expansion", RC_RECEIVE_FAILED, false},
+                                         FaultCase{"rc=92", 92, false},
+                                         FaultCase{"delay=200", RC_OK, false}),
+                       ::testing::Bool()),
+    [](const ::testing::TestParamInfo<std::tuple<FaultCase, bool>>& info) {
+        std::string name;
+        for (const char* c = std::get<0>(info.param).fault; *c; ++c) {
+            if (isalnum(static_cast<unsigned char>(*c))) name += *c;
+        }
+        return name + (std::get<1>(info.param) ? "Enciphered" : "Plain");
+    });
+
+TEST(Faults, ItemAndSectionFaultsReachTheCallerAsData) {
+    // Request 3 is the list, request 4 the first section.
+    DevServer server({"--fault", "bad-crc@3", "--fault", "bad-size@3", "--fault",
+                      "bad-section-length@4", "--fault", "endless-sections@5+"});
+    ASSERT_TRUE(server.Running()) << server.Log();
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    ASSERT_EQ(LogOn(&session), 0);
+    ZYMB10APIResponse* list = Send(&session, FUNCTION_LIST_FILE, "ACME", 4);
+    ASSERT_EQ(list->RC, 0);
+    const uint8_t* report = nullptr;
+    for (uint32_t i = 0; i < list->Count; ++i) {
+        const uint8_t* item = list->Payload + i * list->Length;
+        if (strcmp(reinterpret_cast<const char*>(item + 176), "report.csv") == 0 &&
+            LoadLittleEndian32(item + 164) == 1) {
+            report = item;
+        }
+    }
+    ASSERT_NE(report, nullptr);
+    EXPECT_EQ(LoadLittleEndian64(report + 152), server.Data().reportOld.size() + 1);
+
+    uint8_t section[20] = {};
+    memcpy(section, report, 16);
+    session.FreeResponse(list);
+    ZYMB10APIResponse* first = Send(&session, FUNCTION_DOWNLOAD_FILE, section, 20);
+    ASSERT_EQ(first->RC, 0);
+    // The length field claims more than the payload holds; the payload is what arrived.
+    EXPECT_EQ(LoadLittleEndian32(first->Payload + 12), server.Data().reportOld.size() + 1000);
+    EXPECT_EQ(first->PayloadLength, 16 + server.Data().reportOld.size());
+    session.FreeResponse(first);
+    for (uint32_t number = 1; number < 4; ++number) {
+        StoreLittleEndian32(section + 16, number);
+        ZYMB10APIResponse* more = Send(&session, FUNCTION_DOWNLOAD_FILE, section, 20);
+        ASSERT_EQ(more->RC, 0);
+        EXPECT_EQ(LoadLittleEndian32(more->Payload + 12), 65000u);  // full for ever
+        EXPECT_EQ(more->PayloadLength, 16u + 65000u);
+        session.FreeResponse(more);
+    }
+    ZYMB10API_Term(&session);
+}
+
+TEST(Faults, ParseAndSelect) {
+    const struct {
+        const char* text;
+        bool ok;
+        FaultKind kind;
+        uint32_t value;
+        uint32_t request;
+        bool andLater;
+    } cases[] = {
+        {"close-mid-header", true, FaultKind::CloseMidHeader, 0, 0, false},
+        {"close-mid-header@3", true, FaultKind::CloseMidHeader, 0, 3, false},
+        {"rc=92@4+", true, FaultKind::ResultCode, 92, 4, true},
+        {"delay=1500", true, FaultKind::Delay, 1500, 0, false},
+        {"rc", false, FaultKind::ResultCode, 0, 0, false},
+        {"rc=256", false, FaultKind::ResultCode, 0, 0, false},
+        {"rc=x", false, FaultKind::ResultCode, 0, 0, false},
+        {"bad-crc=1", false, FaultKind::BadCrc, 0, 0, false},
+        {"bad-crc@0", false, FaultKind::BadCrc, 0, 0, false},
+        {"bad-crc@", false, FaultKind::BadCrc, 0, 0, false},
+        {"explode", false, FaultKind::BadCrc, 0, 0, false},
+    };
+    for (const auto& c : cases) {
+        Fault fault;
+        std::string error;
+        ASSERT_EQ(ParseFault(c.text, &fault, &error), c.ok) << c.text << " " << error;
+        if (!c.ok) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        EXPECT_EQ(fault.kind, c.kind) << c.text;
+        EXPECT_EQ(fault.value, c.value) << c.text;
+        EXPECT_EQ(fault.request, c.request) << c.text;
+        EXPECT_EQ(fault.andLater, c.andLater) << c.text;
+    }
+    FaultPlan plan;
+    Fault every, third, fromFifth;
+    std::string error;
+    ASSERT_TRUE(ParseFault("delay=1", &every, &error));
+    ASSERT_TRUE(ParseFault("bad-crc@3", &third, &error));
+    ASSERT_TRUE(ParseFault("rc=1@5+", &fromFifth, &error));
+    plan.Add(every);
+    plan.Add(third);
+    plan.Add(fromFifth);
+    EXPECT_EQ(plan.For(1).size(), 1u);
+    EXPECT_EQ(plan.For(3).size(), 2u);
+    EXPECT_EQ(plan.For(4).size(), 1u);
+    EXPECT_EQ(plan.For(9).size(), 2u);
+}
+
+TEST(Faults, DelayIsReportedInMiliSecs) {
+    DevServer server({"--fault", "delay=300@3"});
+    ASSERT_TRUE(server.Running()) << server.Log();
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    ASSERT_EQ(LogOn(&session), 0);
+    ZYMB10APIResponse* reply = Send(&session, FUNCTION_LIST_FILE, "ACME", 4);
+    EXPECT_EQ(reply->RC, 0);
+    EXPECT_GE(reply->MiliSecs, 300u);
+    session.FreeResponse(reply);
+    ZYMB10API_Term(&session);
+    EXPECT_NE(server.Log().find("Function(List-File) Length(4) RC(0 Request OK) Count(5)"),
+              std::string::npos)
+        << server.Log();
+}
