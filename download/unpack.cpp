@@ -23,6 +23,16 @@ UnpackResult Failed(UnpackResult::Stage stage, const std::string& reason) {
     return UnpackResult{false, stage, reason};
 }
 
+// zlib's text for a stream error, without the file name it puts in front.
+std::string StreamError(gzFile_s* file, const char* name) {
+    int code = 0;
+    std::string text = gzerror(file, &code);
+    if (code == Z_ERRNO) return strerror(errno);
+    std::string prefix = std::string(name) + ": ";
+    if (text.rfind(prefix, 0) == 0) text.erase(0, prefix.size());
+    return text;
+}
+
 bool WriteAll(int fd, const unsigned char* data, size_t length) {
     while (length > 0) {
         ssize_t n = write(fd, data, length);
@@ -76,20 +86,18 @@ UnpackResult UnpackFile(const char* temporaryName, const char* destination) {
     std::vector<unsigned char> block(BLOCK_SIZE);
     for (;;) {
         int n = gzread(input.get(), block.data(), BLOCK_SIZE);
-        if (n < 0) {
-            int code = 0;
-            const char* text = gzerror(input.get(), &code);
+        if (n < 0)
             return abandon(
-                Failed(UnpackResult::READ_INPUT, code == Z_ERRNO ? strerror(errno) : text));
-        }
+                Failed(UnpackResult::READ_INPUT, StreamError(input.get(), temporaryName)));
         if (n == 0) break;
         if (!WriteAll(output, block.data(), static_cast<size_t>(n)))
             return abandon(Failed(UnpackResult::WRITE_OUTPUT, strerror(errno)));
     }
     // A stream that stops before its end reads as a short file; zlib says so here.
     int code = 0;
-    const char* text = gzerror(input.get(), &code);
-    if (code != Z_OK) return abandon(Failed(UnpackResult::READ_INPUT, text));
+    gzerror(input.get(), &code);
+    if (code != Z_OK)
+        return abandon(Failed(UnpackResult::READ_INPUT, StreamError(input.get(), temporaryName)));
     gzFile_s* raw = input.release();
     if (int closed = gzclose_r(raw); closed != Z_OK)
         return abandon(Failed(UnpackResult::READ_INPUT,

@@ -47,5 +47,20 @@ write(os.path.join(acme, ".index"),
       b"exact.bin|||Two full sections\n")
 
 write(os.path.join(data, "BETA", "notes.txt"), b"beta notes\n")
+
+# Files that must not be taken as they are: names that leave the working folder, gzip
+# streams that are damaged. The server's size and CRC are right for the stored bytes.
+evil = os.path.join(data, "EVIL")
+write(os.path.join(evil, "up.txt"), b"up\n")
+write(os.path.join(evil, "abs.txt"), b"absolute\n")
+write(os.path.join(evil, ".index"),
+      b"up.txt|..\\..\\escape.txt|1|Parent reference\n"
+      b"abs.txt|/tmp/zymb-absolute.txt|1|Absolute path\n")
+damaged = packed(lines("damaged", 20000))
+corrupt = bytearray(damaged)
+for i in range(100, 400):
+    corrupt[i] ^= 0x5A
+write(os.path.join(data, "BAD", "corrupt.txt"), bytes(corrupt))
+write(os.path.join(data, "BAD", "truncated.txt"), damaged[: len(damaged) // 2])
 os.makedirs(os.path.join(data, "ZED"), exist_ok=True)
 print(out)

@@ -1,0 +1,200 @@
+// End-to-end cases of the download program against the development server. Each file in
+// cases/ names the server's options, the command line and what must come of it:
+//
+//   server: <development server options>   (added to --data, --users, --port, --quiet)
+//   args:   <program arguments>            (split at blanks; '...' keeps blanks)
+//   setup:  mkdir <path> | write <path> <text>   (in the working folder, before the run)
+//   status: <exit status>
+//   log:    <text>        must appear in standard error, in this order
+//   nolog:  <text>        must not appear in standard error
+//   out:    <text>        must appear in standard output
+//   file:   <path> = <sample path>   the file exists and equals the sample file
+//   file:   <path> == <text>         the file exists and holds exactly the text
+//   nofile: <path>        no such file (also checks that no partial file is left)
+//   temporaries: <n>      files named ZYM* left in the temporary folder
+//
+// {PORT}, {SAMPLES}, {WORK} and {LOGON} (the server string of the sample user) are
+// replaced in every value.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+
+namespace {
+
+std::string Replace(std::string text, const std::map<std::string, std::string>& values) {
+    for (const auto& [name, value] : values) {
+        for (size_t at = text.find(name); at != std::string::npos;
+             at = text.find(name, at + value.size()))
+            text.replace(at, name.size(), value);
+    }
+    return text;
+}
+
+std::vector<std::string> SplitWords(const std::string& text) {
+    std::vector<std::string> words;
+    std::string word;
+    bool quoted = false, any = false;
+    for (char c : text) {
+        if (c == '\'') {
+            quoted = !quoted;
+            any = true;
+        } else if (c == ' ' && !quoted) {
+            if (any) words.push_back(word);
+            word.clear();
+            any = false;
+        } else {
+            word += c;
+            any = true;
+        }
+    }
+    if (any) words.push_back(word);
+    return words;
+}
+
+struct Samples {
+    testsupport::TempDir folder;
+    Samples() {
+        std::string source = std::string(ZYMB_SOURCE) + "/samples/make-samples.py";
+        auto result =
+            testsupport::RunProgram("/usr/bin/python3", {.arguments = {source, folder.Path()}});
+        if (result.exitStatus != 0) ADD_FAILURE() << "sample data: " << result.err;
+    }
+};
+
+Samples& SampleData() {
+    static Samples* samples = new Samples;
+    return *samples;
+}
+
+class DownloadCase : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(DownloadCase, Run) {
+    const std::string casePath =
+        std::string(ZYMB_SOURCE) + "/download/cases/" + GetParam() + ".case";
+    std::ifstream file(casePath);
+    ASSERT_TRUE(file) << casePath;
+    const std::string samples = SampleData().folder.Path();
+    testsupport::TempDir work;
+    fs::create_directory(work / "tmp");
+    int port = testsupport::FreeLoopbackPort();
+    std::map<std::string, std::string> values = {
+        {"{PORT}", std::to_string(port)},
+        {"{SAMPLES}", samples},
+        {"{WORK}", work.Path()},
+        {"{LOGON}", "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
+    };
+
+    std::vector<std::string> serverArguments = {
+        "--data", samples + "/data",    "--users", samples + "/users",
+        "--port", std::to_string(port), "--quiet"};
+    std::vector<std::string> arguments;
+    std::vector<std::pair<std::string, std::string>> checks;
+    bool startServer = true;
+    int status = -1;
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        size_t colon = line.find(": ");
+        ASSERT_NE(colon, std::string::npos) << line;
+        std::string key = line.substr(0, colon), value = Replace(line.substr(colon + 2), values);
+        if (key == "server") {
+            if (value == "none") startServer = false;
+            for (const std::string& word : SplitWords(value))
+                if (value != "none") serverArguments.push_back(word);
+        } else if (key == "args") {
+            arguments = SplitWords(value);
+        } else if (key == "setup") {
+            auto words = SplitWords(value);
+            ASSERT_GE(words.size(), 2u) << line;
+            if (words[0] == "mkdir")
+                fs::create_directories(work / words[1]);
+            else if (words[0] == "write")
+                testsupport::WriteFile(work / words[1], words.size() > 2 ? words[2] : "");
+            else
+                FAIL() << "unknown setup " << line;
+        } else if (key == "status") {
+            status = std::stoi(value);
+        } else {
+            checks.emplace_back(key, value);
+        }
+    }
+
+    testsupport::BackgroundProcess server;
+    if (startServer) {
+        ASSERT_TRUE(server.Start(DEVSERVER_PROGRAM, serverArguments, {}, work / "server.log"));
+        ASSERT_TRUE(testsupport::WaitForPort(port)) << ReadFile(work / "server.log");
+    }
+    auto result = testsupport::RunProgram(DOWNLOAD_PROGRAM,
+                                          {.arguments = arguments,
+                                           .environment = {{"TMPDIR", work / "tmp"},
+                                                           {"ZYMBPWPATH", std::nullopt},
+                                                           {"ZYMBSERVERPROXY", std::nullopt},
+                                                           {"REQUEST_URI", std::nullopt}},
+                                           .workingDirectory = work.Path(),
+                                           .timeoutSeconds = 60});
+    server.Stop();
+    SCOPED_TRACE("standard error:\n" + result.err);
+    EXPECT_EQ(result.exitStatus, status);
+    size_t logAt = 0;
+    for (const auto& [key, value] : checks) {
+        if (key == "log") {
+            size_t found = result.err.find(value, logAt);
+            EXPECT_NE(found, std::string::npos) << "missing log text (in order): " << value;
+            if (found != std::string::npos) logAt = found + value.size();
+        } else if (key == "nolog") {
+            EXPECT_EQ(result.err.find(value), std::string::npos)
+                << "unexpected log text: " << value;
+        } else if (key == "out") {
+            EXPECT_NE(result.out.find(value), std::string::npos)
+                << "missing output: " << value << "\n"
+                << result.out;
+        } else if (key == "file") {
+            size_t equals = value.find(" == ");
+            bool literal = equals != std::string::npos;
+            if (!literal) equals = value.find(" = ");
+            ASSERT_NE(equals, std::string::npos) << value;
+            std::string path = value.substr(0, equals);
+            std::string expected = literal ? value.substr(equals + 4)
+                                           : ReadFile(samples + "/" + value.substr(equals + 3));
+            ASSERT_TRUE(fs::exists(work / path)) << path;
+            EXPECT_TRUE(ReadFile(work / path) == expected) << path << " differs";
+        } else if (key == "nofile") {
+            EXPECT_FALSE(fs::exists(work / value)) << value;
+            for (const auto& entry : fs::recursive_directory_iterator(work.Path()))
+                EXPECT_EQ(entry.path().filename().string().rfind(".ZYMpart", 0), std::string::npos)
+                    << "partial file left: " << entry.path();
+        } else if (key == "temporaries") {
+            size_t count = 0;
+            for (const auto& entry : fs::directory_iterator(work / "tmp"))
+                if (entry.path().filename().string().rfind("ZYM", 0) == 0) ++count;
+            EXPECT_EQ(count, std::stoul(value));
+        } else {
+            FAIL() << "unknown check " << key;
+        }
+    }
+}
+
+std::vector<std::string> CaseNames() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(std::string(ZYMB_SOURCE) + "/download/cases"))
+        if (entry.path().extension() == ".case") names.push_back(entry.path().stem().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DownloadCase, ::testing::ValuesIn(CaseNames()),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
+
+}  // namespace
