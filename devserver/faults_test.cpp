@@ -198,3 +198,27 @@ TEST(Faults, DelayIsReportedInMiliSecs) {
               std::string::npos)
         << server.Log();
 }
+
+TEST(DevServerProgram, RefusesToStartWithoutWhatItNeeds) {
+    testsupport::TempDir empty;
+    testsupport::WriteFile(empty / "bad-users.txt", "no colon here\n");
+    const struct {
+        std::vector<std::string> arguments;
+        const char* message;
+    } cases[] = {
+        {{}, "--data FOLDER is required"},
+        {{"--data", empty.Path()}, "cannot read users file"},
+        {{"--data", empty.Path(), "--users", empty / "bad-users.txt"}, "expected user:password"},
+        {{"--data", empty.Path(), "--fault", "explode"}, "unknown fault: explode"},
+        {{"--data", empty.Path(), "--fault", "rc=300@2"}, "result code must be 0 to 255"},
+    };
+    for (const auto& c : cases) {
+        testsupport::ChildOptions options;
+        options.arguments = c.arguments;
+        options.timeoutSeconds = 20;
+        const testsupport::ChildResult result =
+            testsupport::RunProgram(ZYMB_DEVSERVER_PATH, options);
+        EXPECT_EQ(result.exitStatus, 1) << c.message;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    }
+}
