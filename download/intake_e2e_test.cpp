@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -64,30 +63,34 @@ class Intake : public testing::Test {
     TempDir work_;
 };
 
-// The log lines from "Program Options:" to the summary, as "<number><level> <text>".
+// A log line "ZBT<digits><letter>-HH:MM:SS <text>" as "<digits><letter> <text>", or "".
+std::string Entry(const std::string& line) {
+    if (!line.starts_with("ZBT")) return "";
+    size_t digits = 3;
+    while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
+    const size_t time = digits + 2, text = time + 9;
+    if (digits < 6 || line.size() < text ||
+        std::string("EWIND").find(line[digits]) == std::string::npos || line[digits + 1] != '-' ||
+        line[time + 2] != ':' || line[time + 5] != ':' || line[time + 8] != ' ')
+        return "";
+    return line.substr(3, digits - 2) + " " + line.substr(text);
+}
+
+// The log lines from "Program Options:" to the summary, as entries.
 std::vector<std::string> Listing(const std::string& log) {
-    static const std::regex line("^ZBT(\\d{3,})([EWIND])-\\d\\d:\\d\\d:\\d\\d (.*)$");
     std::vector<std::string> listing;
-    bool inside = false;
-    for (const std::string& text : Lines(log)) {
-        std::smatch match;
-        if (!std::regex_match(text, match, line)) continue;
-        std::string entry = match[1].str() + match[2].str() + " " + match[3].str();
-        inside = inside || match[3].str() == "Program Options:";
-        if (inside) listing.push_back(entry);
-        if (inside && match[3].str().starts_with("Arguments parsed and validated")) break;
+    for (const std::string& line : Lines(log)) {
+        std::string entry = Entry(line);
+        if (listing.empty() && entry != "002N Program Options:") continue;
+        listing.push_back(entry);
+        if (entry.find(" Arguments parsed and validated") != std::string::npos) break;
     }
     return listing;
 }
 
 bool HasLine(const std::string& log, const std::string& entry) {
-    static const std::regex line("^ZBT(\\d{3,})([EWIND])-\\d\\d:\\d\\d:\\d\\d (.*)$");
-    for (const std::string& text : Lines(log)) {
-        std::smatch match;
-        if (std::regex_match(text, match, line) &&
-            match[1].str() + match[2].str() + " " + match[3].str() == entry)
-            return true;
-    }
+    for (const std::string& line : Lines(log))
+        if (Entry(line) == entry) return true;
     return false;
 }
 

@@ -2,7 +2,6 @@
 // file, read back as "<number><letter> <text>" entries (time stamp left out).
 #pragma once
 #include <cstdio>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -39,22 +38,30 @@ class CapturedContext {
 
     // "000E Value for argument -C is blank and a value is required"
     std::vector<std::string> Entries() {
-        static const std::regex line("^(\\d{3,})([EWIND])-\\d\\d:\\d\\d:\\d\\d (.*)$");
         std::vector<std::string> entries;
         std::string raw = Raw();
         size_t start = 0;
         while (start < raw.size()) {
             size_t end = raw.find('\n', start);
             if (end == std::string::npos) end = raw.size();
-            std::string text = raw.substr(start, end - start);
-            std::smatch match;
-            if (std::regex_match(text, match, line))
-                entries.push_back(match[1].str() + match[2].str() + " " + match[3].str());
-            else
-                entries.push_back(text);
+            entries.push_back(Entry(raw.substr(start, end - start)));
             start = end + 1;
         }
         return entries;
+    }
+
+    // A line "<digits><letter>-HH:MM:SS <text>" as "<digits><letter> <text>"; other
+    // lines as they are.
+    static std::string Entry(const std::string& line) {
+        size_t digits = 0;
+        while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
+        const size_t time = digits + 2, text = time + 9;
+        if (digits < 3 || line.size() < text ||
+            std::string("EWIND").find(line[digits]) == std::string::npos ||
+            line[digits + 1] != '-' || line[time + 2] != ':' || line[time + 5] != ':' ||
+            line[time + 8] != ' ')
+            return line;
+        return line.substr(0, digits + 1) + " " + line.substr(text);
     }
 
     ProgramContext context;
