@@ -1,0 +1,393 @@
+// download_bench: times the download program end to end (list, sections, size and CRC
+// checks, unpacking) against the development server, with the cipher off and on, beside
+// the same gzip file fetched from nginx with curl | gunzip and a local gzip -dc.
+//
+//   download_bench [SIZE] [--runs N] [--level L] [--work FOLDER]
+//
+// SIZE is the text size before compression (bytes, or with K, M or G; default 1G).
+// Exit status: 0 when every target is met, 2 when one is missed, 1 when the run failed.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/peers.h"
+#include "bench/timed_run.h"
+#include "bench/workload.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* CUSTOMER = "BNCH";
+constexpr const char* STORED_NAME = "bench.dat.gz";
+constexpr const char* PASSWORD = "bench-password";
+constexpr double MIB = 1024.0 * 1024.0;
+
+// Targets: the download no slower than curl | gunzip and within 1.25 times the local
+// unpacking, the cipher adding at most a tenth, and memory that does not grow with the file.
+constexpr double TARGET_VERSUS_CURL = 1.0;
+constexpr double TARGET_VERSUS_FLOOR = 1.25;
+constexpr double TARGET_CIPHER_COST = 0.10;
+constexpr double TARGET_PEAK_MIB = 32.0;
+
+struct Options {
+    uint64_t size = uint64_t{1} << 30;
+    int runs = 3;
+    int level = 6;
+    std::string work;  // kept between runs when given
+};
+
+void Usage(FILE* out) {
+    fprintf(out,
+            "Usage: download_bench [SIZE] [--runs N] [--level L] [--work FOLDER]\n"
+            "Times ZYMB10DownloadFile against the development server (cipher off and on)\n"
+            "beside nginx with curl | gunzip and a local gzip -dc, on one gzip file.\n"
+            "\n"
+            "  SIZE            text size before compression: bytes, or a number with K, M\n"
+            "                  or G (binary units); default 1G\n"
+            "  --runs N        rounds of every measurement; the best is reported (default 3)\n"
+            "  --level L       gzip level of the file (default 6)\n"
+            "  --work FOLDER   keep the work files there and reuse the gzip file next time\n"
+            "                  (default: a fresh folder under TMPDIR, removed at the end)\n"
+            "\nExit status: 0 all targets met, 2 a target missed, 1 the run failed.\n");
+}
+
+bool ParseSize(const char* text, uint64_t* size) {
+    char* end = nullptr;
+    errno = 0;
+    const double number = strtod(text, &end);
+    if (errno != 0 || end == text || number <= 0) return false;
+    double factor = 1;
+    switch (*end) {
+        case 'k':
+        case 'K':
+            factor = 1024.0;
+            ++end;
+            break;
+        case 'm':
+        case 'M':
+            factor = MIB;
+            ++end;
+            break;
+        case 'g':
+        case 'G':
+            factor = MIB * 1024.0;
+            ++end;
+            break;
+    }
+    if (strcmp(end, "") != 0 && strcmp(end, "i") != 0 && strcasecmp(end, "iB") != 0 &&
+        strcasecmp(end, "B") != 0)
+        return false;
+    *size = static_cast<uint64_t>(number * factor);
+    return *size > 0;
+}
+
+int ParseOptions(int argc, char** argv, Options* options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        auto value = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "download_bench: %s needs a value\n", name);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (argument == "-h" || argument == "--help") {
+            Usage(stdout);
+            return 2;
+        } else if (argument == "--runs") {
+            const char* text = value("--runs");
+            if (text == nullptr || (options->runs = atoi(text)) < 1) return 1;
+        } else if (argument == "--level") {
+            const char* text = value("--level");
+            if (text == nullptr || (options->level = atoi(text)) < 1 || options->level > 9)
+                return 1;
+        } else if (argument == "--work") {
+            const char* text = value("--work");
+            if (text == nullptr) return 1;
+            options->work = text;
+        } else if (!argument.empty() && argument[0] != '-' &&
+                   ParseSize(argument.c_str(), &options->size)) {
+        } else {
+            fprintf(stderr, "download_bench: unknown argument %s\n", argument.c_str());
+            Usage(stderr);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::trunc);
+    out << text;
+}
+
+// The gzip file, made once per work folder and size; its description sits beside it.
+bool PrepareWorkload(const Options& options, const std::string& gzipPath, Workload* workload,
+                     std::string* error) {
+    const std::string described = gzipPath + ".workload";
+    std::ifstream in(described);
+    unsigned long long size = 0, packed = 0;
+    unsigned crc = 0;
+    int level = 0;
+    struct stat status;
+    if (in >> size >> crc >> packed >> level && size == options.size && level == options.level &&
+        stat(gzipPath.c_str(), &status) == 0 && static_cast<uint64_t>(status.st_size) == packed) {
+        *workload = Workload{size, crc, packed};
+        printf("reusing %s\n", gzipPath.c_str());
+        return true;
+    }
+    printf("making %.1f MiB of text, gzip level %d ...\n", options.size / MIB, options.level);
+    fflush(stdout);
+    if (!MakeWorkload(gzipPath, options.size, options.level, workload, error)) return false;
+    WriteText(described, std::to_string(workload->size) + " " + std::to_string(workload->crc) +
+                             " " + std::to_string(workload->packedSize) + " " +
+                             std::to_string(options.level) + "\n");
+    return true;
+}
+
+struct Measurement {
+    std::string name;
+    std::vector<TimedRun> runs;
+    double Best() const {
+        double best = runs.front().seconds;
+        for (const TimedRun& run : runs) best = std::min(best, run.seconds);
+        return best;
+    }
+    double Median() const {
+        std::vector<double> times;
+        for (const TimedRun& run : runs) times.push_back(run.seconds);
+        std::sort(times.begin(), times.end());
+        return times[times.size() / 2];
+    }
+    long PeakKiB() const {
+        long peak = 0;
+        for (const TimedRun& run : runs) peak = std::max(peak, run.peakKiB);
+        return peak;
+    }
+};
+
+std::string Quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+class Bench {
+  public:
+    Bench(const Options& options, std::string work) : options_(options), work_(std::move(work)) {}
+    int Run();
+
+  private:
+    bool Prepare(std::string* error);
+    RunSpec DownloadSpec(int port, bool list) const;
+    // Runs one measurement, checks its output against the workload and cleans up after it.
+    bool Measure(const RunSpec& spec, const std::string& output, Measurement* into,
+                 std::string* error);
+    int Report(const Measurement& floor, const Measurement& curl, const Measurement& plain,
+               const Measurement& cipher, const Measurement& list) const;
+
+    Options options_;
+    std::string work_;
+    Workload workload_;
+    std::string gzipPath_, nginx_, curl_, gzip_, gunzip_;
+    BenchServer plainServer_, cipherServer_, web_;
+};
+
+bool Bench::Prepare(std::string* error) {
+    nginx_ = testsupport::FindProgram("nginx");
+    curl_ = testsupport::FindProgram("curl");
+    gzip_ = testsupport::FindProgram("gzip");
+    gunzip_ = testsupport::FindProgram("gunzip");
+    if (nginx_.empty() || curl_.empty() || gzip_.empty() || gunzip_.empty()) {
+        *error = "nginx, curl, gzip and gunzip are needed (scripts/deps.sh installs them)";
+        return false;
+    }
+    for (const char* folder : {"data", "www", "tmp", "out", "logs"})
+        fs::create_directories(work_ + "/" + folder);
+    fs::create_directories(work_ + "/data/" + CUSTOMER);
+    gzipPath_ = work_ + "/data/" + CUSTOMER + "/" + STORED_NAME;
+    if (!PrepareWorkload(options_, gzipPath_, &workload_, error)) return false;
+    printf("%.1f MiB of text, %.1f MiB as gzip (%.2f to 1)\n", workload_.size / MIB,
+           workload_.packedSize / MIB,
+           static_cast<double>(workload_.size) / static_cast<double>(workload_.packedSize));
+    const std::string published = work_ + "/www/" + STORED_NAME;
+    std::error_code ignored;
+    fs::remove(published, ignored);
+    fs::create_hard_link(gzipPath_, published, ignored);
+    if (ignored) fs::copy_file(gzipPath_, published, ignored);
+
+    WriteText(work_ + "/users", std::string("batch:") + PASSWORD + "\n");
+    WriteText(work_ + "/pw", std::string(PASSWORD) + "\n");
+    chmod((work_ + "/pw").c_str(), 0600);
+    return plainServer_.StartDevServer(DEVSERVER_PROGRAM, work_ + "/data", work_ + "/users", false,
+                                       work_ + "/logs/devserver-plain.log", error) &&
+           cipherServer_.StartDevServer(DEVSERVER_PROGRAM, work_ + "/data", work_ + "/users", true,
+                                        work_ + "/logs/devserver-cipher.log", error) &&
+           web_.StartNginx(nginx_, work_ + "/nginx", work_ + "/www", error);
+}
+
+RunSpec Bench::DownloadSpec(int port, bool list) const {
+    RunSpec spec;
+    spec.argv = {DOWNLOAD_PROGRAM,
+                 "-C",
+                 CUSTOMER,
+                 "-f",
+                 STORED_NAME,
+                 "-S",
+                 "batch:" + work_ + "/pw@127.0.0.1:" + std::to_string(port)};
+    if (list) {
+        spec.argv.push_back("-l");
+    } else {
+        spec.argv.push_back("-o");
+        spec.argv.push_back(work_ + "/out/bench.dat");
+    }
+    spec.workingDirectory = work_ + "/out";
+    spec.logPath = work_ + "/logs/download.log";
+    spec.environment = {{"TMPDIR", work_ + "/tmp"}, {"ZYMBSTDERRNOCOLOR", "1"}};
+    return spec;
+}
+
+bool Bench::Measure(const RunSpec& spec, const std::string& output, Measurement* into,
+                    std::string* error) {
+    // Dirty pages of the previous measurement must not be charged to this one.
+    sync();
+    TimedRun run = RunTimed(spec);
+    if (run.exitStatus != 0) {
+        *error = into->name + " failed with status " + std::to_string(run.exitStatus) +
+                 "; see the logs in " + work_ + "/logs";
+        return false;
+    }
+    std::string why;
+    if (!output.empty() && !MatchesWorkload(output, workload_, &why)) {
+        *error = into->name + " wrote a wrong file: " + why;
+        return false;
+    }
+    into->runs.push_back(run);
+    std::error_code ignored;
+    fs::remove_all(work_ + "/out", ignored);
+    fs::remove_all(work_ + "/tmp", ignored);
+    fs::create_directories(work_ + "/out");
+    fs::create_directories(work_ + "/tmp");
+    return true;
+}
+
+int Bench::Run() {
+    std::string error;
+    if (!Prepare(&error)) {
+        fprintf(stderr, "download_bench: %s\n", error.c_str());
+        return 1;
+    }
+    const std::string output = work_ + "/out/bench.dat";
+    const std::string url = "http://127.0.0.1:" + std::to_string(web_.Port()) + "/" + STORED_NAME;
+
+    RunSpec floorSpec;
+    floorSpec.argv = {gzip_, "-dc", gzipPath_};
+    floorSpec.outputPath = output;
+    floorSpec.logPath = work_ + "/logs/gzip.log";
+    RunSpec curlSpec;
+    curlSpec.argv = {"/bin/sh", "-c",
+                     Quoted(curl_) + " -sSf " + Quoted(url) + " | " + Quoted(gunzip_)};
+    curlSpec.outputPath = output;
+    curlSpec.logPath = work_ + "/logs/curl.log";
+
+    Measurement floor{"gzip -dc"}, curl{"curl | gunzip"}, plain{"download, cipher off"},
+        cipher{"download, cipher on"}, list{"list"};
+    // The servers learn the file's CRC-32 on the first list; that is not what is timed.
+    for (BenchServer* server : {&plainServer_, &cipherServer_}) {
+        Measurement warm{"list (warm-up)"};
+        if (!Measure(DownloadSpec(server->Port(), true), "", &warm, &error)) {
+            fprintf(stderr, "download_bench: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    for (int round = 1; round <= options_.runs; ++round) {
+        printf("round %d of %d ...\n", round, options_.runs);
+        fflush(stdout);
+        if (!Measure(floorSpec, output, &floor, &error) ||
+            !Measure(curlSpec, output, &curl, &error) ||
+            !Measure(DownloadSpec(plainServer_.Port(), false), output, &plain, &error) ||
+            !Measure(DownloadSpec(cipherServer_.Port(), false), output, &cipher, &error) ||
+            !Measure(DownloadSpec(plainServer_.Port(), true), "", &list, &error)) {
+            fprintf(stderr, "download_bench: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    return Report(floor, curl, plain, cipher, list);
+}
+
+int Bench::Report(const Measurement& floor, const Measurement& curl, const Measurement& plain,
+                  const Measurement& cipher, const Measurement& list) const {
+    const double floorTime = floor.Best(), curlTime = curl.Best();
+    printf("\n%.1f MiB of text in %.1f MiB of gzip; best (median) of %d runs:\n",
+           workload_.size / MIB, workload_.packedSize / MIB, options_.runs);
+    for (const Measurement* m : {&floor, &curl}) {
+        printf("  %-22s %8.3f s (%.3f)   %7.1f MiB/s of text\n", m->name.c_str(), m->Best(),
+               m->Median(), workload_.size / MIB / m->Best());
+    }
+    for (const Measurement* m : {&plain, &cipher}) {
+        printf(
+            "  %-22s %8.3f s (%.3f)   %7.1f MiB/s   %.3f x gzip -dc   %.3f x curl | gunzip"
+            "   peak %.1f MiB\n",
+            m->name.c_str(), m->Best(), m->Median(), workload_.size / MIB / m->Best(),
+            m->Best() / floorTime, m->Best() / curlTime, m->PeakKiB() / 1024.0);
+    }
+    printf("  %-22s %8.3f s (%.3f)   peak %.1f MiB\n", "list mode", list.Best(), list.Median(),
+           list.PeakKiB() / 1024.0);
+    const double cipherCost = cipher.Best() / plain.Best() - 1.0;
+    printf("  cipher on costs %+.1f %%\n", cipherCost * 100.0);
+
+    struct Target {
+        const char* text;
+        bool met;
+    };
+    const double peakMiB = std::max(plain.PeakKiB(), cipher.PeakKiB()) / 1024.0;
+    const Target targets[] = {
+        {"download <= curl | gunzip", plain.Best() <= TARGET_VERSUS_CURL * curlTime},
+        {"download <= 1.25 x gzip -dc", plain.Best() <= TARGET_VERSUS_FLOOR * floorTime},
+        {"cipher on costs <= 10 %", cipherCost <= TARGET_CIPHER_COST},
+        {"peak memory < 32 MiB", peakMiB < TARGET_PEAK_MIB},
+    };
+    bool allMet = true;
+    printf("\ntargets:\n");
+    for (const Target& target : targets) {
+        printf("  %-30s %s\n", target.text, target.met ? "met" : "MISSED");
+        allMet = allMet && target.met;
+    }
+    return allMet ? 0 : 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const int parsed = ParseOptions(argc, argv, &options);
+    if (parsed != 0) return parsed == 2 ? 0 : 1;
+    std::unique_ptr<testsupport::TempDir> temporary;
+    std::string work = options.work;
+    if (work.empty()) {
+        temporary = std::make_unique<testsupport::TempDir>();
+        work = temporary->Path();
+    } else {
+        fs::create_directories(work);
+        work = fs::absolute(work).string();
+    }
+    if (work.empty()) {
+        fprintf(stderr, "download_bench: cannot make a work folder\n");
+        return 1;
+    }
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    Bench bench(options, work);
+    return bench.Run();
+}
