@@ -51,6 +51,20 @@ int32_t GenerationIndex(const char* text) {
     if (value < INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(value);
 }
+// Under a web server every run must answer the web client, or the server reports an
+// internal error even for a download that succeeded. Runs that print no report answer
+// with their outcome in one line; the details are in the log.
+void AnswerWebClient(int status) {
+    if ((context.flags & CTX_CGI) == 0) return;
+    printf("Content-Type: text/plain;\n\r\n%s ended with RC=%d (%s)\n", context.programName, status,
+           status == 0 ? "Success" : "Failure");
+    fflush(stdout);
+}
+
+[[noreturn]] void Fail(int status) {
+    AnswerWebClient(status);
+    context.Complete(&context, status);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,13 +83,12 @@ int main(int argc, char** argv) {
     context.SetIdentity(&context, __DATE__, __TIME__, kLegalNotice, "ZYMB10DownloadFile", "ZBT",
                         "this program will download a file");
     InitServerAddress(&server, "batch", "", "127.0.0.1", "5000");
-    if (context.Begin(&context, nullptr) == 0 || context.errorCount != 0)
-        context.Complete(&context, 1);
+    if (context.Begin(&context, nullptr) == 0 || context.errorCount != 0) Fail(1);
 
     char password[PASSWORD_BUFFER_SIZE];
     if (context.GetPassword(&context, server.user, server.passwordSpecification, "zymb",
                             password) == nullptr)
-        context.Complete(&context, 1);
+        Fail(1);
 
     int32_t generationIndex = GenerationIndex(generationIndexText);
 
@@ -84,11 +97,11 @@ int main(int argc, char** argv) {
     session.messageSink = &context;
     if (session.Connect(&session, server.host, server.port) != 0) {
         session.Term(&session);
-        context.Complete(&context, 1);
+        Fail(1);
     }
     if (session.Logon(&session, server.user, password, 56, nullptr) != 0) {
         session.Term(&session);
-        context.Complete(&context, 1);
+        Fail(1);
     }
     context.Message(&context, MSG_INFO, 0, "Listing Files");
     uint8_t customer[4] = {};
@@ -102,6 +115,7 @@ int main(int argc, char** argv) {
 
     // From here the program ends directly: the outcome is in the log already.
     int status;
+    bool reportWritten = false;
     unsigned rc = response != nullptr ? response->RC : RC_RECEIVE_FAILED;
     // Items of another size cannot be read as file list items.
     if (rc == 0 && response->Count != 0 &&
@@ -115,6 +129,7 @@ int main(int argc, char** argv) {
         status = 1;
     } else if (listMode != 0) {
         status = ListFiles(&context, response->Count, response->Payload);
+        reportWritten = true;
     } else {
         DownloadRequest download{.filter = fileFilter,
                                  .outputName = outputFileName,
@@ -126,5 +141,6 @@ int main(int argc, char** argv) {
     }
     session.FreeResponse(response);
     session.Term(&session);
+    if (!reportWritten) AnswerWebClient(status);
     exit(status);
 }

@@ -158,8 +158,10 @@ bool ReadRequestBody(ProgramContext* context, std::string* body) {
                          received, expected);
         CountError(context, nullptr);
         body->clear();
+        KeepCgiBody(*body);
         return false;
     }
+    KeepCgiBody(*body);
     return true;
 }
 

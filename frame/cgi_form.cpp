@@ -101,3 +101,15 @@ std::string DecodeFormValue(std::string_view value) {
     }
     return decoded;
 }
+
+namespace {
+std::string* keptBody = nullptr;
+}
+
+void KeepCgiBody(const std::string& body) {
+    if (keptBody == nullptr) keptBody = new std::string(body);
+}
+
+const std::string* KeptCgiBody() {
+    return keptBody;
+}

@@ -33,3 +33,9 @@ int ParseCgiForm(const CgiRequest& request, std::vector<FormVariable>* variables
 // An escape that is not two hexadecimal digits stays as it is. The result may hold zero
 // bytes; the caller decides what they mean.
 std::string DecodeFormValue(std::string_view value);
+
+// Standard input can be read only once, yet the argument intake and the report writer
+// both read the posted form: the first reader keeps the body here for the later ones.
+void KeepCgiBody(const std::string& body);
+// The kept body, or none when no reader has kept one yet.
+const std::string* KeptCgiBody();

@@ -31,6 +31,11 @@ const char* Variable(const char* name) {
 // The posted body: CONTENT_LENGTH bytes of standard input. A length that is not a
 // number or too large, or a body that ends early, gives no body at all.
 bool ReadBody(std::string* body) {
+    // The argument intake may have read standard input already.
+    if (const std::string* kept = KeptCgiBody()) {
+        *body = *kept;
+        return true;
+    }
     const char* text = Variable("CONTENT_LENGTH");
     char* end = nullptr;
     errno = 0;
@@ -46,6 +51,7 @@ bool ReadBody(std::string* body) {
         if (n <= 0) return false;
         received += static_cast<size_t>(n);
     }
+    KeepCgiBody(*body);
     return true;
 }
 

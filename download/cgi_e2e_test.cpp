@@ -1,0 +1,207 @@
+// The download program as a CGI program under a real lighttpd with mod_cgi: options as
+// form variables by GET and by POST, the report forms with their header lines, the HTML
+// page in a headless browser, and a download that lands on the server's side.
+#include <cjson/cJSON.h>
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+
+namespace {
+
+struct HttpAnswer {
+    long status = 0;
+    std::string headers, body;
+};
+
+size_t Collect(char* data, size_t size, size_t count, void* target) {
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+HttpAnswer Fetch(const std::string& url, const std::string* postBody = nullptr) {
+    HttpAnswer answer;
+    CURL* curl = curl_easy_init();
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, Collect);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &answer.headers);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 60L);
+    if (postBody != nullptr) curl_easy_setopt(curl, CURLOPT_POSTFIELDS, postBody->c_str());
+    if (curl_easy_perform(curl) == CURLE_OK)
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
+    curl_easy_cleanup(curl);
+    return answer;
+}
+
+std::string Escape(const std::string& text) {
+    char* escaped = curl_easy_escape(nullptr, text.c_str(), static_cast<int>(text.size()));
+    std::string result = escaped;
+    curl_free(escaped);
+    return result;
+}
+
+class CgiTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        std::string lighttpd = testsupport::FindProgram("lighttpd");
+        if (lighttpd.empty()) {
+            missing = true;
+            return;
+        }
+        state = new State;
+        State& s = *state;
+        auto samples = testsupport::RunProgram(
+            "/usr/bin/python3",
+            {.arguments = {std::string(ZYMB_SOURCE) + "/samples/make-samples.py",
+                           s.root / "samples"}});
+        ASSERT_EQ(samples.exitStatus, 0) << samples.err;
+        s.serverPort = testsupport::FreeLoopbackPort();
+        ASSERT_TRUE(s.server.Start(DEVSERVER_PROGRAM, {"--data", s.root / "samples/data", "--users",
+                                                       s.root / "samples/users", "--port",
+                                                       std::to_string(s.serverPort), "--quiet"}));
+        ASSERT_TRUE(testsupport::WaitForPort(s.serverPort));
+
+        fs::create_directories(s.root / "cgi");
+        fs::create_directories(s.root / "logs");
+        fs::create_symlink(DOWNLOAD_PROGRAM, s.root / "cgi/download.cgi");
+        s.webPort = testsupport::FreeLoopbackPort();
+        testsupport::WriteFile(s.root / "lighttpd.conf",
+                               "server.document-root = \"" + s.root / "cgi" + "\"\n" +
+                                   "server.port = " + std::to_string(s.webPort) + "\n" +
+                                   "server.bind = \"127.0.0.1\"\n"
+                                   "server.modules = (\"mod_cgi\", \"mod_setenv\")\n"
+                                   "setenv.add-environment = (\"ZYMBSTDERRDIR\" => \"" +
+                                   s.root / "logs" +
+                                   "\")\n"
+                                   "cgi.assign = (\".cgi\" => \"\")\n"
+                                   "server.errorlog = \"" +
+                                   s.root / "error.log" + "\"\n");
+        ASSERT_TRUE(s.web.Start(lighttpd, {"-D", "-f", s.root / "lighttpd.conf"}, {},
+                                s.root / "lighttpd.out"));
+        ASSERT_TRUE(testsupport::WaitForPort(s.webPort)) << ReadFile(s.root / "lighttpd.out");
+    }
+    static void TearDownTestSuite() {
+        delete state;
+        state = nullptr;
+    }
+    void SetUp() override {
+        if (missing && testsupport::PeersRequired()) FAIL() << "lighttpd is not installed";
+        if (missing) GTEST_SKIP() << "lighttpd is not installed";
+    }
+
+    struct State {
+        testsupport::TempDir root;
+        testsupport::BackgroundProcess server, web;
+        int serverPort = 0, webPort = 0;
+    };
+    static State* state;
+    static bool missing;
+
+    std::string Form(const std::string& extra, const std::string& filter = "*") const {
+        return "C=ACME&f=" + Escape(filter) + "&S=" +
+               Escape("batch:" + state->root / "samples/pw/batch@127.0.0.1:" +
+                      std::to_string(state->serverPort)) +
+               extra;
+    }
+    // Everything the program logged in its runs so far, from its redirect files.
+    static std::string Logs() {
+        std::string all;
+        for (const auto& entry : fs::directory_iterator(state->root / "logs"))
+            all += ReadFile(entry.path());
+        return all;
+    }
+    std::string Url(const std::string& query = "") const {
+        return "http://127.0.0.1:" + std::to_string(state->webPort) + "/download.cgi" +
+               (query.empty() ? "" : "?" + query);
+    }
+};
+CgiTest::State* CgiTest::state = nullptr;
+bool CgiTest::missing = false;
+
+TEST_F(CgiTest, EveryReportFormByGetAndPost) {
+    const struct {
+        const char* rpt;
+        const char* contentType;
+    } forms[] = {{"text", "text/plain"},
+                 {"csv", "text/plain"},
+                 {"html", "text/html"},
+                 {"json", "application/json"}};
+    for (const auto& form : forms) {
+        for (bool post : {false, true}) {
+            std::string fields = Form("&l=1&RPT=" + std::string(form.rpt));
+            HttpAnswer answer = post ? Fetch(Url(), &fields) : Fetch(Url(fields));
+            SCOPED_TRACE(std::string(form.rpt) + (post ? " by POST" : " by GET") + "\n" +
+                         answer.headers + answer.body + Logs());
+            EXPECT_EQ(answer.status, 200);
+            EXPECT_NE(answer.headers.find(std::string("Content-Type: ") + form.contentType),
+                      std::string::npos);
+            for (const char* name :
+                 {"exact.bin", "ledger.txt", "reports/daily.csv", "q4-sales.csv"})
+                EXPECT_NE(answer.body.find(name), std::string::npos) << name;
+            if (std::string(form.rpt) == "json") {
+                cJSON* json = cJSON_Parse(answer.body.c_str());
+                EXPECT_NE(json, nullptr);
+                cJSON_Delete(json);
+            }
+            if (std::string(form.rpt) == "csv") {
+                EXPECT_TRUE(answer.body.starts_with("Seq.,Description,File Name,Gen.,"))
+                    << answer.body;
+            }
+        }
+    }
+}
+
+TEST_F(CgiTest, BrowserShowsEveryRowOfTheHtmlReport) {
+    std::string chromium = testsupport::FindProgram("chromium");
+    if (chromium.empty() && testsupport::PeersRequired()) FAIL() << "chromium is not installed";
+    if (chromium.empty()) GTEST_SKIP() << "chromium is not installed";
+    testsupport::TempDir profile;
+    auto dom = testsupport::RunProgram(
+        chromium, {.arguments = {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                                 "--no-first-run", "--disable-background-networking",
+                                 "--disable-component-update", "--disable-sync",
+                                 "--user-data-dir=" + profile.Path(), "--dump-dom",
+                                 Url(Form("&l=1&RPT=html"))},
+                   .timeoutSeconds = 90});
+    ASSERT_EQ(dom.exitStatus, 0) << dom.err;
+    for (const char* name : {"exact.bin", "reports/daily.csv", "reports\\2026\\q4-sales.csv"})
+        EXPECT_NE(dom.out.find(std::string("<td><tt>") + name + "</tt>"), std::string::npos)
+            << name << "\n"
+            << dom.out;
+    size_t rows = 0;
+    for (size_t at = dom.out.find("<tr"); at != std::string::npos; at = dom.out.find("<tr", at + 3))
+        ++rows;
+    EXPECT_GE(rows, 8u) << "a heading row and seven file rows";
+}
+
+TEST_F(CgiTest, DownloadByFormVariablesWritesOnTheServerSide) {
+    std::string fields = Form("", "ledger*");
+    HttpAnswer answer = Fetch(Url(), &fields);
+    EXPECT_EQ(answer.status, 200) << Logs();
+    EXPECT_NE(answer.body.find("ended with RC=0 (Success)"), std::string::npos) << answer.body;
+    EXPECT_TRUE(ReadFile(state->root / "cgi/ledger.txt") ==
+                ReadFile(state->root / "samples/originals/ledger.txt"));
+
+    // The same request again: the file exists, so the outcome is a failure and the file stays.
+    answer = Fetch(Url(), &fields);
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_NE(answer.body.find("ended with RC=1 (Failure)"), std::string::npos) << answer.body;
+    EXPECT_NE(Logs().find("Open of output file failed: File exists"), std::string::npos);
+}
+
+TEST_F(CgiTest, MissingOptionAnswersWithTheFailure) {
+    HttpAnswer answer = Fetch(Url("f=x&l=1"));
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_NE(answer.body.find("ended with RC=1 (Failure)"), std::string::npos) << answer.body;
+    EXPECT_NE(Logs().find("Value for argument -C is blank and a value is required"),
+              std::string::npos);
+}
+
+}  // namespace
