@@ -1,16 +1,20 @@
 // The download program's argument intake as its users meet it: a command line, a CGI
 // request by GET or POST, argument files, the password forms (the prompt typed on a real
 // pseudo-terminal), the documentation fragments, and the frame's configuration file.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -389,6 +393,85 @@ TEST_F(Intake, DocbookWritesThreeWellFormedFragments) {
     EXPECT_NE(ReadFile(work_ / "ZYMB10DownloadFile_refnamediv.xml")
                   .find("<refpurpose>this program will download a file.</refpurpose>"),
               std::string::npos);
+}
+
+// A web server in front of the program: lighttpd with mod_cgi runs it for a GET and a POST.
+class WebServer {
+  public:
+    explicit WebServer(const TempDir& root) : port_(testsupport::FreeLoopbackPort()) {
+        std::filesystem::create_directories(root / "www/cgi-bin");
+        std::filesystem::create_symlink(kProgram, root / "www/cgi-bin/ZYMB10DownloadFile");
+        // The program inherits the server's standard error, which goes to this file.
+        errorLog_ = root / "server.out";
+        std::string config;
+        config += "server.document-root = \"" + (root / "www") + "\"\n";
+        config += "server.bind = \"127.0.0.1\"\n";
+        config += "server.port = " + std::to_string(port_) + "\n";
+        config += "server.modules = ( \"mod_cgi\" )\n";
+        config += "server.errorlog = \"" + (root / "error.log") + "\"\n";
+        config += "$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = ( \"\" => \"\" ) }\n";
+        WriteFile(root / "lighttpd.conf", config);
+        std::string lighttpd = testsupport::FindProgram("lighttpd");
+        if (lighttpd.empty()) lighttpd = "/usr/sbin/lighttpd";
+        started_ = access(lighttpd.c_str(), X_OK) == 0 &&
+                   server_.Start(lighttpd, {"-D", "-f", root / "lighttpd.conf"}, {}, errorLog_) &&
+                   testsupport::WaitForPort(port_);
+    }
+    bool Started() const { return started_; }
+
+    // Sends one request and waits for the whole answer; returns what the program logged.
+    std::string Request(const std::string& method, const std::string& target,
+                        const std::string& body = "") {
+        size_t before = ReadFile(errorLog_).size();
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port_));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        std::string request =
+            method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + "Connection: close\r\n";
+        if (method == "POST")
+            request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                       std::to_string(body.size()) + "\r\n";
+        request += "\r\n" + body;
+        EXPECT_EQ(send(fd, request.data(), request.size(), 0),
+                  static_cast<ssize_t>(request.size()));
+        char buffer[4096];
+        pollfd poller{fd, POLLIN, 0};
+        while (poll(&poller, 1, 20000) == 1 && recv(fd, buffer, sizeof buffer, 0) > 0) {
+        }
+        close(fd);
+        std::string logged;
+        for (int i = 0; i < 200 && logged.find(" Program ended with RC=") == std::string::npos;
+             ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            logged = ReadFile(errorLog_).substr(before);
+        }
+        return logged;
+    }
+
+  private:
+    int port_;
+    std::string errorLog_;
+    testsupport::BackgroundProcess server_;
+    bool started_ = false;
+};
+
+TEST_F(Intake, UnderLighttpdByGetAndPost) {
+    TempDir root;
+    WebServer web(root);
+    if (!web.Started()) {
+        if (testsupport::PeersRequired()) FAIL() << "lighttpd could not be started";
+        GTEST_SKIP() << "lighttpd is not available";
+    }
+    std::string form = "C=ABCD&f=%2A.dat&S=user%3A-secret%40127.0.0.1%3A" + address_.substr(10);
+    std::string byGet = web.Request("GET", "/cgi-bin/ZYMB10DownloadFile?" + form);
+    EXPECT_TRUE(HasLine(byGet, "000N Parsing and validating CGI arguments")) << byGet;
+    EXPECT_EQ(Listing(byGet), GoodListing()) << byGet;
+    std::string byPost = web.Request("POST", "/cgi-bin/ZYMB10DownloadFile?C=WRONG", form);
+    EXPECT_EQ(Listing(byPost), GoodListing()) << byPost;
+    EXPECT_EQ((byGet + byPost).find("secret"), std::string::npos);
 }
 
 // The download program reads no configuration file; the frame's test driver does.
