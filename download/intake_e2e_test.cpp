@@ -195,6 +195,17 @@ TEST_F(Intake, CgiLowerCaseNamesAndNoArgumentFiles) {
     EXPECT_TRUE(HasLine(result.err, "002N \t(S) Server=<VALUE HIDDEN>"));
 }
 
+TEST_F(Intake, CgiRequestIsNeverPromptedForAPassword) {
+    auto get = Cgi("GET");
+    get["QUERY_STRING"] = "C=ABCD&f=x&S=user%3A%252B%40" + address_;  // "+" survives two decodings
+    auto result = Run({}, get);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(HasLine(result.err,
+                        "001E Password not read from the terminal: no prompt for a CGI request"))
+        << result.err;
+    EXPECT_EQ(result.out.find("Password:"), std::string::npos) << result.out;
+}
+
 TEST_F(Intake, CgiPostBodyThatFallsShortEndsTheRun) {
     struct Case {
         std::string length, body, line;

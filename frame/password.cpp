@@ -149,6 +149,13 @@ char* GetPassword(ProgramContext* context, const char* user, const char* specifi
         return out;
     }
     if (specification[0] == '+') {
+        // A web request has nobody at a keyboard: its standard output is the answer to the
+        // client, and the terminal it might find belongs to whoever started the server.
+        if ((context->flags & CTX_CGI) != 0) {
+            context->Message(context, MSG_ERROR, 1,
+                             "Password not read from the terminal: no prompt for a CGI request");
+            return nullptr;
+        }
         const char* why = "";
         if (ReadPasswordKeys(out, &why)) return out;
         context->Message(context, MSG_ERROR, 1, "Password not read from the terminal: %s", why);

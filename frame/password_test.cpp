@@ -251,6 +251,15 @@ TEST_F(Prompt, EndOfInputGivesNone) {
         << raw;
 }
 
+TEST_F(Password, NoPromptForACgiRequest) {
+    log_.context.flags |= CTX_CGI;
+    fflush(stdout);
+    EXPECT_EQ(Get("batch", "+"), "<none>");
+    std::vector<std::string> expected = {
+        "001E Password not read from the terminal: no prompt for a CGI request"};
+    EXPECT_EQ(log_.Entries(), expected);
+}
+
 TEST_F(Password, PromptWithoutATerminalGivesNone) {
     // A child with no controlling terminal: its own session, standard streams on pipes.
     fflush(nullptr);
