@@ -1,6 +1,7 @@
 // The form of a CGI request (GET query string or POST body) read with cgicc, and the
-// program's own second decoding of each value. No process state is read or changed
-// here: the caller passes the request in, so a fuzzer can drive it.
+// program's own second decoding of each value. The parsers read and change no process
+// state: the caller passes the request in, so a fuzzer can drive them. The kept POST body
+// at the end is the one exception, by its nature.
 #pragma once
 #include <string>
 #include <string_view>
