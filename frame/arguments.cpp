@@ -124,45 +124,30 @@ void ReadCommandLine(ProgramContext* context, const char* optionString) {
     LoadArgumentFiles(context);
 }
 
-// Reads CONTENT_LENGTH bytes of POST body from standard input; stops at end of input,
-// so a client that sent less than it announced does not leave the program waiting.
+// The POST body, with a line and an error for a body that cannot be taken.
 bool ReadRequestBody(ProgramContext* context, std::string* body) {
-    const char* lengthText = getenv("CONTENT_LENGTH");
-    if (lengthText == nullptr || lengthText[0] == 0) return true;
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long expected = strtoull(lengthText, &end, 10);
-    if (!isdigit(static_cast<unsigned char>(lengthText[0])) || *end != 0 || errno != 0) {
-        context->Message(context, MSG_ERROR, 0, "CGI request length '%s' is not a number",
-                         lengthText);
-        CountError(context, nullptr);
-        return false;
+    const CgiBody& posted = ReadCgiBody();
+    switch (posted.status) {
+        case CgiBody::COMPLETE:
+            *body = posted.text;
+            return true;
+        case CgiBody::BAD_LENGTH:
+            context->Message(context, MSG_ERROR, 0, "CGI request length '%s' is not a number",
+                             getenv("CONTENT_LENGTH"));
+            break;
+        case CgiBody::TOO_LONG:
+            context->Message(context, MSG_ERROR, 0,
+                             "CGI request length %llu is more than the %zu bytes accepted",
+                             posted.expected, CGI_BODY_LIMIT);
+            break;
+        case CgiBody::SHORT:
+            context->Message(context, MSG_ERROR, 0,
+                             "CGI request body ended after %zu of %llu bytes", posted.text.size(),
+                             posted.expected);
+            break;
     }
-    if (expected > CGI_BODY_LIMIT) {
-        context->Message(context, MSG_ERROR, 0,
-                         "CGI request length %llu is more than the %zu bytes accepted", expected,
-                         CGI_BODY_LIMIT);
-        CountError(context, nullptr);
-        return false;
-    }
-    body->resize(static_cast<size_t>(expected));
-    size_t received = 0;
-    while (received < body->size()) {
-        ssize_t n = read(STDIN_FILENO, body->data() + received, body->size() - received);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        received += static_cast<size_t>(n);
-    }
-    if (received < body->size()) {
-        context->Message(context, MSG_ERROR, 0, "CGI request body ended after %zu of %llu bytes",
-                         received, expected);
-        CountError(context, nullptr);
-        body->clear();
-        KeepCgiBody(*body);
-        return false;
-    }
-    KeepCgiBody(*body);
-    return true;
+    CountError(context, nullptr);
+    return false;
 }
 
 bool ReadCgiRequest(ProgramContext* context, std::vector<FormVariable>* variables) {

@@ -8,7 +8,6 @@
 #include "frame/program_context.h"
 
 constexpr size_t OPTION_STRING_SIZE = 512;
-constexpr size_t CGI_BODY_LIMIT = 1 << 20;  // bytes of POST body accepted
 
 // 0 when the context has no option table, else 1. Counts problems in errorCount.
 int ReadArguments(ProgramContext* context);

@@ -4,7 +4,11 @@
 #include <cgicc/CgiInput.h>
 #include <cgicc/Cgicc.h>
 #include <strings.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 
@@ -102,14 +106,32 @@ std::string DecodeFormValue(std::string_view value) {
     return decoded;
 }
 
-namespace {
-std::string* keptBody = nullptr;
-}
-
-void KeepCgiBody(const std::string& body) {
-    if (keptBody == nullptr) keptBody = new std::string(body);
-}
-
-const std::string* KeptCgiBody() {
-    return keptBody;
+const CgiBody& ReadCgiBody() {
+    static CgiBody* body = nullptr;
+    if (body != nullptr) return *body;
+    body = new CgiBody{CgiBody::COMPLETE, 0, {}};
+    const char* length = getenv("CONTENT_LENGTH");
+    if (length == nullptr || length[0] == 0) return *body;
+    char* end = nullptr;
+    errno = 0;
+    body->expected = strtoull(length, &end, 10);
+    if (!isdigit(static_cast<unsigned char>(length[0])) || *end != 0 || errno != 0) {
+        body->status = CgiBody::BAD_LENGTH;
+        return *body;
+    }
+    if (body->expected > CGI_BODY_LIMIT) {
+        body->status = CgiBody::TOO_LONG;
+        return *body;
+    }
+    body->text.resize(static_cast<size_t>(body->expected));
+    size_t received = 0;
+    while (received < body->text.size()) {
+        ssize_t n = read(STDIN_FILENO, body->text.data() + received, body->text.size() - received);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        received += static_cast<size_t>(n);
+    }
+    if (received < body->text.size()) body->status = CgiBody::SHORT;
+    body->text.resize(received);
+    return *body;
 }

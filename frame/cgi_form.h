@@ -35,8 +35,22 @@ int ParseCgiForm(const CgiRequest& request, std::vector<FormVariable>* variables
 // bytes; the caller decides what they mean.
 std::string DecodeFormValue(std::string_view value);
 
-// Standard input can be read only once, yet the argument intake and the report writer
-// both read the posted form: the first reader keeps the body here for the later ones.
-void KeepCgiBody(const std::string& body);
-// The kept body, or none when no reader has kept one yet.
-const std::string* KeptCgiBody();
+constexpr size_t CGI_BODY_LIMIT = 1 << 20;  // bytes of POST body accepted
+
+// The posted body of this process's request: CONTENT_LENGTH bytes of standard input.
+struct CgiBody {
+    enum Status {
+        COMPLETE,    // every announced byte arrived (none when no length was given)
+        BAD_LENGTH,  // CONTENT_LENGTH is not a number
+        TOO_LONG,    // CONTENT_LENGTH is above CGI_BODY_LIMIT; nothing was read
+        SHORT,       // standard input ended before the announced length
+    } status;
+    unsigned long long expected;  // the announced length
+    std::string text;             // what arrived
+};
+
+// Reads the body at the first call, stopping at end of input so that a client that sent
+// less than it announced cannot hold the program, and keeps it for every later caller:
+// the argument intake and the report writer both read the form, and standard input can
+// be read only once.
+const CgiBody& ReadCgiBody();

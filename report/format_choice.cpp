@@ -28,42 +28,15 @@ const char* Variable(const char* name) {
     return value != nullptr ? value : "";
 }
 
-// The posted body: CONTENT_LENGTH bytes of standard input. A length that is not a
-// number or too large, or a body that ends early, gives no body at all.
-bool ReadBody(std::string* body) {
-    // The argument intake may have read standard input already.
-    if (const std::string* kept = KeptCgiBody()) {
-        *body = *kept;
-        return true;
-    }
-    const char* text = Variable("CONTENT_LENGTH");
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long length = strtoull(text, &end, 10);
-    if (!isdigit(static_cast<unsigned char>(text[0])) || *end != 0 || errno != 0 ||
-        length > CGI_BODY_LIMIT)
-        return false;
-    body->resize(static_cast<size_t>(length));
-    size_t received = 0;
-    while (received < body->size()) {
-        ssize_t n = read(STDIN_FILENO, body->data() + received, body->size() - received);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        received += static_cast<size_t>(n);
-    }
-    KeepCgiBody(*body);
-    return true;
-}
-
 // The value of the first form variable named RPT in any case; "" when there is none or
 // the form cannot be read.
 std::string CgiReportFormat() {
     CgiRequest request{
         Variable("REQUEST_METHOD"), Variable("QUERY_STRING"), Variable("CONTENT_TYPE"), {}};
-    std::string body;
     if (ClassifyCgiMethod(request.method) == CGI_POST) {
-        if (!ReadBody(&body)) return "";
-        request.body = body;
+        const CgiBody& posted = ReadCgiBody();
+        if (posted.status != CgiBody::COMPLETE) return "";
+        request.body = posted.text;
     }
     std::vector<FormVariable> variables;
     std::string error;
