@@ -89,6 +89,7 @@ const uint8_t* ZYMB10API_PasswordDigest(const char* password) {
     static uint8_t digest[16];
     memset(digest, 0, sizeof digest);
     static const char kDigits[] = "0123456789ABCDEF";
+    if (password == nullptr) password = "";
     const size_t length = strlen(password);
     bool spelled = length == 32;
     for (size_t i = 0; spelled && i < length; ++i) {
@@ -130,6 +131,8 @@ int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* pas
     uint8_t block[LOGON_BLOCK_SIZE] = {};
     uint32_t logonFlags = 0;
     if (!singleSignOn) {
+        if (user == nullptr) user = "";
+        if (password == nullptr) password = "";
         if (strchr(user, '@') != nullptr) {
             CopyText(block + LOGON_PRINCIPAL, 320, user);
         } else {

@@ -11,6 +11,9 @@ constexpr uint32_t USER_RECORD_SIZE = 64;
 constexpr uint32_t SERVER_IDENTITY_LIMIT = 1128;
 constexpr uint32_t LOGON_FLAG_PLAIN = 0x20;
 constexpr uint8_t USER_RECORD_INHERITABLE = 0x08;  // bit of user record byte 17
+// Largest Kerberos token either side of a "List-SSO" exchange may carry. Tickets with
+// large authorisation data stay well below it; a reply token above it is refused.
+constexpr uint32_t SSO_TOKEN_LIMIT = 64 * 1024;
 
 // Offsets in the logon block.
 constexpr uint32_t LOGON_PROGRAM_ID = 4;
@@ -26,8 +29,9 @@ constexpr uint32_t LOGON_PLAIN_PASSWORD = 364;  // 256 bytes
 // for the inheritance request. userRecord, when given, receives the 64-byte user record.
 int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* password,
                     uint16_t programId, uint8_t* userRecord);
-// Kerberos single sign-on through "List-SSO" exchanges; true when the server accepted
-// the user. target none (or empty) derives the service name from the peer address.
+// Kerberos single sign-on through "List-SSO" exchanges with the default credentials of
+// the user's ticket cache; true when the server accepted the user. target is a Kerberos
+// principal name; none (or empty) derives "corvantix/HOST" from the peer address.
 bool ZYMB10API_SingleSignOn(ZYMB10APISession* session, const char* target);
 // The 16 bytes that stand for a password: the bytes spelled by exactly 32 upper-case
 // hexadecimal digits, else the password's MD5 digest. A static buffer overwritten by

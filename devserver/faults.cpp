@@ -5,6 +5,8 @@
 
 namespace {
 
+constexpr uint32_t PAYLOAD_SIZE_LIMIT = 16u << 20;
+
 struct KindName {
     const char* name;
     FaultKind kind;
@@ -25,6 +27,7 @@ constexpr KindName kKinds[] = {
     {"bad-section-length", FaultKind::BadSectionLength, false},
     {"endless-sections", FaultKind::EndlessSections, false},
     {"rc", FaultKind::ResultCode, true},
+    {"payload-size", FaultKind::PayloadSize, true},
     {"delay", FaultKind::Delay, true},
 };
 
@@ -76,6 +79,11 @@ bool ParseFault(const std::string& text, Fault* fault, std::string* error) {
             *error = "result code must be 0 to 255: " + text;
             return false;
         }
+        if (kind.kind == FaultKind::PayloadSize && parsed.value > PAYLOAD_SIZE_LIMIT) {
+            *error =
+                "payload size must be at most " + std::to_string(PAYLOAD_SIZE_LIMIT) + ": " + text;
+            return false;
+        }
         parsed.kind = kind.kind;
         *fault = parsed;
         return true;
@@ -117,5 +125,6 @@ const char* FaultKindsHelp() {
            "  bad-section-length   Download-File section length beyond the payload\n"
            "  endless-sections     Download-File answers full sections for ever\n"
            "  rc=N                 answer with result code N and no payload\n"
+           "  payload-size=N       cut or zero-fill the answer's payload to N bytes\n"
            "  delay=MS             wait MS milliseconds before answering\n";
 }

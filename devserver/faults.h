@@ -23,12 +23,13 @@ enum class FaultKind {
     BadSectionLength,  // Download-File section length field beyond the payload
     EndlessSections,   // Download-File answers full sections for ever
     ResultCode,        // answer with result code VALUE and no payload
+    PayloadSize,       // cut or zero-fill the handler's payload to VALUE bytes
     Delay,             // wait VALUE milliseconds before answering
 };
 
 struct Fault {
     FaultKind kind;
-    uint32_t value = 0;     // result code or milliseconds
+    uint32_t value = 0;     // result code, milliseconds or bytes
     uint32_t request = 0;   // 0: every request; else the request number on a connection
     bool andLater = false;  // "@N+": request N and every later one
     std::string text;       // as written, for the log

@@ -11,6 +11,7 @@
 #include "api/byte_order.h"
 #include "api/codes.h"
 #include "api/logon.h"
+#include "devserver/server.h"
 
 namespace {
 
@@ -23,25 +24,67 @@ Reply Result(uint8_t rc) {
     return reply;
 }
 
+bool AllZero(const uint8_t* bytes, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (bytes[i] != 0) return false;
+    }
+    return true;
+}
+
+// One log line per logon: which field named the user, how the password came, the
+// client's program, level and time zone, and the outcome.
+Reply LoggedLogon(const ConnectionState& connection, const uint8_t* block, const char* how,
+                  const std::string& user, const char* form, uint8_t rc) {
+    ServerLog("#%d logon by %s %s (program %u, client level %u, time zone %d, %s): %s",
+              connection.id, how, user.empty() ? "-" : user.c_str(),
+              LoadBigEndian16(block + LOGON_PROGRAM_ID), block[LOGON_CLIENT_LEVEL],
+              static_cast<int8_t>(block[LOGON_TIME_ZONE]), form,
+              rc == RC_OK ? "accepted" : ResultMessageText(rc));
+    return Result(rc);
+}
+
 Reply HandleLogon(ServerShared& shared, ConnectionState& connection, const IncomingRequest& request,
                   const std::vector<Fault>&) {
     if (request.payload.size() != LOGON_BLOCK_SIZE) return Result(RC_INVALID_ARGUMENT_LENGTH);
     const uint8_t* block = request.payload.data();
+    const bool plain = LoadBigEndian32(block + LOGON_FLAGS) & LOGON_FLAG_PLAIN;
+    const char* how = "user ID";
+    const char* form = plain ? "plain password" : "digest";
     std::string user = FieldText(block + LOGON_USER_ID, 16);
-    if (user.empty()) user = FieldText(block + LOGON_PRINCIPAL, 320);
     if (user.empty()) {
-        // Only a client that passed single sign-on may log on without a name.
-        if (connection.singleSignOnUser.empty()) return Result(RC_AUTHORIZATION_FAILURE);
+        how = "principal name";
+        user = FieldText(block + LOGON_PRINCIPAL, 320);
+    }
+    if (user.empty()) {
+        // Only a client that passed single sign-on on this connection may log on without
+        // a name, and then with no password of any form either.
+        const bool noCredentials =
+            AllZero(block + LOGON_USER_ID, LOGON_FLAGS - LOGON_USER_ID) &&
+            AllZero(block + LOGON_PRINCIPAL, LOGON_BLOCK_SIZE - LOGON_PRINCIPAL);
+        if (!noCredentials) {
+            return LoggedLogon(connection, block, "user ID", "", form, RC_AUTHORIZATION_FAILURE);
+        }
+        how = "single sign-on";
+        form = "no password";
+        if (connection.singleSignOnUser.empty()) {
+            return LoggedLogon(connection, block, how, "", form, RC_AUTHORIZATION_FAILURE);
+        }
         user = connection.singleSignOnUser;
-        if (!shared.users->Exists(user)) return Result(RC_UNKNOWN_USER);
+        if (!shared.users->Exists(user)) {
+            return LoggedLogon(connection, block, how, user, form, RC_UNKNOWN_USER);
+        }
     } else {
-        if (!shared.users->Exists(user)) return Result(RC_UNKNOWN_USER);
-        const bool plain = LoadBigEndian32(block + LOGON_FLAGS) & LOGON_FLAG_PLAIN;
+        if (!shared.users->Exists(user)) {
+            return LoggedLogon(connection, block, how, user, form, RC_UNKNOWN_USER);
+        }
         const bool accepted =
             plain ? shared.users->CheckPlain(user, FieldText(block + LOGON_PLAIN_PASSWORD, 256))
                   : shared.users->CheckDigest(user, block + LOGON_DIGEST);
-        if (!accepted) return Result(RC_AUTHORIZATION_FAILURE);
+        if (!accepted) {
+            return LoggedLogon(connection, block, how, user, form, RC_AUTHORIZATION_FAILURE);
+        }
     }
+    LoggedLogon(connection, block, how, user, form, RC_OK);
     const UserEntry before = shared.users->RecordLogon(user, static_cast<uint32_t>(time(nullptr)),
                                                        connection.peerAddress);
     connection.loggedOn = true;
@@ -133,6 +176,11 @@ Reply HandleDownloadFile(ServerShared& shared, ConnectionState&, const IncomingR
         const int fd = open(file->contentPath.c_str(), O_RDONLY | O_CLOEXEC);
         const ssize_t got =
             fd < 0 ? -1 : pread(fd, reply.payload.data() + 16, toRead, static_cast<off_t>(offset));
+        // Sections of gzip content do not shrink: deflating them again would cost the
+        // server far more time than the whole transfer.
+        uint8_t magic[2] = {};
+        reply.packed =
+            fd >= 0 && pread(fd, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
         if (fd >= 0) close(fd);
         if (got != static_cast<ssize_t>(toRead)) return Result(44);  // "Database Read Failed"
     }
@@ -166,10 +214,15 @@ Reply Dispatch(ServerShared& shared, ConnectionState& connection, const Incoming
     uint32_t forced = 0;
     if (HasFault(faults, FaultKind::ResultCode, &forced))
         return Result(static_cast<uint8_t>(forced));
+    Reply reply = Result(RC_UNKNOWN_COMMAND);
     for (const FunctionEntry& entry : kFunctions) {
         if (entry.function != request.header.Function) continue;
-        if (entry.needsLogon && !connection.loggedOn) return Result(RC_NO_LOGON);
-        return entry.handler(shared, connection, request, faults);
+        reply = entry.needsLogon && !connection.loggedOn
+                    ? Result(RC_NO_LOGON)
+                    : entry.handler(shared, connection, request, faults);
+        break;
     }
-    return Result(RC_UNKNOWN_COMMAND);
+    uint32_t size = 0;
+    if (HasFault(faults, FaultKind::PayloadSize, &size)) reply.payload.resize(size, 0);
+    return reply;
 }

@@ -2,6 +2,7 @@
 // shared server state, the connection's state and the request, and returns a Reply.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ struct ServerShared {
     std::string name;  // answered by ID-Server, at most 20 characters
 };
 
+// The Kerberos security context of a connection between "List-SSO" passes.
+struct SingleSignOnContext;
+
 // One client connection. A logon handler sets loggedOn; the single-sign-on handler
 // sets singleSignOnUser once Kerberos has accepted the client, which a logon without
 // user and password then takes.
@@ -26,7 +30,7 @@ struct ConnectionState {
     std::string user;
     std::string singleSignOnUser;
     std::string inheritedFrom;
-    std::vector<uint8_t> singleSignOnContext;  // the handler's own state between passes
+    std::shared_ptr<SingleSignOnContext> singleSignOnContext;  // between passes
 };
 
 // The answer to one request: a handler's, 1 for unknown functions, 28 before logon, or
@@ -37,6 +41,10 @@ Reply Dispatch(ServerShared& shared, ConnectionState& connection, const Incoming
 // The single-sign-on exchange ("List-SSO"), in its own unit.
 Reply HandleListSso(ServerShared& shared, ConnectionState& connection,
                     const IncomingRequest& request, const std::vector<Fault>& faults);
+// Called once before serving: the keytab that holds the keys of the server's service
+// principals, or "" for the Kerberos default (KRB5_KTNAME, else the system keytab).
+// False (with a reason) when a named keytab cannot be used. description tells the log.
+bool SetUpSingleSignOn(const std::string& keytab, std::string* description);
 
 // A text field of a request: up to width bytes, ending at the first zero byte.
 std::string FieldText(const uint8_t* field, size_t width);

@@ -20,6 +20,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     FileStore files(options.data);
+    std::string singleSignOn;
+    if (!SetUpSingleSignOn(options.keytab, &singleSignOn)) {
+        fprintf(stderr, "zymb-devserver: %s\n", singleSignOn.c_str());
+        return 1;
+    }
 
     // Signals are taken by one thread; every other thread keeps them blocked.
     sigset_t stopSignals;
@@ -35,10 +40,12 @@ int main(int argc, char** argv) {
         fprintf(stderr, "zymb-devserver: %s\n", error.c_str());
         return 1;
     }
-    ServerLog("zymb-devserver listening on %s:%s, data %s, users %s, cipher %s, compression %s",
-              options.address.c_str(), options.port.c_str(), options.data.c_str(),
-              options.usersFile.c_str(), options.cipher ? "on" : "off",
-              options.compress ? "on" : "off");
+    ServerLog(
+        "zymb-devserver listening on %s:%s, data %s, users %s, cipher %s, compression %s, "
+        "single sign-on with %s",
+        options.address.c_str(), options.port.c_str(), options.data.c_str(),
+        options.usersFile.c_str(), options.cipher ? "on" : "off", options.compress ? "on" : "off",
+        singleSignOn.c_str());
     std::thread stopper([&server, &stopSignals] {
         int received = 0;
         sigwait(&stopSignals, &received);

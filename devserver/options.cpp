@@ -17,6 +17,8 @@ void Usage(FILE* out) {
             "  -p, --port PORT        port to listen on (default 5000)\n"
             "  -u, --users FILE       users file (default FOLDER/users.txt)\n"
             "  -n, --name NAME        server name answered to ID-Server (20 characters)\n"
+            "  -k, --keytab FILE      Kerberos keytab of the service principal for single\n"
+            "                         sign-on (default: KRB5_KTNAME, else the system's)\n"
             "      --no-cipher        plain payloads, format level 3\n"
             "      --no-compress      never compress reply payloads\n"
             "  -f, --fault FAULT      misbehave: KIND[=VALUE][@N] or KIND[=VALUE][@N+];\n"
@@ -38,6 +40,7 @@ int ParseOptions(int argc, char** argv, ServerOptions* options) {
         {"port", required_argument, nullptr, 'p'},
         {"users", required_argument, nullptr, 'u'},
         {"name", required_argument, nullptr, 'n'},
+        {"keytab", required_argument, nullptr, 'k'},
         {"no-cipher", no_argument, nullptr, kNoCipher},
         {"no-compress", no_argument, nullptr, kNoCompress},
         {"fault", required_argument, nullptr, 'f'},
@@ -47,7 +50,7 @@ int ParseOptions(int argc, char** argv, ServerOptions* options) {
     };
     optind = 1;
     int letter;
-    while ((letter = getopt_long(argc, argv, "d:a:p:u:n:f:qh", kLong, nullptr)) != -1) {
+    while ((letter = getopt_long(argc, argv, "d:a:p:u:n:k:f:qh", kLong, nullptr)) != -1) {
         switch (letter) {
             case 'd':
                 options->data = optarg;
@@ -63,6 +66,9 @@ int ParseOptions(int argc, char** argv, ServerOptions* options) {
                 break;
             case 'n':
                 options->name = optarg;
+                break;
+            case 'k':
+                options->keytab = optarg;
                 break;
             case kNoCipher:
                 options->cipher = false;

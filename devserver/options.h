@@ -10,6 +10,7 @@ struct ServerOptions {
     std::string data;       // the data folder (required)
     std::string usersFile;  // default: DATA/users.txt
     std::string name = "Corvantix-Dev";
+    std::string keytab;  // keys of the service principals for single sign-on; "" = default
     bool cipher = true;
     bool compress = true;
     bool quiet = false;  // no line per request
