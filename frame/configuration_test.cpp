@@ -2,11 +2,7 @@
 // the lines a file that does not load gives. Also: no password reaches a syslog datagram.
 #include "frame/configuration.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,6 +15,7 @@
 #include "frame/server_address.h"
 #include "frame/syslog_sink.h"
 #include "tests/support/test_support.h"
+#include "tests/support/udp_listener.h"
 
 namespace {
 
@@ -128,40 +125,8 @@ TEST_F(Configuration, NoPathNoReading) {
     EXPECT_TRUE(log_.Raw().empty());
 }
 
-// A UDP listener on a loopback port chosen now.
-class UdpListener {
-  public:
-    UdpListener() {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~UdpListener() { close(fd_); }
-    int Port() const { return port_; }
-    // Every datagram that arrives until none has come for half a second.
-    std::string ReceiveAll() {
-        std::string all;
-        pollfd poller{fd_, POLLIN, 0};
-        while (poll(&poller, 1, 500) == 1) {
-            char buffer[2048];
-            ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-            if (n > 0) all.append(buffer, static_cast<size_t>(n)).append("\n");
-        }
-        return all;
-    }
-
-  private:
-    int fd_;
-    int port_;
-};
-
 TEST_F(Configuration, PasswordsNeverReachSyslog) {
-    UdpListener listener;
+    testsupport::UdpListener listener;
     std::string path = Write("options: { syslog: { enable = true; host = \"127.0.0.1\"; port = " +
                              std::to_string(listener.Port()) + "; }; };\n");
     Syslog_Close();

@@ -1,47 +1,16 @@
 // Syslog datagrams as a UDP listener on loopback receives them.
 #include "frame/syslog_sink.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <regex>
 #include <string>
 
 #include "frame/program_context.h"
+#include "tests/support/udp_listener.h"
 
 namespace {
-
-class UdpListener {
-  public:
-    UdpListener() {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~UdpListener() { close(fd_); }
-    int Port() const { return port_; }
-    // The next datagram, or "<none>" after two seconds.
-    std::string Receive() {
-        pollfd poller{fd_, POLLIN, 0};
-        if (poll(&poller, 1, 2000) != 1) return "<none>";
-        char buffer[70000];
-        ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-        return n < 0 ? "<error>" : std::string(buffer, static_cast<size_t>(n));
-    }
-
-  private:
-    int fd_;
-    int port_;
-};
 
 ProgramContext context;
 
@@ -64,7 +33,7 @@ class SyslogTest : public ::testing::Test {
         context.out = stderr;
         Syslog_Close();
     }
-    UdpListener listener;
+    testsupport::UdpListener listener;
 };
 
 TEST_F(SyslogTest, HeaderPriorityAndText) {
@@ -114,7 +83,7 @@ TEST_F(SyslogTest, UnresolvableHostFallsBackToLoopback) {
 TEST_F(SyslogTest, NothingListeningIsNoFailure) {
     int port;
     {
-        UdpListener gone;
+        testsupport::UdpListener gone;
         port = gone.Port();
     }
     setenv("ZYMBSYSLOGPORT", std::to_string(port).c_str(), 1);
