@@ -12,10 +12,12 @@
 #include "api/codes.h"
 #include "api/session.h"
 #include "devserver/test_server.h"
+#include "tests/support/tinyproxy.h"
 
 namespace {
 
 using testsupport::ReadFile;
+using testsupport::TinyProxy;
 
 // A proxy that answers one CONNECT with a fixed status text and keeps what it was sent.
 class FakeProxy {
@@ -63,33 +65,6 @@ class FakeProxy {
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
-};
-
-// tinyproxy on a free port, allowed to tunnel to the server's port, with Basic credentials.
-class TinyProxy {
-  public:
-    TinyProxy(const std::string& serverPort) {
-        const std::string program = testsupport::FindProgram("tinyproxy");
-        if (program.empty()) return;
-        port_ = testsupport::FreeLoopbackPort();
-        testsupport::WriteFile(folder_ / "tinyproxy.conf",
-                               "Port " + std::to_string(port_) +
-                                   "\nListen 127.0.0.1\nTimeout 30\nBasicAuth user password\n"
-                                   "Allow 127.0.0.1\nConnectPort " +
-                                   serverPort + "\nLogLevel Info\n");
-        running_ = process_.Start(program, {"-d", "-c", folder_ / "tinyproxy.conf"}, {},
-                                  folder_ / "tinyproxy.log") &&
-                   testsupport::WaitForPort(port_);
-    }
-    bool Running() const { return running_; }
-    std::string Port() const { return std::to_string(port_); }
-    std::string Log() const { return ReadFile(folder_ / "tinyproxy.log"); }
-
-  private:
-    testsupport::TempDir folder_;
-    testsupport::BackgroundProcess process_;
-    int port_ = 0;
-    bool running_ = false;
 };
 
 struct ProxySession {
