@@ -119,8 +119,23 @@ TEST_F(SingleSignOn, DerivesTheTargetAndLogsOnTheMappedUser) {
     // "." asks for the derived target; session option 0x4 alone does the same.
     for (const bool byOption : {false, true}) {
         if (!byOption) setenv("ZYMBKERBEROS", ".", 1);
+        testsupport::TempDir apiLog;
+        setenv("ZYMBAPILOGDIR", apiLog.Path().c_str(), 1);
         SsoLogon logon(server, byOption ? API_SINGLE_SIGN_ON : 0);
+        unsetenv("ZYMBAPILOGDIR");
         unsetenv("ZYMBKERBEROS");
+        // The first call already completes the context; its token still goes out once,
+        // as pass 0.
+        char name[64];
+        snprintf(name, sizeof name, "/ZYMBAPILOG-%6.6u.txt", static_cast<unsigned>(getpid()));
+        const std::string trace = ReadFile(apiLog.Path() + name);
+        const size_t pass = trace.find("ZYMB10API_Send: Function(List-SSO) Length(");
+        ASSERT_NE(pass, std::string::npos) << trace;
+        EXPECT_EQ(trace.find("Function(List-SSO)", pass + 40), std::string::npos) << trace;
+        const std::string line = trace.substr(pass, trace.find('\n', pass) - pass);
+        EXPECT_NE(line.find("OptArgs(0)"), std::string::npos) << line;
+        EXPECT_EQ(line.find("Length(0)"), std::string::npos) << line;
+        EXPECT_LT(trace.find("RC(Request OK) Feedback(1)", pass), trace.find("Function(Logon)"));
         ASSERT_EQ(logon.rc, 0) << server.Log();
         const std::vector<std::string> expected = {
             "Logging on to Corvantix Server",
