@@ -27,6 +27,7 @@ struct Reply {
     uint32_t count = 0;
     uint32_t avail = 0;
     std::vector<uint8_t> payload;
+    bool packed = false;  // the payload is compressed data already: never deflated again
 };
 
 enum class ReadOutcome {
