@@ -1,12 +1,11 @@
 // The download: selection, the section loop with its CRC-32, the checks and the unpacking.
 #include "download/download_mode.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <fcntl.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -172,7 +171,8 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
         // A server that keeps sending full sections past the announced size is not followed.
         if (writeFailed || length != SECTION_SIZE || received > item.Size()) break;
     }
-    if (fflush(temporary.get()) != 0 || fsync(fileno(temporary.get())) != 0) {
+    // The temporary file is only read back here, from the page cache: it needs no fsync.
+    if (fflush(temporary.get()) != 0) {
         if (!writeFailed)
             context->Message(context, MSG_ERROR, 0, "Write of temporary file %s failed: %s",
                              temporaryName, strerror(errno));

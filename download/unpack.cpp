@@ -13,7 +13,13 @@
 #include <vector>
 
 namespace {
-constexpr unsigned BLOCK_SIZE = 256 * 1024;
+// zlib inflates straight into the caller's block only when a read asks for at least twice
+// its buffer; smaller reads go through its own output buffer and cost one more copy.
+constexpr unsigned GZIP_BUFFER_SIZE = 128 * 1024;
+constexpr unsigned BLOCK_SIZE = 4 * GZIP_BUFFER_SIZE;
+// The output is handed to the disk in steps of this size while unpacking goes on, so the
+// final fsync waits only for the last step instead of the whole file.
+constexpr off_t WRITEBACK_STEP = 8 << 20;
 
 struct GzipCloser {
     void operator()(gzFile_s* file) const { gzclose_r(file); }
@@ -64,7 +70,7 @@ UnpackResult UnpackFile(const char* temporaryName, const char* destination) {
     std::unique_ptr<gzFile_s, GzipCloser> input(gzopen(temporaryName, "rb"));
     if (!input)
         return Failed(UnpackResult::OPEN_INPUT, errno != 0 ? strerror(errno) : "cannot open");
-    gzbuffer(input.get(), BLOCK_SIZE);
+    gzbuffer(input.get(), GZIP_BUFFER_SIZE);
 
     std::string partName = FolderOf(destination) + "/.ZYMpart-XXXXXX";
     std::vector<char> partPath(partName.begin(), partName.end());
@@ -84,6 +90,8 @@ UnpackResult UnpackFile(const char* temporaryName, const char* destination) {
     };
 
     std::vector<unsigned char> block(BLOCK_SIZE);
+    off_t written = 0;
+    off_t handedOver = 0;
     for (;;) {
         int n = gzread(input.get(), block.data(), BLOCK_SIZE);
         if (n < 0)
@@ -92,6 +100,12 @@ UnpackResult UnpackFile(const char* temporaryName, const char* destination) {
         if (n == 0) break;
         if (!WriteAll(output, block.data(), static_cast<size_t>(n)))
             return abandon(Failed(UnpackResult::WRITE_OUTPUT, strerror(errno)));
+        written += n;
+        if (written - handedOver >= WRITEBACK_STEP) {
+            // Only a start of writing: the fsync below still reports any failure.
+            sync_file_range(output, handedOver, written - handedOver, SYNC_FILE_RANGE_WRITE);
+            handedOver = written;
+        }
     }
     // A stream that stops before its end reads as a short file; zlib says so here.
     int code = 0;
