@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <regex>
 #include <string>
 
 #include "api/byte_order.h"
@@ -83,6 +82,22 @@ std::string Grouped(uint64_t value) {
     std::string digits = std::to_string(value);
     for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
     return digits;
+}
+
+// Plain text matching: g++ 12 rejects <regex> under the sanitizers (a false
+// maybe-uninitialized warning).
+std::string WithoutTrailingDigits(std::string text) {
+    while (!text.empty() && isdigit(static_cast<unsigned char>(text.back()))) text.pop_back();
+    return text;
+}
+
+// "HH:MM:SS: " in front.
+bool HasTimeStamp(const std::string& line) {
+    if (line.size() < 10 || line.compare(8, 2, ": ") != 0) return false;
+    for (size_t i : {0, 1, 3, 4, 6, 7}) {
+        if (!isdigit(static_cast<unsigned char>(line[i]))) return false;
+    }
+    return line[2] == ':' && line[5] == ':';
 }
 
 struct Mode {
@@ -164,7 +179,7 @@ TEST_P(SessionModes, ListDownloadAndStatistics) {
     };
     std::vector<std::string> texts = messages.Texts();
     ASSERT_EQ(texts.size(), expected.size());
-    texts[2] = std::regex_replace(texts[2], std::regex("[0-9]+$"), "0");  // a slow machine
+    texts[2] = WithoutTrailingDigits(texts[2]) + "0";  // a slow machine
     EXPECT_EQ(texts, expected);
     EXPECT_GT(received, 130000u);
     EXPECT_EQ(session.socket, -1);
@@ -247,11 +262,14 @@ TEST(Session, ApiLogTracesEveryOperation) {
     char name[64];
     snprintf(name, sizeof name, "/ZYMBAPILOG-%6.6u.txt", static_cast<unsigned>(getpid()));
     std::vector<std::string> lines = testsupport::Lines(ReadFile(logs.Path() + name));
-    const std::regex stamp("^[0-9]{2}:[0-9]{2}:[0-9]{2}: ");
     for (std::string& line : lines) {
-        EXPECT_TRUE(std::regex_search(line, stamp)) << line;
-        line = std::regex_replace(line, stamp, "");
-        line = std::regex_replace(line, std::regex("MiliSecs\\([0-9]+\\)"), "MiliSecs(0)");
+        EXPECT_TRUE(HasTimeStamp(line)) << line;
+        if (HasTimeStamp(line)) line.erase(0, 10);
+        const size_t milliseconds = line.find("MiliSecs(");
+        if (milliseconds != std::string::npos) {
+            const size_t digits = milliseconds + 9;
+            line.replace(digits, line.find(')', digits) - digits, "0");
+        }
     }
     const std::string port = server.Port();
     const std::vector<std::string> expected = {

@@ -5,6 +5,17 @@
 
 namespace testsupport {
 
+std::string Kdc::Filled(std::string text) const {
+    const std::pair<std::string, std::string> values[] = {
+        {"{REALM}", realm_}, {"{PORT}", std::to_string(port_)}, {"{FOLDER}", folder_.Path()}};
+    for (const auto& [name, value] : values) {
+        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
+            text.replace(at, name.size(), value);
+        }
+    }
+    return text;
+}
+
 Kdc::Kdc(const std::string& realm) : realm_(realm) {
     const std::string kdb5Util = FindProgram("kdb5_util");
     const std::string kdc = FindProgram("krb5kdc");
@@ -14,58 +25,36 @@ Kdc::Kdc(const std::string& realm) : realm_(realm) {
         return;
     }
     port_ = FreeLoopbackPort();
-    const std::string port = std::to_string(port_);
     // TCP only, no DNS, and a clock skew of one second so that an expired ticket is
     // refused at once rather than five minutes later.
-    WriteFile(Path("krb5.conf"),
-              "[libdefaults]\n"
-              "    default_realm = " +
-                  realm_ +
-                  "\n"
-                  "    dns_lookup_kdc = false\n"
-                  "    dns_lookup_realm = false\n"
-                  "    dns_canonicalize_hostname = false\n"
-                  "    rdns = false\n"
-                  "    udp_preference_limit = 1\n"
-                  "    clockskew = 1\n"
-                  "[realms]\n"
-                  "    " +
-                  realm_ +
-                  " = {\n"
-                  "        kdc = 127.0.0.1:" +
-                  port +
-                  "\n"
-                  "    }\n");
-    WriteFile(Path("kdc.conf"),
-              "[kdcdefaults]\n"
-              "    kdc_listen = 127.0.0.1:" +
-                  port +
-                  "\n"
-                  "    kdc_tcp_listen = 127.0.0.1:" +
-                  port +
-                  "\n"
-                  "[realms]\n"
-                  "    " +
-                  realm_ +
-                  " = {\n"
-                  "        database_name = " +
-                  Path("principal") +
-                  "\n"
-                  "        key_stash_file = " +
-                  Path("stash") +
-                  "\n"
-                  "        acl_file = " +
-                  Path("kadm5.acl") +
-                  "\n"
-                  "        max_life = 10h\n"
-                  "        max_renewable_life = 1d\n"
-                  "    }\n"
-                  "[logging]\n"
-                  "    kdc = FILE:" +
-                  Path("kdc.log") +
-                  "\n"
-                  "    default = FILE:" +
-                  Path("kdc.log") + "\n");
+    WriteFile(Path("krb5.conf"), Filled(R"([libdefaults]
+    default_realm = {REALM}
+    dns_lookup_kdc = false
+    dns_lookup_realm = false
+    dns_canonicalize_hostname = false
+    rdns = false
+    udp_preference_limit = 1
+    clockskew = 1
+[realms]
+    {REALM} = {
+        kdc = 127.0.0.1:{PORT}
+    }
+)"));
+    WriteFile(Path("kdc.conf"), Filled(R"([kdcdefaults]
+    kdc_listen = 127.0.0.1:{PORT}
+    kdc_tcp_listen = 127.0.0.1:{PORT}
+[realms]
+    {REALM} = {
+        database_name = {FOLDER}/principal
+        key_stash_file = {FOLDER}/stash
+        acl_file = {FOLDER}/kadm5.acl
+        max_life = 10h
+        max_renewable_life = 1d
+    }
+[logging]
+    kdc = FILE:{FOLDER}/kdc.log
+    default = FILE:{FOLDER}/kdc.log
+)"));
     WriteFile(Path("kadm5.acl"), "");
     if (!Step(kdb5Util, {"create", "-s", "-P", "master-password", "-r", realm_})) return;
     auto environment = Environment();

@@ -47,6 +47,8 @@ class Kdc {
                              const std::string& cache);
 
   private:
+    // The text with {REALM}, {PORT} and {FOLDER} replaced.
+    std::string Filled(std::string text) const;
     bool Step(const std::string& program, const std::vector<std::string>& arguments,
               const std::string& input = "",
               const std::map<std::string, std::optional<std::string>>& extra = {});
