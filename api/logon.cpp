@@ -114,11 +114,10 @@ const uint8_t* ZYMB10API_PasswordDigest(const char* password) {
 
 int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* password,
                     uint16_t programId, uint8_t* userRecord) {
-    if (session->messageSink != nullptr) {
-        ApiReport(session, MSG_INFO, "Logging on to Corvantix Server");
-        if (!(session->options & API_PLAIN_PASSWORD) && getenv("ZYMBNOMD5") != nullptr) {
-            session->options |= API_PLAIN_PASSWORD;
-        }
+    ApiReport(session, MSG_INFO, "Logging on to Corvantix Server");
+    // The switch holds for every session, with a message sink or without one.
+    if (!(session->options & API_PLAIN_PASSWORD) && getenv("ZYMBNOMD5") != nullptr) {
+        session->options |= API_PLAIN_PASSWORD;
     }
     const char* kerberos = getenv("ZYMBKERBEROS");
     bool singleSignOn = false;

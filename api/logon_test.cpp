@@ -144,6 +144,20 @@ TEST(Logon, PasswordForms) {
     }
 }
 
+TEST(Logon, PlainModeWithoutAMessageSink) {
+    DevServer server;
+    ASSERT_TRUE(server.Running()) << server.Log();
+    ScopedEnvironment noMd5("ZYMBNOMD5", "");
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    EXPECT_EQ(LogOn(&session, "plain", "plainpw"), 0);
+    EXPECT_TRUE(session.options & API_PLAIN_PASSWORD);
+    ZYMB10API_Term(&session);
+    ExpectInLog(server, "logon by user ID plain (program 56, client level 100");
+    ExpectInLog(server, "plain password): accepted");
+}
+
 TEST(Logon, TimeZoneByteIsTheStandardOffsetInTenMinutes) {
     DevServer server;
     ASSERT_TRUE(server.Running()) << server.Log();
