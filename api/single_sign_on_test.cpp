@@ -263,6 +263,7 @@ TEST_F(SingleSignOn, FailuresGive121AndNoLogonRequest) {
         EXPECT_EQ(logon.Line("Welcome"), "");
         const std::string log = server.Log();
         EXPECT_EQ(log.find("Function(Logon)"), std::string::npos) << log;
+        EXPECT_EQ(log.find("logon by"), std::string::npos) << log;
         EXPECT_EQ(logon.ListFiles(), RC_NO_LOGON);
     }
 }
@@ -330,7 +331,9 @@ TEST_F(SingleSignOn, ServerFaultsDuringTheExchange) {
         for (const std::string& message : c.messages) {
             EXPECT_TRUE(logon.messages.Has(message)) << "missing: " << message;
         }
-        EXPECT_EQ(server.Log().find("Function(Logon)") != std::string::npos, c.logonSent)
+        // The handler's own line: written before its reply leaves.
+        EXPECT_EQ(server.Log().find("logon by single sign-on batch") != std::string::npos,
+                  c.logonSent)
             << server.Log();
     }
 }
