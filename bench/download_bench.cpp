@@ -160,11 +160,13 @@ bool PrepareWorkload(const Options& options, const std::string& gzipPath, Worklo
 struct Measurement {
     std::string name;
     std::vector<TimedRun> runs;
-    double Best() const {
-        double best = runs.front().seconds;
-        for (const TimedRun& run : runs) best = std::min(best, run.seconds);
-        return best;
+    const TimedRun& BestRun() const {
+        const TimedRun* best = &runs.front();
+        for (const TimedRun& run : runs)
+            if (run.seconds < best->seconds) best = &run;
+        return *best;
     }
+    double Best() const { return BestRun().seconds; }
     double Median() const {
         std::vector<double> times;
         for (const TimedRun& run : runs) times.push_back(run.seconds);
@@ -177,6 +179,14 @@ struct Measurement {
         return peak;
     }
 };
+
+// The one-minute load average: other work on the machine shows in every figure.
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string first;
+    in >> first;
+    return first.empty() ? "unknown" : first;
+}
 
 std::string Quoted(const std::string& text) {
     std::string quoted = "'";
@@ -212,6 +222,16 @@ bool Bench::Prepare(std::string* error) {
     gunzip_ = testsupport::FindProgram("gunzip");
     if (nginx_.empty() || curl_.empty() || gzip_.empty() || gunzip_.empty()) {
         *error = "nginx, curl, gzip and gunzip are needed (scripts/deps.sh installs them)";
+        return false;
+    }
+    // The gzip file, the downloaded copy and the unpacked file exist side by side; a
+    // fifth of the text is a generous guess at the gzip size.
+    std::error_code spaceError;
+    const fs::space_info space = fs::space(work_, spaceError);
+    const uint64_t needed = options_.size + options_.size / 5 * 2;
+    if (!spaceError && space.available < needed) {
+        *error = work_ + " has " + std::to_string(space.available >> 20) + " MiB free; " +
+                 std::to_string(needed >> 20) + " MiB are needed (TMPDIR or --work elsewhere)";
         return false;
     }
     for (const char* folder : {"data", "www", "tmp", "out", "logs"})
@@ -303,7 +323,7 @@ int Bench::Run() {
     curlSpec.logPath = work_ + "/logs/curl.log";
 
     Measurement floor{"gzip -dc"}, curl{"curl | gunzip"}, plain{"download, cipher off"},
-        cipher{"download, cipher on"}, list{"list"};
+        cipher{"download, cipher on"}, list{"list mode"};
     // The servers learn the file's CRC-32 on the first list; that is not what is timed.
     for (BenchServer* server : {&plainServer_, &cipherServer_}) {
         Measurement warm{"list (warm-up)"};
@@ -312,6 +332,7 @@ int Bench::Run() {
             return 1;
         }
     }
+    printf("load average %s before the runs\n", LoadAverage().c_str());
     for (int round = 1; round <= options_.runs; ++round) {
         printf("round %d of %d ...\n", round, options_.runs);
         fflush(stdout);
@@ -330,21 +351,20 @@ int Bench::Run() {
 int Bench::Report(const Measurement& floor, const Measurement& curl, const Measurement& plain,
                   const Measurement& cipher, const Measurement& list) const {
     const double floorTime = floor.Best(), curlTime = curl.Best();
-    printf("\n%.1f MiB of text in %.1f MiB of gzip; best (median) of %d runs:\n",
-           workload_.size / MIB, workload_.packedSize / MIB, options_.runs);
-    for (const Measurement* m : {&floor, &curl}) {
-        printf("  %-22s %8.3f s (%.3f)   %7.1f MiB/s of text\n", m->name.c_str(), m->Best(),
-               m->Median(), workload_.size / MIB / m->Best());
+    printf("\n%.1f MiB of text in %.1f MiB of gzip, %d runs of each; load average %s at the end\n",
+           workload_.size / MIB, workload_.packedSize / MIB, options_.runs, LoadAverage().c_str());
+    printf("  %-22s %8s %8s %8s %7s %9s %9s %9s\n", "", "best s", "median s", "MiB/s", "CPU s",
+           "/ gzip", "/ curl", "peak MiB");
+    for (const Measurement* m : {&floor, &curl, &plain, &cipher}) {
+        const bool ours = m == &plain || m == &cipher;
+        printf("  %-22s %8.3f %8.3f %8.1f %7.2f %9.3f %9.3f", m->name.c_str(), m->Best(),
+               m->Median(), workload_.size / MIB / m->Best(), m->BestRun().cpuSeconds,
+               m->Best() / floorTime, m->Best() / curlTime);
+        if (ours) printf(" %9.1f", m->PeakKiB() / 1024.0);
+        printf("\n");
     }
-    for (const Measurement* m : {&plain, &cipher}) {
-        printf(
-            "  %-22s %8.3f s (%.3f)   %7.1f MiB/s   %.3f x gzip -dc   %.3f x curl | gunzip"
-            "   peak %.1f MiB\n",
-            m->name.c_str(), m->Best(), m->Median(), workload_.size / MIB / m->Best(),
-            m->Best() / floorTime, m->Best() / curlTime, m->PeakKiB() / 1024.0);
-    }
-    printf("  %-22s %8.3f s (%.3f)   peak %.1f MiB\n", "list mode", list.Best(), list.Median(),
-           list.PeakKiB() / 1024.0);
+    printf("  %-22s %8.3f %8.3f %8s %7.2f %9s %9s %9.1f\n", list.name.c_str(), list.Best(),
+           list.Median(), "", list.BestRun().cpuSeconds, "", "", list.PeakKiB() / 1024.0);
     const double cipherCost = cipher.Best() / plain.Best() - 1.0;
     printf("  cipher on costs %+.1f %%\n", cipherCost * 100.0);
 
@@ -368,6 +388,19 @@ int Bench::Report(const Measurement& floor, const Measurement& curl, const Measu
     return allMet ? 0 : 2;
 }
 
+void ShowLogs(const std::string& work) {
+    for (const char* log :
+         {"logs/download.log", "logs/devserver-plain.log", "logs/devserver-cipher.log",
+          "logs/curl.log", "logs/gzip.log", "nginx/error.log"}) {
+        const std::vector<std::string> lines =
+            testsupport::Lines(testsupport::ReadFile(work + "/" + log));
+        if (lines.empty()) continue;
+        fprintf(stderr, "--- %s (last lines)\n", log);
+        for (size_t i = lines.size() > 15 ? lines.size() - 15 : 0; i < lines.size(); ++i)
+            fprintf(stderr, "%s\n", lines[i].c_str());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -388,6 +421,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    Bench bench(options, work);
-    return bench.Run();
+    int status;
+    {
+        Bench bench(options, work);
+        status = bench.Run();
+    }
+    // The logs go with a temporary work folder: show them before it is removed.
+    if (status == 1 && temporary) ShowLogs(work);
+    return status;
 }

@@ -6,8 +6,9 @@
 
 struct TimedRun {
     double seconds = 0;
-    int exitStatus = -1;  // exit code, or -1 when a signal ended it
-    long peakKiB = 0;     // the child's peak resident set (ru_maxrss of wait4)
+    int exitStatus = -1;    // exit code, or -1 when a signal ended it
+    long peakKiB = 0;       // the child's peak resident set (ru_maxrss of wait4)
+    double cpuSeconds = 0;  // user and system time of the child and the children it waited for
 };
 
 struct RunSpec {
