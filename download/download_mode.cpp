@@ -131,6 +131,13 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
         CreateTemporaryFile(temporaryName, sizeof temporaryName));
     if (!temporary) return DOWNLOAD_FAILED;
 
+    // Unpacking runs beside the transfer; the destination gets its name only after the
+    // checks below. When it cannot start, the finished temporary file is unpacked instead.
+    Destination destination =
+        ChooseDestination(request.outputName, item.Name(), ITEM_NAME_SIZE, request.stripPath);
+    StreamingUnpack unpacking;
+    if (destination.refusal == nullptr) unpacking.Start(destination.path);
+
     uLong crc = crc32(0, nullptr, 0);
     int64_t received = 0;
     bool writeFailed = false;
@@ -166,6 +173,7 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
                              temporaryName, strerror(errno));
             writeFailed = true;
         }
+        if (!writeFailed) unpacking.Feed(data, length);
         received += length;
         session->FreeResponse(response);
         // A server that keeps sending full sections past the announced size is not followed.
@@ -194,14 +202,13 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
         context->Message(context, MSG_ERROR, 0, "File failed CRC test");
         return DOWNLOAD_FAILED;
     }
-    Destination destination =
-        ChooseDestination(request.outputName, item.Name(), ITEM_NAME_SIZE, request.stripPath);
     if (destination.refusal != nullptr) {
         context->Message(context, MSG_ERROR, 0, "Stored file name %.*s refused as destination: %s",
                          static_cast<int>(ITEM_NAME_SIZE), item.Name(), destination.refusal);
         return DOWNLOAD_FAILED;
     }
-    UnpackResult unpacked = UnpackFile(temporaryName, destination.path);
+    UnpackResult unpacked =
+        unpacking.Started() ? unpacking.Finish() : UnpackFile(temporaryName, destination.path);
     if (!unpacked.ok) {
         switch (unpacked.stage) {
             case UnpackResult::READ_INPUT:

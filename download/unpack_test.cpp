@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -98,6 +99,86 @@ TEST(Unpack, NeverReplacesAndNamesTheCause) {
     result = UnpackFile((work / "missing").c_str(), (work / "y").c_str());
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.reason, "No such file or directory");
+}
+
+// Unpacking while the bytes arrive must end exactly as unpacking the finished file does:
+// the same content, or the same failure with the same words, and nothing left behind.
+TEST(StreamingUnpack, EndsAsUnpackingTheFinishedFileDoes) {
+    TempDir work;
+    // Larger than the pipe, so the worker unpacks while the feeding goes on.
+    const std::string content = Pattern(3000000);
+    const std::string packed = Gzip(content);
+    std::string corrupt = packed;
+    for (size_t i = 40; i < 200; ++i) corrupt[i] = static_cast<char>(corrupt[i] ^ 0x5A);
+    const std::pair<std::string, std::string> cases[] = {
+        {"gzip", packed},
+        {"plain", content},
+        {"empty", ""},
+        {"two members", Gzip("first\n") + Gzip("second\n")},
+        {"trailing bytes", packed + "not gzip"},
+        {"truncated", packed.substr(0, packed.size() / 2)},
+        {"corrupt", corrupt},
+        {"no trailer", packed.substr(0, packed.size() - 4)},
+    };
+    std::filesystem::create_directory(work / "file");
+    std::filesystem::create_directory(work / "stream");
+    for (const auto& [name, bytes] : cases) {
+        WriteFile(work / name, bytes);
+        UnpackResult fromFile =
+            UnpackFile((work / name).c_str(), (work / ("file/" + name)).c_str());
+
+        StreamingUnpack streaming;
+        ASSERT_TRUE(streaming.Start((work / ("stream/" + name)).c_str())) << name;
+        // Pieces of uneven size, as sections and their last one come.
+        for (size_t at = 0; at < bytes.size(); at += 65000) {
+            const size_t piece = std::min<size_t>(65000, bytes.size() - at);
+            streaming.Feed(reinterpret_cast<const uint8_t*>(bytes.data()) + at, piece);
+        }
+        UnpackResult fromStream = streaming.Finish();
+
+        EXPECT_EQ(fromStream.ok, fromFile.ok) << name;
+        EXPECT_EQ(fromStream.stage, fromFile.stage) << name;
+        EXPECT_EQ(fromStream.reason, fromFile.reason) << name;
+        EXPECT_EQ(ReadFile(work / ("stream/" + name)), ReadFile(work / ("file/" + name))) << name;
+    }
+    EXPECT_EQ(ReadFile(work / "stream/gzip"), content);
+    EXPECT_EQ(ReadFile(work / "stream/two members"), "first\nsecond\n");
+    EXPECT_EQ(FilesIn(work / "stream"), FilesIn(work / "file"));
+}
+
+TEST(StreamingUnpack, LeavesNothingWhenAbandonedOrRefused) {
+    TempDir work;
+    const std::string packed = Gzip(Pattern(3000000));
+    const auto* bytes = reinterpret_cast<const uint8_t*>(packed.data());
+    std::filesystem::create_directory(work / "out");
+    {
+        // Checks that fail after half the file: the caller just leaves.
+        StreamingUnpack streaming;
+        ASSERT_TRUE(streaming.Start((work / "out/dropped").c_str()));
+        streaming.Feed(bytes, packed.size() / 2);
+    }
+    StreamingUnpack abandoned;
+    ASSERT_TRUE(abandoned.Start((work / "out/abandoned").c_str()));
+    abandoned.Feed(bytes, packed.size());
+    abandoned.Abandon();
+    EXPECT_EQ(FilesIn(work / "out"), 0u);
+
+    // An existing destination: not started, so the caller's UnpackFile names the cause.
+    WriteFile(work / "out/existing", "old");
+    StreamingUnpack refused;
+    EXPECT_FALSE(refused.Start((work / "out/existing").c_str()));
+    EXPECT_FALSE(refused.Start((work / "no/such/folder/x").c_str()));
+    // One that appears while the download runs is not replaced either.
+    StreamingUnpack overtaken;
+    ASSERT_TRUE(overtaken.Start((work / "out/late").c_str()));
+    overtaken.Feed(bytes, packed.size());
+    WriteFile(work / "out/late", "someone else's");
+    UnpackResult result = overtaken.Finish();
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.stage, UnpackResult::CREATE_OUTPUT);
+    EXPECT_EQ(result.reason, "File exists");
+    EXPECT_EQ(ReadFile(work / "out/late"), "someone else's");
+    EXPECT_EQ(FilesIn(work / "out"), 2u);
 }
 
 TEST(Destination, OutputNameStoredNameAndStripPath) {
