@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "api/base64.h"
 #include "api/transport.h"
@@ -18,6 +19,22 @@ void Trace(FILE* trace, const char* text) {
     if (trace == nullptr) return;
     fprintf(trace, "%s: %s\n", "XNPTCPClient_ConnectViaProxy", text);
     fflush(trace);
+}
+
+// The request as the API log shows it: the proxy credentials are only Base64, as good
+// as the password itself, so the log carries a mask in their place.
+void TraceRequest(FILE* trace, const char* request) {
+    if (trace == nullptr) return;
+    static const char kField[] = "Proxy-Authorization: Basic ";
+    const char* field = strstr(request, kField);
+    if (field == nullptr) return Trace(trace, request);
+    const char* credentials = field + sizeof kField - 1;
+    const char* lineEnd = strstr(credentials, "\r\n");
+    if (lineEnd == nullptr) lineEnd = credentials + strlen(credentials);
+    std::string shown(request, credentials);
+    shown += "******";
+    shown += lineEnd;
+    Trace(trace, shown.c_str());
 }
 
 // Builds the CONNECT request; false when it would not fit, which no sane host name does.
@@ -55,7 +72,7 @@ bool XNPTCPClient_ConnectViaProxy(ZYMB10APISession* session, const char* host, c
         XNPTCPClient_Shutdown(session);
         return false;
     }
-    Trace(trace, request);
+    TraceRequest(trace, request);
     if (XNPTCPClient_Send(session->socket, request, strlen(request)) < 0) {
         session->socketError = errno;
         return false;
