@@ -16,7 +16,10 @@
 // {PORT}, {SAMPLES}, {WORK} and {LOGON} (the server string of the sample user) are
 // replaced in every value.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -196,5 +199,45 @@ INSTANTIATE_TEST_SUITE_P(Cases, DownloadCase, ::testing::ValuesIn(CaseNames()),
                                  if (!isalnum(static_cast<unsigned char>(c))) c = '_';
                              return name;
                          });
+
+}  // namespace
+
+namespace {
+
+// An interrupt in the middle of a download ends the run at once, with status 0, and
+// leaves no half-unpacked hidden file beside the destination.
+TEST(DownloadInterrupt, LeavesNoPartialFile) {
+    const std::string samples = SampleData().folder.Path();
+    testsupport::TempDir work;
+    fs::create_directory(work / "tmp");
+    int port = testsupport::FreeLoopbackPort();
+    testsupport::BackgroundProcess server;
+    ASSERT_TRUE(server.Start(DEVSERVER_PROGRAM,
+                             {"--data", samples + "/data", "--users", samples + "/users", "--port",
+                              std::to_string(port), "--quiet", "--fault", "delay=300@5+"}));
+    ASSERT_TRUE(testsupport::WaitForPort(port));
+    testsupport::BackgroundProcess download;
+    const std::string log = work / "download.log";
+    ASSERT_TRUE(download.Start(DOWNLOAD_PROGRAM,
+                               {"-C", "ACME", "-f", "ledger.txt", "-o", work / "ledger.txt", "-S",
+                                "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
+                               {{"TMPDIR", work / "tmp"}}, log));
+    auto hiddenFiles = [&] {
+        size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(work.Path()))
+            if (entry.path().filename().string().rfind(".ZYMpart", 0) == 0) ++count;
+        return count;
+    };
+    for (int i = 0; i < 500 && ReadFile(log).find("Downloading section 2 of") == std::string::npos;
+         ++i)
+        usleep(10000);
+    ASSERT_EQ(hiddenFiles(), 1u) << ReadFile(log);
+    download.Signal(SIGINT);
+    int status = download.Stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(ReadFile(log).find("Control-C Entered Program Terminating"), std::string::npos);
+    EXPECT_EQ(hiddenFiles(), 0u);
+    EXPECT_FALSE(fs::exists(work / "ledger.txt"));
+}
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "download/download_mode.h"
 #include "download/file_list.h"
 #include "download/list_mode.h"
+#include "download/unpack.h"
 #include "frame/password.h"
 #include "frame/program_context.h"
 #include "frame/server_address.h"
@@ -77,6 +78,8 @@ int main(int argc, char** argv) {
     listMode = 0;
 
     InitProgramContext(&context);
+    // An interrupted download leaves no half-unpacked hidden file beside its destination.
+    context.OnInterrupt = [](ProgramContext*) { RemovePartialFiles(); };
     context.options = options;
     context.argc = argc;
     context.argv = argv;

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <vector>
 
 namespace {
@@ -63,14 +65,37 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The hidden files being written now, so that an interrupted run can remove them.
+std::mutex& PartsLock() {
+    static std::mutex lock;
+    return lock;
+}
+std::set<std::string>& Parts() {
+    static std::set<std::string> parts;
+    return parts;
+}
+void ForgetPart(const char* partPath) {
+    std::lock_guard<std::mutex> guard(PartsLock());
+    Parts().erase(partPath);
+}
+void DiscardPart(const char* partPath) {
+    unlink(partPath);
+    ForgetPart(partPath);
+}
+
 // The hidden file beside the destination that receives the unpacked bytes, with the
 // permissions a newly created file would get. -1 with errno set when it cannot be made.
 int CreatePart(const char* destination, std::vector<char>* partPath) {
     std::string partName = FolderOf(destination) + "/.ZYMpart-XXXXXX";
     partPath->assign(partName.begin(), partName.end());
     partPath->push_back(0);
-    int output = mkostemp(partPath->data(), O_CLOEXEC);
-    if (output < 0) return -1;
+    int output;
+    {
+        std::lock_guard<std::mutex> guard(PartsLock());
+        output = mkostemp(partPath->data(), O_CLOEXEC);
+        if (output < 0) return -1;
+        Parts().insert(partPath->data());
+    }
     fchmod(
         output, 0666 & ~[] {
             mode_t mask = umask(0);
@@ -115,7 +140,7 @@ UnpackResult CloseStream(gzFile_s* input) {
 
 // Makes the complete hidden file durable and gives it the destination's name, unless
 // that name exists by now. The hidden file is gone afterwards either way.
-UnpackResult Publish(int output, const char* partPath, const char* destination) {
+UnpackResult PublishPart(int output, const char* partPath, const char* destination) {
     if (fsync(output) != 0 || close(output) != 0) {
         int error = errno;
         unlink(partPath);
@@ -135,6 +160,12 @@ UnpackResult Publish(int output, const char* partPath, const char* destination) 
         return Failed(UnpackResult::CREATE_OUTPUT, strerror(error));
     }
     return UnpackResult{true, UnpackResult::NONE, ""};
+}
+
+UnpackResult Publish(int output, const char* partPath, const char* destination) {
+    UnpackResult result = PublishPart(output, partPath, destination);
+    ForgetPart(partPath);
+    return result;
 }
 
 // Reads a descriptor to its end, so that whoever writes to it never waits forever.
@@ -165,7 +196,7 @@ UnpackResult UnpackFile(const char* temporaryName, const char* destination) {
     if (copied.ok) copied = CloseStream(input.release());
     if (!copied.ok) {
         close(output);
-        unlink(partPath.data());
+        DiscardPart(partPath.data());
         return copied;
     }
     return Publish(output, partPath.data(), destination);
@@ -196,7 +227,7 @@ bool StreamingUnpack::Start(const char* destination) {
         close(input_);
         close(feed_);
         close(output_);
-        unlink(partPath_.data());
+        DiscardPart(partPath_.data());
         return false;
     }
     started_ = true;
@@ -241,7 +272,7 @@ UnpackResult StreamingUnpack::Finish() {
     started_ = false;
     if (!result_.ok) {
         close(output_);
-        unlink(partPath_.data());
+        DiscardPart(partPath_.data());
         return result_;
     }
     return Publish(output_, partPath_.data(), destination_.c_str());
@@ -252,5 +283,11 @@ void StreamingUnpack::Abandon() {
     EndInput();
     started_ = false;
     close(output_);
-    unlink(partPath_.data());
+    DiscardPart(partPath_.data());
+}
+
+void RemovePartialFiles() {
+    std::lock_guard<std::mutex> guard(PartsLock());
+    for (const std::string& partPath : Parts()) unlink(partPath.c_str());
+    Parts().clear();
 }

@@ -20,6 +20,10 @@ struct UnpackResult {
 // and written, by a call that fails when the destination exists.
 UnpackResult UnpackFile(const char* temporaryName, const char* destination);
 
+// Removes the hidden files of unpackings still under way, for a run that is interrupted:
+// nothing half-written stays beside a destination. Safe from any thread.
+void RemovePartialFiles();
+
 // The same unpacking while the download is still arriving, so that it overlaps the
 // transfer: the caller feeds the received bytes as they come, a worker thread runs zlib's
 // gzip reader over them into the hidden file, and the hidden file takes the destination's
