@@ -11,6 +11,7 @@
 
 #include "api/api_log.h"
 #include "api/codes.h"
+#include "api/gss_status.h"
 #include "api/logon.h"
 
 namespace {
@@ -57,33 +58,8 @@ gss_OID_set_desc KerberosOnly() {
 // The library's own words for a failure, as a debug line after the fixed message, so
 // that an operator learns whether the ticket is missing, expired or for another realm.
 void ReportGssDetail(ZYMB10APISession* session, OM_uint32 major, OM_uint32 minor) {
-    char detail[512] = "";
-    size_t used = 0;
-    const struct {
-        OM_uint32 code;
-        int type;
-    } parts[] = {{major, GSS_C_GSS_CODE}, {minor, GSS_C_MECH_CODE}};
-    for (const auto& part : parts) {
-        if (part.type == GSS_C_MECH_CODE && part.code == 0) continue;
-        OM_uint32 context = 0;
-        do {
-            OM_uint32 displayMinor = 0;
-            gss_buffer_desc text = GSS_C_EMPTY_BUFFER;
-            const gss_OID mech = part.type == GSS_C_MECH_CODE ? gss_mech_krb5 : GSS_C_NO_OID;
-            if (GSS_ERROR(gss_display_status(&displayMinor, part.code, part.type, mech, &context,
-                                             &text))) {
-                break;
-            }
-            if (used < sizeof detail) {
-                const int written =
-                    snprintf(detail + used, sizeof detail - used, "%s%.*s", used ? "; " : "",
-                             static_cast<int>(text.length), static_cast<const char*>(text.value));
-                if (written > 0) used += static_cast<size_t>(written);
-            }
-            gss_release_buffer(&displayMinor, &text);
-        } while (context != 0);
-    }
-    if (used > 0) ApiReport(session, MSG_DEBUG, "Kerberos: %s", detail);
+    const std::string detail = GssStatusText(major, minor);
+    if (!detail.empty()) ApiReport(session, MSG_DEBUG, "Kerberos: %.500s", detail.c_str());
 }
 
 bool KerberosAvailable() {

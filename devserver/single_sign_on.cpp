@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "api/codes.h"
+#include "api/gss_status.h"
 #include "devserver/handlers.h"
 #include "devserver/server.h"
 
@@ -31,32 +32,6 @@ namespace {
 // The acceptor credentials for every connection; GSS_C_NO_CREDENTIAL takes the default
 // keytab at each acceptance.
 gss_cred_id_t acceptorCredential = GSS_C_NO_CREDENTIAL;
-
-std::string GssText(OM_uint32 major, OM_uint32 minor) {
-    std::string text;
-    const struct {
-        OM_uint32 code;
-        int type;
-    } parts[] = {{major, GSS_C_GSS_CODE}, {minor, GSS_C_MECH_CODE}};
-    for (const auto& part : parts) {
-        if (part.type == GSS_C_MECH_CODE && part.code == 0) continue;
-        OM_uint32 context = 0;
-        do {
-            OM_uint32 displayMinor = 0;
-            gss_buffer_desc message = GSS_C_EMPTY_BUFFER;
-            if (GSS_ERROR(
-                    gss_display_status(&displayMinor, part.code, part.type,
-                                       part.type == GSS_C_MECH_CODE ? gss_mech_krb5 : GSS_C_NO_OID,
-                                       &context, &message))) {
-                break;
-            }
-            if (!text.empty()) text += "; ";
-            text.append(static_cast<const char*>(message.value), message.length);
-            gss_release_buffer(&displayMinor, &message);
-        } while (context != 0);
-    }
-    return text;
-}
 
 std::string PrincipalText(gss_name_t name) {
     OM_uint32 minor = 0;
@@ -103,7 +78,7 @@ bool SetUpSingleSignOn(const std::string& keytab, std::string* description) {
         gss_acquire_cred_from(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &kerberos, GSS_C_ACCEPT,
                               &store, &acceptorCredential, nullptr, nullptr);
     if (GSS_ERROR(major)) {
-        *description = "cannot use keytab " + keytab + ": " + GssText(major, minor);
+        *description = "cannot use keytab " + keytab + ": " + GssStatusText(major, minor);
         return false;
     }
     *description = "keytab " + keytab;
@@ -137,7 +112,8 @@ Reply HandleListSso(ServerShared& shared, ConnectionState& connection,
     gss_release_buffer(&ignored, &output);
     if (GSS_ERROR(major)) {
         if (client != GSS_C_NO_NAME) gss_release_name(&ignored, &client);
-        return Refused(connection, "failed in pass " + std::to_string(pass), GssText(major, minor));
+        return Refused(connection, "failed in pass " + std::to_string(pass),
+                       GssStatusText(major, minor));
     }
     if (major & GSS_S_CONTINUE_NEEDED) {
         context.nextPass = pass + 1;
