@@ -5,41 +5,19 @@
 #include <regex>
 #include <string>
 
+#include "frame/captured_context.h"
 #include "frame/program_context.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-ProgramContext context;
-
 class MessageTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        static bool started = false;
-        if (!started) {
-            InitProgramContext(&context);
-            started = true;
-        }
-        context.out = tmpfile();
-        context.flags = CTX_NOT_CONSOLE;
-        context.recordsWritten = context.bytesWritten = context.logCrc = 0;
-        context.statusText[0] = 0;
-        context.messageFilters = nullptr;
-        snprintf(context.messagePrefix, sizeof context.messagePrefix, "ZBT");
-    }
-    void TearDown() override {
-        fclose(context.out);
-        context.out = stderr;
-    }
-    std::string Written() {
-        fflush(context.out);
-        rewind(context.out);
-        std::string text;
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, context.out)) > 0) text.append(buffer, n);
-        return text;
-    }
+    void SetUp() override { snprintf(context.messagePrefix, sizeof context.messagePrefix, "ZBT"); }
+    std::string Written() { return captured.Raw(); }
+
+    CapturedContext captured;
+    ProgramContext& context = captured.context;
 };
 
 TEST_F(MessageTest, LineFormatNumbersAndLevelLetters) {

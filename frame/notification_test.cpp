@@ -8,12 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "frame/captured_context.h"
 #include "tests/support/http_listener.h"
 #include "tests/support/test_support.h"
 
 namespace {
-
-ProgramContext context;
 
 std::vector<std::string> MemberNames(const cJSON* object) {
     std::vector<std::string> names;
@@ -25,37 +24,22 @@ std::vector<std::string> MemberNames(const cJSON* object) {
 class NotificationTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        static bool started = false;
-        if (!started) InitProgramContext(&context);
-        started = true;
-        context.out = tmpfile();
-        context.flags = CTX_NOT_CONSOLE;
         context.programName = "ZYMB10DownloadFile";
         context.buildDate = "Dec 29 2024";
-        context.statusText[0] = context.notesText[0] = 0;
         for (const char* name : {"ZYMBSLACKURL", "ZYMBSLACKONERROR", "ZYMBSLACKCHANNEL",
                                  "ZYMBSLACKUSER", "ZYMBSLACKICON", "ZYMBSLACKNOTES"})
             unsetenv(name);
     }
-    void TearDown() override {
-        fclose(context.out);
-        context.out = stderr;
-    }
-    std::string Logged() {
-        fflush(context.out);
-        rewind(context.out);
-        std::string text;
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, context.out)) > 0) text.append(buffer, n);
-        return text;
-    }
+    std::string Logged() { return captured.Raw(); }
     cJSON* Body(int status, unsigned minutes, unsigned seconds) {
         char* text = BuildNotificationBody(&context, status, minutes, seconds);
         cJSON* body = cJSON_Parse(text);
         cJSON_free(text);
         return body;
     }
+
+    CapturedContext captured;
+    ProgramContext& context = captured.context;
 };
 
 TEST_F(NotificationTest, SuccessBodyWithoutOptionalMembers) {

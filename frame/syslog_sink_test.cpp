@@ -7,33 +7,28 @@
 #include <regex>
 #include <string>
 
+#include "frame/captured_context.h"
 #include "frame/program_context.h"
 #include "tests/support/udp_listener.h"
 
 namespace {
 
-ProgramContext context;
-
 class SyslogTest : public ::testing::Test {
   protected:
+    testsupport::UdpListener listener;
     void SetUp() override {
-        static bool started = false;
-        if (!started) InitProgramContext(&context);
-        started = true;
-        context.out = tmpfile();
-        context.flags = CTX_NOT_CONSOLE | CTX_SYSLOG;
+        context.flags |= CTX_SYSLOG;
         context.syslogFacility = 128;  // local0
         context.programName = "ZYMB10DownloadFile";
         setenv("ZYMBSYSLOGHOST", "127.0.0.1", 1);
         setenv("ZYMBSYSLOGPORT", std::to_string(listener.Port()).c_str(), 1);
         Syslog_Close();
     }
-    void TearDown() override {
-        fclose(context.out);
-        context.out = stderr;
-        Syslog_Close();
-    }
-    testsupport::UdpListener listener;
+    void TearDown() override { Syslog_Close(); }
+    std::string Logged() { return captured.Raw(); }
+
+    CapturedContext captured;
+    ProgramContext& context = captured.context;
 };
 
 TEST_F(SyslogTest, HeaderPriorityAndText) {
