@@ -86,18 +86,18 @@ ZYMB10APIResponse* ReceiveMessage(ZYMB10APISession* session) {
     return response;
 }
 
-// Deciphers in place. False when the declared lengths do not fit what arrived.
+// Deciphers in place. False when the payload cannot be read back: enciphered payloads
+// come in whole 32-byte units, and a payload left enciphered must not pass for plain.
 bool Decipher(ZYMB10APISession* session, ZYMB10APIResponse* response) {
     const uint64_t enciphered = uint64_t{response->PayloadLength} + response->PadCount;
     if (response->PayloadLength == 0) return true;
-    if (session->Decrypt == nullptr) return false;
+    if (enciphered % XNP_CIPHER_UNIT != 0 || session->Decrypt == nullptr) return false;
     uint8_t* plain = nullptr;
-    // A decipherment that fails for want of memory leaves the payload as received.
-    if (session->Decrypt(&session->cipher, response->Payload, static_cast<uint32_t>(enciphered),
-                         &plain)) {
-        memcpy(response->Payload, plain, response->PayloadLength);
-        free(plain);
-    }
+    if (!session->Decrypt(&session->cipher, response->Payload, static_cast<uint32_t>(enciphered),
+                          &plain))
+        return false;
+    memcpy(response->Payload, plain, response->PayloadLength);
+    free(plain);
     return true;
 }
 

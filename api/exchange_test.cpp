@@ -295,6 +295,8 @@ INSTANTIATE_TEST_SUITE_P(
                   Join(Header(54, 0, 0, 3, 0, 0, 11, 0), Garbage(10)), false},
         Malformed{"padding beyond the payload", Join(Header(76, 0, 1, 4, 0, 0, 32, 0), Garbage(32)),
                   false},
+        Malformed{"enciphered payload that is not whole cipher units",
+                  Join(Header(64, 0, 0, 4, 0, 0, 20, 0), Garbage(20)), false},
         Malformed{"compressed payload that does not inflate",
                   Join(Header(54, 0, 0, 3, 0, 0, 10, 90), Garbage(10)), false},
         Malformed{"count times length beyond the payload",
