@@ -137,18 +137,18 @@ int ReadPasswordFile(const char* fileName, char* out) {
 }
 }  // namespace
 
-char* GetPassword(ProgramContext* context, const char* user, const char* specification, const char*,
-                  char* out) {
+char* GetPassword(ProgramContext* context, const char* user, const char* passwordSpecification,
+                  const char*, char* out) {
     memset(out, 0, PASSWORD_BUFFER_SIZE);
     if (user == nullptr) user = "";
-    if (specification == nullptr) specification = "";
+    if (passwordSpecification == nullptr) passwordSpecification = "";
     char fileName[PASSWORD_BUFFER_SIZE] = "";
 
-    if (specification[0] == '-') {
-        snprintf(out, PASSWORD_BUFFER_SIZE, "%s", specification + 1);
+    if (passwordSpecification[0] == '-') {
+        snprintf(out, PASSWORD_BUFFER_SIZE, "%s", passwordSpecification + 1);
         return out;
     }
-    if (specification[0] == '+') {
+    if (passwordSpecification[0] == '+') {
         // A web request has nobody at a keyboard: its standard output is the answer to the
         // client, and the terminal it might find belongs to whoever started the server.
         if ((context->flags & CTX_CGI) != 0) {
@@ -161,8 +161,8 @@ char* GetPassword(ProgramContext* context, const char* user, const char* specifi
         context->Message(context, MSG_ERROR, 1, "Password not read from the terminal: %s", why);
         return nullptr;
     }
-    if (specification[0] != 0) {
-        snprintf(fileName, sizeof fileName, "%s", specification);
+    if (passwordSpecification[0] != 0) {
+        snprintf(fileName, sizeof fileName, "%s", passwordSpecification);
     } else {
         context->Message(context, MSG_INFO, 1,
                          "Password value is empty so checking for environment variable "

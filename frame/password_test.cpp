@@ -28,10 +28,10 @@ class Password : public testing::Test {
     ~Password() override { unsetenv("ZYMBPWPATH"); }
 
     // The password, or "<none>".
-    std::string Get(const char* user, const std::string& specification) {
+    std::string Get(const char* user, const std::string& passwordSpecification) {
         char out[PASSWORD_BUFFER_SIZE];
         memset(out, 'Q', sizeof out);
-        char* result = GetPassword(&log_.context, user, specification.c_str(), "zymb", out);
+        char* result = GetPassword(&log_.context, user, passwordSpecification.c_str(), "zymb", out);
         if (result == nullptr) {
             EXPECT_EQ(out[0], 0);
             return "<none>";

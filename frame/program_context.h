@@ -80,8 +80,8 @@ struct ProgramContext {
     char stderrFileName[261];
 
     int (*Begin)(ProgramContext* context, const char** configPath);
-    char* (*GetPassword)(ProgramContext* context, const char* user, const char* specification,
-                         const char* tag, char* out);
+    char* (*GetPassword)(ProgramContext* context, const char* user,
+                         const char* passwordSpecification, const char* tag, char* out);
     int (*SetIdentity)(ProgramContext* context, const char* buildDate, const char* buildTime,
                        const char* legalNotice, const char* programName, const char* messagePrefix,
                        const char* description);

@@ -16,7 +16,7 @@ void CutFields(char* text, char* fields[FIELD_COUNT]) {
     for (int i = 0; i < FIELD_COUNT; ++i) fields[i] = nullptr;
     const bool hasAt = strchr(text, '@') != nullptr;
     char* first = text;      // user, or the host when there is no "@"
-    char* second = nullptr;  // password specification, or the port when there is no "@"
+    char* second = nullptr;  // password part, or the port when there is no "@"
     bool afterAt = false;
     for (char* p = text; *p != 0; ++p) {
         if (*p == '@') {
@@ -103,13 +103,14 @@ int ParseServerString(ServerAddress* address, const char* text, ProgramContext* 
     memcpy(address->text, fresh, sizeof address->text);
     for (int i = 0; i < FIELD_COUNT; ++i) *current[i] = result[i];
 
-    const char* specification = address->passwordSpecification;
-    if (specification != nullptr && specification[0] == '-') address->passwordGiven = 1;
+    const char* passwordSpecification = address->passwordSpecification;
+    if (passwordSpecification != nullptr && passwordSpecification[0] == '-')
+        address->passwordGiven = 1;
 
     if (context != nullptr)
         context->Message(context, MSG_INFO, 1,
                          "Server Interpreted as: Server(%s) Port(%s) User(%s) Password(%s)",
                          Shown(address->host), Shown(address->port), Shown(address->user),
-                         address->passwordGiven == 1 ? "******" : Shown(specification));
+                         address->passwordGiven == 1 ? "******" : Shown(passwordSpecification));
     return 1;
 }

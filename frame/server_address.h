@@ -11,11 +11,11 @@ struct ServerAddress {
     const char* passwordSpecification;
     const char* host;
     const char* port;
-    int32_t passwordGiven;  // 1 once a parsed password specification began with "-"
+    int32_t passwordGiven;  // 1 once a parsed password part began with "-"
     int (*parse)(ServerAddress* address, const char* text, ProgramContext* context);
 };
 
-// The password specification starts as "" whatever default is given.
+// The password part starts as "" whatever default is given.
 void InitServerAddress(ServerAddress* address, const char* user, const char* passwordSpecification,
                        const char* host, const char* port);
 // Returns 1. Logs the interpretation line when a context is given.

@@ -12,7 +12,7 @@ namespace {
 struct ServerCase {
     const char* text;
     const char* user;
-    const char* specification;
+    const char* passwordSpecification;
     const char* host;
     const char* port;
     int passwordGiven;
@@ -26,7 +26,7 @@ TEST_P(ServerStringCases, FieldsAfterOneParse) {
     InitServerAddress(&address, "batch", "ignored", "127.0.0.1", "5000");
     EXPECT_EQ(address.parse(&address, c.text, nullptr), 1);
     EXPECT_STREQ(address.user, c.user) << c.text;
-    EXPECT_STREQ(address.passwordSpecification, c.specification) << c.text;
+    EXPECT_STREQ(address.passwordSpecification, c.passwordSpecification) << c.text;
     EXPECT_STREQ(address.host, c.host) << c.text;
     EXPECT_STREQ(address.port, c.port) << c.text;
     EXPECT_EQ(address.passwordGiven, c.passwordGiven) << c.text;
