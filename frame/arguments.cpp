@@ -18,7 +18,7 @@
 
 #include "frame/cgi_form.h"
 #include "frame/server_address.h"
-#include "report/value_format.h"
+#include "base/value_format.h"
 
 namespace {
 constexpr char REFERENCE_PREFIX[] = "*FI:";
