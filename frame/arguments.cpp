@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "base/value_format.h"
 #include "frame/cgi_form.h"
 #include "frame/server_address.h"
-#include "base/value_format.h"
 
 namespace {
 constexpr char REFERENCE_PREFIX[] = "*FI:";
