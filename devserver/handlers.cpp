@@ -93,10 +93,10 @@ Reply HandleLogon(ServerShared& shared, ConnectionState& connection, const Incom
 
     Reply reply;
     reply.payload.assign(USER_RECORD_SIZE, 0);
-    StoreBigEndian32(reply.payload.data(), before.lastLogonTime);
-    memcpy(reply.payload.data() + 8, &before.lastLogonAddress, 4);
-    if (before.inheritable) reply.payload[17] |= USER_RECORD_INHERITABLE;
-    memcpy(reply.payload.data() + 20, user.data(), std::min<size_t>(user.size(), 16));
+    StoreBigEndian32(reply.payload.data() + USER_RECORD_LAST_LOGON, before.lastLogonTime);
+    memcpy(reply.payload.data() + USER_RECORD_ADDRESS, &before.lastLogonAddress, 4);
+    if (before.inheritable) reply.payload[USER_RECORD_FLAGS] |= USER_RECORD_INHERITABLE;
+    memcpy(reply.payload.data() + USER_RECORD_USER, user.data(), std::min<size_t>(user.size(), 16));
     return reply;
 }
 
@@ -104,7 +104,8 @@ Reply HandleIdServer(ServerShared& shared, ConnectionState&, const IncomingReque
                      const std::vector<Fault>&) {
     Reply reply;
     reply.payload.assign(128, 0);
-    memcpy(reply.payload.data() + 20, shared.name.data(), std::min<size_t>(shared.name.size(), 20));
+    memcpy(reply.payload.data() + SERVER_NAME_OFFSET, shared.name.data(),
+           std::min<size_t>(shared.name.size(), SERVER_NAME_SIZE));
     return reply;
 }
 
