@@ -45,7 +45,9 @@ TEST_F(ProxySettingTest, FieldsAndPassword) {
         EXPECT_EQ(setting_.address.port, c.port) << c.value;
         EXPECT_EQ(setting_.address.user, c.user) << c.value;
         EXPECT_EQ(setting_.passwordFound, c.passwordFound) << c.value;
-        if (c.passwordFound != 0) EXPECT_STREQ(setting_.password, c.password) << c.value;
+        if (c.passwordFound != 0) {
+            EXPECT_STREQ(setting_.password, c.password) << c.value;
+        }
     }
     // The literal password never reaches the log.
     EXPECT_EQ(log_.Raw().find("secret"), std::string::npos) << log_.Raw();
