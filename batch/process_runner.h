@@ -59,6 +59,10 @@ struct RunnerStream {
     // lines are read and dropped.
     void (*lineCallback)(RunnerStream* stream, std::string_view line) = nullptr;
     ProcessRunner* runner = nullptr;  // the runner this stream belongs to
+    // Called on the reader thread after the lines of one read have all been delivered, and
+    // once more after the last line: the moment to flush or post what was gathered. Null:
+    // nothing is called.
+    void (*afterReadCallback)(RunnerStream* stream) = nullptr;
 };
 
 struct ProcessRunner {
