@@ -41,14 +41,16 @@ std::string SidePath(const std::string& path) {
 
 BatchDefinition::BatchDefinition() {
     config_init(&tree_);
-    config_setting_t* options = config_setting_add(config_root_setting(&tree_), "options",
-                                                   CONFIG_TYPE_GROUP);
+    config_setting_t* options =
+        config_setting_add(config_root_setting(&tree_), "options", CONFIG_TYPE_GROUP);
     for (const char* name : kNames) {
         config_setting_set_string(config_setting_add(options, name, CONFIG_TYPE_STRING), "");
     }
 }
 
-BatchDefinition::~BatchDefinition() { config_destroy(&tree_); }
+BatchDefinition::~BatchDefinition() {
+    config_destroy(&tree_);
+}
 
 BatchReadResult BatchDefinition::Read(const char* path) {
     BatchReadResult result;

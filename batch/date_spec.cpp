@@ -105,8 +105,7 @@ PackedDate ParseDateSpec(const char* specification, time_t now) {
         }
         time_t moved = mktime(&local);
         if (moved == static_cast<time_t>(-1)) return 0;
-        return WithDayOffset(PackDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
-                             rest);
+        return WithDayOffset(PackDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday), rest);
     }
     if (fnmatch("\\*[-+]*", specification, 0) == 0) {
         long days = ReadNumber(specification + 1, nullptr);

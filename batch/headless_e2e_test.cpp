@@ -30,7 +30,8 @@ using testsupport::WriteFile;
 namespace {
 
 std::string Replace(std::string text, const std::string& name, const std::string& value) {
-    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size())) {
+    for (size_t at = text.find(name); at != std::string::npos;
+         at = text.find(name, at + value.size())) {
         text.replace(at, name.size(), value);
     }
     return text;
@@ -68,7 +69,8 @@ TEST_P(BatchCase, Runs) {
         size_t colon = line.find(':');
         ASSERT_NE(colon, std::string::npos) << line;
         std::string key = line.substr(0, colon);
-        std::string value = Replace(line.substr(std::min(colon + 2, line.size())), "{WORK}", work.Path());
+        std::string value =
+            Replace(line.substr(std::min(colon + 2, line.size())), "{WORK}", work.Path());
         if (key == "batch") {
             batch += value + "\n";
         } else if (key == "vars") {
@@ -76,7 +78,8 @@ TEST_P(BatchCase, Runs) {
         } else if (key == "write") {
             size_t blank = value.find(' ');
             fs::create_directories(fs::path(work / value.substr(0, blank)).parent_path());
-            WriteFile(work / value.substr(0, blank), Replace(Replace(value.substr(blank + 1), "\\n", "\n"), "\\r", "\r"));
+            WriteFile(work / value.substr(0, blank),
+                      Replace(Replace(value.substr(blank + 1), "\\n", "\n"), "\\r", "\r"));
         } else if (key == "env") {
             size_t equals = value.find('=');
             options.environment[value.substr(0, equals)] = value.substr(equals + 1);
@@ -129,14 +132,13 @@ std::vector<std::string> CaseNames() {
     return names;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, BatchCase, ::testing::ValuesIn(CaseNames()),
-                         [](const auto& info) {
-                             std::string name = info.param;
-                             for (char& c : name) {
-                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, BatchCase, ::testing::ValuesIn(CaseNames()), [](const auto& info) {
+    std::string name = info.param;
+    for (char& c : name) {
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name;
+});
 
 TEST(BatchInterrupt, SigintAndSigtermCancelTheChildGroupWith100) {
     for (int signalNumber : {SIGINT, SIGTERM}) {

@@ -182,8 +182,8 @@ int RunBatchHeadless(const char* batchFile) {
                 log.Header("Program Ended");
                 log.Flush();
                 status = static_cast<int>(run.exitCode & 0xFF);
-                fprintf(stderr, "ZYMBBatch: Return Code was %u, Runtime %u seconds\n",
-                        run.exitCode, run.seconds);
+                fprintf(stderr, "ZYMBBatch: Return Code was %u, Runtime %u seconds\n", run.exitCode,
+                        run.seconds);
             } else {
                 fprintf(stderr, "ZYMBBatch: Program Failed to Start: %s (error %d)\n",
                         run.startErrorText.c_str(), run.startError);

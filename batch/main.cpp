@@ -8,8 +8,9 @@
 
 int main(int argc, char** argv) {
     if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
-        printf("Usage: ZYMBBatch [FILE.cvbatch]      edit and run batch definitions\n"
-               "       ZYMBBatch --run FILE.cvbatch  run one without a window\n");
+        printf(
+            "Usage: ZYMBBatch [FILE.cvbatch]      edit and run batch definitions\n"
+            "       ZYMBBatch --run FILE.cvbatch  run one without a window\n");
         return 0;
     }
     if (argc >= 2 && strcmp(argv[1], "--run") == 0) {

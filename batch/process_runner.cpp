@@ -37,7 +37,9 @@ constexpr size_t kLongestLine = 1024 * 1024;
 // stays when the system refuses.
 constexpr int kPipeSize = 1024 * 1024;
 
-int64_t Seconds() { return static_cast<int64_t>(time(nullptr)); }
+int64_t Seconds() {
+    return static_cast<int64_t>(time(nullptr));
+}
 
 int64_t SteadyMilliseconds() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -179,8 +181,7 @@ void FeedInput(ProcessRunner* runner) {
                     done = true;
                     break;
                 }
-                if (watched[1].revents != 0 ||
-                    (watched[0].revents & (POLLERR | POLLNVAL)) != 0) {
+                if (watched[1].revents != 0 || (watched[0].revents & (POLLERR | POLLNVAL)) != 0) {
                     done = true;
                     break;
                 }
@@ -392,10 +393,10 @@ int Start(ProcessRunner* runner, const char* commandLine) {
     try {
         runner->runnerThread = std::thread(RunChild, runner);
     } catch (const std::system_error& failure) {
-        for (int* fd : {&runner->output.readEnd, &runner->output.writeEnd, &runner->error.readEnd,
-                        &runner->error.writeEnd, &runner->inputReadEnd, &runner->inputWriteEnd,
-                        &runner->state->stopRead, &runner->state->stopWrite,
-                        &runner->inputSource}) {
+        for (int* fd :
+             {&runner->output.readEnd, &runner->output.writeEnd, &runner->error.readEnd,
+              &runner->error.writeEnd, &runner->inputReadEnd, &runner->inputWriteEnd,
+              &runner->state->stopRead, &runner->state->stopWrite, &runner->inputSource}) {
             CloseFd(fd);
         }
         runner->flags = 0;
@@ -448,7 +449,9 @@ int Destroy(ProcessRunner* runner) {
 
 }  // namespace
 
-ProcessRunner::ProcessRunner() { memset(&variables, 0, sizeof variables); }
+ProcessRunner::ProcessRunner() {
+    memset(&variables, 0, sizeof variables);
+}
 
 ProcessRunner::~ProcessRunner() {
     if (runnerThread.joinable()) {

@@ -2,8 +2,8 @@
 // environment, working directory, failed starts, pause, resume and cancel.
 #include "batch/process_runner.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -123,9 +123,10 @@ bool GroupIsGone(pid_t group) {
 }
 
 TEST_F(Runner, SplitsCrLfAndLfLinesAndJoinsLinesSplitAcrossReads) {
-    ASSERT_TRUE(Run("sh -c 'printf \"a\\r\\nb\\n\"; printf \"hel\"; sleep 0.2; "
-                    "printf \"lo\\r\"; sleep 0.2; printf \"\\n\"; printf wor >&2; sleep 0.2; "
-                    "printf \"ld\\n\\n\" >&2; printf \"last\"'"));
+    ASSERT_TRUE(
+        Run("sh -c 'printf \"a\\r\\nb\\n\"; printf \"hel\"; sleep 0.2; "
+            "printf \"lo\\r\"; sleep 0.2; printf \"\\n\"; printf wor >&2; sleep 0.2; "
+            "printf \"ld\\n\\n\" >&2; printf \"last\"'"));
     EXPECT_FALSE(collected_.failed) << collected_.errorText;
     EXPECT_EQ(Output(), (std::vector<std::string>{"a", "b", "hello", "last"}));
     EXPECT_EQ(Errors(), (std::vector<std::string>{"world", ""}));
@@ -160,7 +161,8 @@ TEST_F(Runner, FeedsAStdinFileLargerThanThePipeWholeThenEndOfFile) {
     TempDir dir;
     std::string content;
     content.reserve(10 << 20);
-    for (int i = 0; content.size() < (10u << 20); ++i) content += "line " + std::to_string(i) + "\n";
+    for (int i = 0; content.size() < (10u << 20); ++i)
+        content += "line " + std::to_string(i) + "\n";
     content.resize(10 << 20);
     WriteFile(dir / "input", content);
     std::string expected =
@@ -230,8 +232,8 @@ TEST_F(Runner, CommandLineIsSplitLikeAShellButNothingIsInterpreted) {
     TempDir dir;
     std::string marker = dir / "injected";
     ASSERT_TRUE(Run("printf '%s\\n' \"a b\" 'c  d' e\\ f \"x; touch " + marker + "\" '$(id)' "));
-    EXPECT_EQ(Output(), (std::vector<std::string>{"a b", "c  d", "e f", "x; touch " + marker,
-                                                  "$(id)"}));
+    EXPECT_EQ(Output(),
+              (std::vector<std::string>{"a b", "c  d", "e f", "x; touch " + marker, "$(id)"}));
     EXPECT_EQ(access(marker.c_str(), F_OK), -1);
 }
 

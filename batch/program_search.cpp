@@ -54,7 +54,7 @@ std::string SearchProgram(const char* program) {
     }
     const char* searchPath = getenv("PATH");
     if (searchPath == nullptr) return "";
-    for (const char* start = searchPath;; ) {
+    for (const char* start = searchPath;;) {
         const char* end = strchrnul(start, ':');
         // An empty element of PATH names the current folder.
         std::string folder = end == start ? current : std::string(start, end);

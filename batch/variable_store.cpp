@@ -1,19 +1,19 @@
 // The variable store and the expander of $name (variable file) and %name (environment)
 // references in a batch definition's fields.
+#include "batch/variable_store.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "batch/variable_store.h"
 
 namespace {
 
 bool IsNameCharacter(char c) {
     // Only the C locale's letters and digits: bytes above 127 end a name whatever the
     // locale the window runs in.
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
 }
 
 int SetVariable(VariableStore* store, const char* name, const char* format, ...) {

@@ -95,9 +95,9 @@ TEST_F(Variables, ReferencesExpandByEveryRule) {
         const char* input;
         const char* expected;
     } cases[] = {
-        {"$OUT.log", "C:\\tmp\\alog"},   // a full stop after a reference ends it
+        {"$OUT.log", "C:\\tmp\\alog"},  // a full stop after a reference ends it
         {"$OUT..log", "C:\\tmp\\a.log"},
-        {"$$WORD", "$WORD"},            // a doubled sign gives the name itself
+        {"$$WORD", "$WORD"},  // a doubled sign gives the name itself
         {"%%PATH", "%PATH"},
         {"$", "$"},
         {"%", "%"},
@@ -141,7 +141,7 @@ TEST_F(Variables, OverlongNamesAreCutAt255Characters) {
 TEST_F(Variables, DateVariablesAreComputedAtEveryUse) {
     ZoneScope zone("Europe/Berlin");
     store_.fixedNow = LocalTime(2025, 3, 19, 0, 30);  // a Wednesday, just after midnight
-    EXPECT_EQ(Expand("$TODAY.csv"), "20250318csv");     // one hour back: yesterday
+    EXPECT_EQ(Expand("$TODAY.csv"), "20250318csv");   // one hour back: yesterday
     EXPECT_EQ(Expand("$LASTYEAREND"), "2024-12-31");
     EXPECT_EQ(Expand("$SUNDAY"), "Sunday 16");
     store_.fixedNow = LocalTime(2025, 3, 19, 9, 45);
@@ -188,55 +188,54 @@ TEST_P(DateSpec, GivesTheDate) {
     ZoneScope zone(c.zone);
     time_t now = LocalTime(c.year, c.month, c.day, c.hour, c.minute);
     EXPECT_EQ(DateText(ParseDateSpec(c.specification, now)), c.expected)
-        << c.specification << " at " << c.year << "-" << c.month << "-" << c.day << " "
-        << c.hour << ":" << c.minute << " " << c.zone;
+        << c.specification << " at " << c.year << "-" << c.month << "-" << c.day << " " << c.hour
+        << ":" << c.minute << " " << c.zone;
 }
 
 // 2025-03-19 is a Wednesday; Berlin moves to summer time on 2025-03-30 and back on
 // 2025-10-26; UTC never does.
 INSTANTIATE_TEST_SUITE_P(
     Forms, DateSpec,
-    ::testing::Values(
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "2025-03-17", "2025-03-17"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "2025-03-17+3", "2025-03-20"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "2025-03-01-1", "2025-02-28"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "2024", "2024-01-01"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "2024+3", "failed"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "M+0", "2025-03-01"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "M-1", "2025-02-01"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "M+1-1", "2025-03-31"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "M+10", "2026-01-01"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "m+0", "2025-03-31"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "m-1", "2025-02-28"},
-        DateCase{"UTC", 2024, 3, 19, 12, 0, "m-1", "2024-02-29"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "Y+0", "2025-01-01"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "Y+1+2", "2026-01-03"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "y-1", "2024-12-31"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "y+0", "2025-12-31"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "W+0", "2025-03-16"},
-        DateCase{"UTC", 2025, 3, 16, 12, 0, "W+0", "2025-03-16"},  // a Sunday: today
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "W-1+1", "2025-03-10"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "*", "2025-03-19"},
-        DateCase{"UTC", 2025, 3, 19, 0, 30, "*", "2025-03-18"},
-        DateCase{"UTC", 2025, 3, 19, 1, 0, "*", "2025-03-19"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "*+1", "2025-03-20"},
-        DateCase{"UTC", 2025, 3, 19, 0, 30, "*+1", "2025-03-19"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "*-1.9", "2025-03-18"},  // truncated
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "M", "failed"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "*1", "failed"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "today", "failed"},
-        DateCase{"UTC", 2025, 3, 19, 12, 0, "2025-1e-99999", "2024-11-30"},
-        DateCase{"Europe/Berlin", 2025, 3, 19, 0, 30, "*", "2025-03-18"},
-        DateCase{"Europe/Berlin", 2025, 7, 19, 0, 30, "*", "2025-07-18"},
-        DateCase{"Europe/Berlin", 2025, 7, 19, 1, 5, "*", "2025-07-19"},
-        DateCase{"Europe/Berlin", 2025, 3, 19, 12, 0, "2025-03-29+1", "2025-03-30"},
-        DateCase{"Europe/Berlin", 2025, 3, 19, 12, 0, "2025-03-29+2", "2025-03-31"},
-        DateCase{"Europe/Berlin", 2025, 3, 19, 12, 0, "2025-10-25+1", "2025-10-26"},
-        DateCase{"Europe/Berlin", 2025, 3, 19, 12, 0, "2025-10-25+2", "2025-10-27"},
-        DateCase{"Europe/Berlin", 2025, 7, 10, 0, 10, "M+1-1", "2025-07-31"},
-        DateCase{"Europe/Berlin", 2025, 3, 30, 3, 30, "W+0", "2025-03-30"},
-        DateCase{"Europe/Berlin", 2025, 3, 31, 0, 30, "*", "2025-03-30"},
-        DateCase{"America/New_York", 2025, 11, 2, 0, 30, "*", "2025-11-01"},
-        DateCase{"America/New_York", 2025, 11, 3, 0, 30, "y-1", "2024-12-31"}));
+    ::testing::Values(DateCase{"UTC", 2025, 3, 19, 12, 0, "2025-03-17", "2025-03-17"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "2025-03-17+3", "2025-03-20"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "2025-03-01-1", "2025-02-28"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "2024", "2024-01-01"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "2024+3", "failed"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "M+0", "2025-03-01"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "M-1", "2025-02-01"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "M+1-1", "2025-03-31"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "M+10", "2026-01-01"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "m+0", "2025-03-31"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "m-1", "2025-02-28"},
+                      DateCase{"UTC", 2024, 3, 19, 12, 0, "m-1", "2024-02-29"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "Y+0", "2025-01-01"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "Y+1+2", "2026-01-03"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "y-1", "2024-12-31"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "y+0", "2025-12-31"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "W+0", "2025-03-16"},
+                      DateCase{"UTC", 2025, 3, 16, 12, 0, "W+0", "2025-03-16"},  // a Sunday: today
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "W-1+1", "2025-03-10"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "*", "2025-03-19"},
+                      DateCase{"UTC", 2025, 3, 19, 0, 30, "*", "2025-03-18"},
+                      DateCase{"UTC", 2025, 3, 19, 1, 0, "*", "2025-03-19"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "*+1", "2025-03-20"},
+                      DateCase{"UTC", 2025, 3, 19, 0, 30, "*+1", "2025-03-19"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "*-1.9", "2025-03-18"},  // truncated
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "M", "failed"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "*1", "failed"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "today", "failed"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "2025-1e-99999", "2024-11-30"},
+                      DateCase{"Europe/Berlin", 2025, 3, 19, 0, 30, "*", "2025-03-18"},
+                      DateCase{"Europe/Berlin", 2025, 7, 19, 0, 30, "*", "2025-07-18"},
+                      DateCase{"Europe/Berlin", 2025, 7, 19, 1, 5, "*", "2025-07-19"},
+                      DateCase{"Europe/Berlin", 2025, 3, 19, 12, 0, "2025-03-29+1", "2025-03-30"},
+                      DateCase{"Europe/Berlin", 2025, 3, 19, 12, 0, "2025-03-29+2", "2025-03-31"},
+                      DateCase{"Europe/Berlin", 2025, 3, 19, 12, 0, "2025-10-25+1", "2025-10-26"},
+                      DateCase{"Europe/Berlin", 2025, 3, 19, 12, 0, "2025-10-25+2", "2025-10-27"},
+                      DateCase{"Europe/Berlin", 2025, 7, 10, 0, 10, "M+1-1", "2025-07-31"},
+                      DateCase{"Europe/Berlin", 2025, 3, 30, 3, 30, "W+0", "2025-03-30"},
+                      DateCase{"Europe/Berlin", 2025, 3, 31, 0, 30, "*", "2025-03-30"},
+                      DateCase{"America/New_York", 2025, 11, 2, 0, 30, "*", "2025-11-01"},
+                      DateCase{"America/New_York", 2025, 11, 3, 0, 30, "y-1", "2024-12-31"}));
 
 }  // namespace

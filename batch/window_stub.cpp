@@ -4,7 +4,8 @@
 #include "batch/window_entry.h"
 
 int RunBatchWindow(int, char**) {
-    fprintf(stderr, "ZYMBBatch: this build has no window; run a batch file with "
-                    "ZYMBBatch --run FILE.cvbatch\n");
+    fprintf(stderr,
+            "ZYMBBatch: this build has no window; run a batch file with "
+            "ZYMBBatch --run FILE.cvbatch\n");
     return 2;
 }
