@@ -223,7 +223,9 @@ TEST_F(Runner, EnvironmentIsDumpedAndBuiltInByteOrder) {
 
     char* block = runner_.BuildEnvironmentBlock(&runner_);
     ASSERT_NE(block, nullptr);
-    std::string expected("=empty name\0B=3\0a=replaced\0b=2\0\xC3\xA9=e\0\0", 38);
+    // Every entry with its zero byte, then the one that ends the block.
+    static const char kBlock[] = "=empty name\0B=3\0a=replaced\0b=2\0\xC3\xA9=e\0";
+    std::string expected(kBlock, sizeof kBlock);
     EXPECT_EQ(std::string(block, expected.size()), expected);
     free(block);
 }
