@@ -311,13 +311,13 @@ TEST_F(Runner, OnlyOneRunAtATime) {
 }
 
 TEST_F(Runner, PausedThenResumedRunCompletesNormally) {
-    ASSERT_TRUE(Start("sh -c 'echo $$; sleep 0.5; echo done'"));
+    ASSERT_TRUE(Start("sh -c 'echo $$; sleep 2; echo done'"));
     pid_t child = std::stoi(FirstOutputLine());
     runner_.Pause(&runner_);
     EXPECT_TRUE(runner_.flags & RUNNER_PAUSED);
     for (int i = 0; i < 100 && ProcessState(child) != 'T'; ++i) usleep(10000);
     EXPECT_EQ(ProcessState(child), 'T');
-    EXPECT_FALSE(WaitForEnd(1));  // stopped: the half second never passes for it
+    EXPECT_FALSE(WaitForEnd(1));  // stopped: its sleep cannot end the run meanwhile
     runner_.Resume(&runner_);
     EXPECT_FALSE(runner_.flags & RUNNER_PAUSED);
     ASSERT_TRUE(WaitForEnd());
