@@ -1,0 +1,23 @@
+#!/bin/sh
+# run_fuzz_target.sh <program> <seconds> <seeds> <work>: runs one libFuzzer program for a
+# fixed time from its seed inputs. New inputs go to <work>/corpus, and an input that
+# crashes, leaks, hangs (10 s) or trips a sanitizer goes to <work>/ and fails the run.
+set -u
+program=$1
+seconds=$2
+seeds=$3
+work=$4
+if [ ! -x "$program" ]; then
+    if [ "${CI:-}" = true ]; then
+        echo "FAILED: $program was not built (is clang installed?), so nothing was fuzzed"
+        exit 1
+    fi
+    echo "SKIPPED: $program was not built (clang missing?)"
+    exit 77
+fi
+rm -rf "$work"
+mkdir -p "$work/corpus"
+# The targets' own output (server log lines, report text) is dropped; libFuzzer keeps
+# its own report and the sanitizers' on a copy of standard error.
+exec "$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$work/" "$work/corpus" "$seeds"
