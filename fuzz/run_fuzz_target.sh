@@ -1,7 +1,8 @@
 #!/bin/sh
 # run_fuzz_target.sh <program> <seconds> <seeds> <work>: runs one libFuzzer program for a
 # fixed time from its seed inputs. New inputs go to <work>/corpus, and an input that
-# crashes, leaks, hangs (10 s) or trips a sanitizer goes to <work>/ and fails the run.
+# crashes, leaks, hangs or trips a sanitizer goes to <work>/ and fails the run. A hang is
+# 25 s of wall time on one input: on a loaded machine an ordinary input can take several.
 set -u
 program=$1
 seconds=$2
@@ -19,5 +20,5 @@ rm -rf "$work"
 mkdir -p "$work/corpus"
 # The targets' own output (server log lines, report text) is dropped; libFuzzer keeps
 # its own report and the sanitizers' on a copy of standard error.
-exec "$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+exec "$program" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
     -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$work/" "$work/corpus" "$seeds"
