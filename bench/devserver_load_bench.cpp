@@ -95,8 +95,7 @@ ZYMB10APIResponse* Send(ZYMB10APISession* session, uint8_t function, const void*
 bool ServeOneClient(const std::string& port) {
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    bool served = session.Connect(&session, "127.0.0.1", port.c_str()) == 0 &&
-                  LogOn(&session) == 0;
+    bool served = session.Connect(&session, "127.0.0.1", port.c_str()) == 0 && LogOn(&session) == 0;
     uint8_t section[20] = {};
     if (served) {
         ZYMB10APIResponse* list = Send(&session, FUNCTION_LIST_FILE, "ACME", 4);
@@ -179,8 +178,8 @@ int main(int argc, char** argv) {
     bool met = true;
     double load[3] = {};
     getloadavg(load, 3);
-    printf("devserver load benchmark: %d clients, %d idle connections, load %.2f\n", clients,
-           idle, load[0]);
+    printf("devserver load benchmark: %d clients, %d idle connections, load %.2f\n", clients, idle,
+           load[0]);
 
     // 1. Clients at once.
     {
@@ -191,10 +190,11 @@ int main(int argc, char** argv) {
         }
         const ClientFigures figures = RunClients(server.Port(), clients);
         printf("\n%d clients at once (logon, list, 2 sections of 65000 bytes each):\n", clients);
-        printf("  served %d of %d in %.0f ms; per client median %.0f ms, 95th %.0f ms, "
-               "slowest %.0f ms\n",
-               figures.served, clients, figures.wallMs, Percentile(figures.eachMs, 0.5),
-               Percentile(figures.eachMs, 0.95), Percentile(figures.eachMs, 1.0));
+        printf(
+            "  served %d of %d in %.0f ms; per client median %.0f ms, 95th %.0f ms, "
+            "slowest %.0f ms\n",
+            figures.served, clients, figures.wallMs, Percentile(figures.eachMs, 0.5),
+            Percentile(figures.eachMs, 0.95), Percentile(figures.eachMs, 1.0));
         printf("  server peak memory %ld KiB\n", StatusField(server.Pid(), "VmHWM"));
         if (figures.served != clients) met = false;
     }
@@ -227,8 +227,7 @@ int main(int argc, char** argv) {
             if (!served) usleep(100000);
         }
         const double recovery = MillisecondsSince(waited);
-        printf("\n%d idle connections, default limit (256), idle time-out %d s:\n", idle,
-               timeout);
+        printf("\n%d idle connections, default limit (256), idle time-out %d s:\n", idle, timeout);
         printf("  %d connects took %.0f ms\n", idle, connectMs);
         printf("  kept %d, closed at once %d; a real client meanwhile: %s\n", kept, closed,
                refusal >= 0 ? "closed, not left waiting" : "LEFT WAITING");
@@ -248,15 +247,16 @@ int main(int argc, char** argv) {
         const long threadsBefore = StatusField(server.Pid(), "Threads");
         std::vector<int> held;
         for (int i = 0; i < idle; ++i) held.push_back(Connect(server.Port()));
-        for (int wait = 0; wait < 100 && StatusField(server.Pid(), "Threads") < threadsBefore + idle;
-             ++wait)
+        for (int wait = 0;
+             wait < 100 && StatusField(server.Pid(), "Threads") < threadsBefore + idle; ++wait)
             usleep(50000);
         const long with = StatusField(server.Pid(), "VmRSS");
         const long threads = StatusField(server.Pid(), "Threads");
         printf("\n%d idle connections kept (limit %d):\n", idle, idle + 100);
-        printf("  server memory %ld KiB before, %ld KiB with them: %.1f KiB per connection; "
-               "threads %ld -> %ld\n",
-               before, with, static_cast<double>(with - before) / idle, threadsBefore, threads);
+        printf(
+            "  server memory %ld KiB before, %ld KiB with them: %.1f KiB per connection; "
+            "threads %ld -> %ld\n",
+            before, with, static_cast<double>(with - before) / idle, threadsBefore, threads);
         const bool served = ServeOneClient(server.Port());
         printf("  a real client beside them: %s\n", served ? "served" : "NOT SERVED");
         for (int fd : held) close(fd);

@@ -25,7 +25,8 @@ void LimitConnectionsToDescriptors(ServerOptions* options) {
     if (getrlimit(RLIMIT_NOFILE, &files) != 0) return;
     const rlim_t wanted = rlim_t{options->maxConnections} + RESERVED_DESCRIPTORS;
     if (files.rlim_cur < wanted && files.rlim_cur != files.rlim_max) {
-        files.rlim_cur = files.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, files.rlim_max);
+        files.rlim_cur =
+            files.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, files.rlim_max);
         setrlimit(RLIMIT_NOFILE, &files);
         getrlimit(RLIMIT_NOFILE, &files);
     }
@@ -33,8 +34,7 @@ void LimitConnectionsToDescriptors(ServerOptions* options) {
     const unsigned allowed = files.rlim_cur > RESERVED_DESCRIPTORS + 1
                                  ? static_cast<unsigned>(files.rlim_cur - RESERVED_DESCRIPTORS)
                                  : 1;
-    fprintf(stderr,
-            "zymb-devserver: the descriptor limit (%llu) allows %u connections, not %u\n",
+    fprintf(stderr, "zymb-devserver: the descriptor limit (%llu) allows %u connections, not %u\n",
             static_cast<unsigned long long>(files.rlim_cur), allowed, options->maxConnections);
     options->maxConnections = allowed;
 }

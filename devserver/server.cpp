@@ -134,10 +134,10 @@ void Server::Run() {
                 // One line for the first refusal and then every 100th, so that a flood
                 // of connections does not flood the log as well.
                 if (refused_++ % 100 == 0)
-                    ServerLog("connection from %s refused: %zu connections open (limit %u), "
-                              "%zu refused so far",
-                              peerText.c_str(), clients_.size(), options_.maxConnections,
-                              refused_);
+                    ServerLog(
+                        "connection from %s refused: %zu connections open (limit %u), "
+                        "%zu refused so far",
+                        peerText.c_str(), clients_.size(), options_.maxConnections, refused_);
                 continue;
             }
             clients_.insert(client);

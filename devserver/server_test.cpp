@@ -174,7 +174,8 @@ TEST(ServerLimits, APayloadWithinTheLimitIsReadAsItArrives) {
     message.resize(message.size() + REQUEST_PAYLOAD_LIMIT, 'x');
     ASSERT_TRUE(client.Send(message.data(), message.size() / 2));
     usleep(200000);
-    ASSERT_TRUE(client.Send(message.data() + message.size() / 2, message.size() - message.size() / 2));
+    ASSERT_TRUE(
+        client.Send(message.data() + message.size() / 2, message.size() - message.size() / 2));
     EXPECT_TRUE(WaitForLog(server, "Length(65536) RC(28 ")) << server.Log();
     EXPECT_FALSE(client.ClosedWithin(200));
 }

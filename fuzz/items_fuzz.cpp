@@ -37,7 +37,8 @@ ZYMB10APIResponse* ServeSection(ZYMB10APISession*, ZYMB10APIRequest* request) {
     std::string_view payload = sections->Take(length);
     const bool over = sections->Left() == 0 && payload.empty();
     if (request->Length != SECTION_REQUEST_SIZE || request->Payload == nullptr) abort();
-    auto* response = static_cast<ZYMB10APIResponse*>(calloc(1, RESPONSE_RECORD_SIZE + payload.size()));
+    auto* response =
+        static_cast<ZYMB10APIResponse*>(calloc(1, RESPONSE_RECORD_SIZE + payload.size()));
     response->Payload = reinterpret_cast<uint8_t*>(response) + RESPONSE_RECORD_SIZE;
     if (over || ++sectionsServed > 300) {
         response->RC = RC_RECEIVE_FAILED;

@@ -29,7 +29,8 @@ XNPCipherBlock cipher;
 
 void Save(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     printf("%s: %zu bytes\n", path.c_str(), bytes.size());
 }
 
@@ -89,14 +90,18 @@ Bytes ClientRequest(uint8_t function, const Bytes& payload, bool enciphered) {
 Bytes Item(const char* name, const std::string& content, int32_t generation) {
     Bytes item(FILE_LIST_ITEM_SIZE, 0);
     memcpy(item.data(), "ACME", 4);
-    StoreLittleEndian32(item.data() + 4, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(name), static_cast<uInt>(strlen(name)))));
+    StoreLittleEndian32(item.data() + 4,
+                        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(name),
+                                                    static_cast<uInt>(strlen(name)))));
     StoreLittleEndian32(item.data() + 8, static_cast<uint32_t>(generation));
     memcpy(item.data() + ITEM_DESCRIPTION_OFFSET, "Second quarter", 14);
-    StoreLittleEndian32(item.data() + ITEM_CRC_OFFSET,
-                        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(content.data()),
-                                                    static_cast<uInt>(content.size()))));
+    StoreLittleEndian32(
+        item.data() + ITEM_CRC_OFFSET,
+        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(content.data()),
+                                    static_cast<uInt>(content.size()))));
     StoreLittleEndian64(item.data() + ITEM_SIZE_OFFSET, content.size());
-    StoreLittleEndian32(item.data() + ITEM_SECTIONS_OFFSET, static_cast<uint32_t>(content.size() / SECTION_SIZE + 1));
+    StoreLittleEndian32(item.data() + ITEM_SECTIONS_OFFSET,
+                        static_cast<uint32_t>(content.size() / SECTION_SIZE + 1));
     StoreLittleEndian32(item.data() + ITEM_GENERATION_OFFSET, static_cast<uint32_t>(generation));
     memcpy(item.data() + ITEM_NAME_OFFSET, name, strlen(name));
     return item;
@@ -107,9 +112,11 @@ Bytes Section(uint32_t number, const std::string& data) {
     Bytes payload(SECTION_DATA_OFFSET, 0);
     memcpy(payload.data(), "ACME", 4);
     StoreLittleEndian32(payload.data() + 4, number);
-    StoreLittleEndian32(payload.data() + SECTION_DATA_LENGTH_OFFSET, static_cast<uint32_t>(data.size()));
+    StoreLittleEndian32(payload.data() + SECTION_DATA_LENGTH_OFFSET,
+                        static_cast<uint32_t>(data.size()));
     payload.insert(payload.end(), data.begin(), data.end());
-    Bytes section = {0, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(payload.size() >> 8),
+    Bytes section = {0, static_cast<uint8_t>(payload.size()),
+                     static_cast<uint8_t>(payload.size() >> 8),
                      static_cast<uint8_t>(payload.size() >> 16)};
     Append(&section, payload);
     return section;
@@ -155,7 +162,8 @@ int main(int argc, char** argv) {
     failure.rc = RC_UNKNOWN_CUSTOMER;
     Reply section;
     section.payload.assign(SECTION_DATA_OFFSET, 0);
-    StoreLittleEndian32(section.payload.data() + SECTION_DATA_LENGTH_OFFSET, static_cast<uint32_t>(packedReport.size()));
+    StoreLittleEndian32(section.payload.data() + SECTION_DATA_LENGTH_OFFSET,
+                        static_cast<uint32_t>(packedReport.size()));
     section.payload.insert(section.payload.end(), packedReport.begin(), packedReport.end());
     section.packed = true;
 
