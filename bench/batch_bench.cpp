@@ -65,10 +65,10 @@ struct Best {
     bool failed = false;
 };
 
-Best Measure(const RunSpec& spec, int runs, const char* label) {
+Best Measure(const RunPlan& plan, int runs, const char* label) {
     Best result;
     for (int i = 0; i < runs; ++i) {
-        TimedRun run = RunTimed(spec);
+        TimedRun run = RunTimed(plan);
         if (run.exitStatus != 0) {
             fprintf(stderr, "batch_bench: %s ended with %d\n", label, run.exitStatus);
             result.failed = true;
@@ -157,9 +157,9 @@ int main(int argc, char** argv) {
             work / (std::string(child.name[0] == 'q' ? "quick" : "awk") + ".cvbatch");
         testsupport::WriteFile(batch, "options = { program = \"" + child.argv[0] +
                                           "\"; arguments = \"" + arguments.substr(1) + "\"; };\n");
-        RunSpec shell;
+        RunPlan shell;
         shell.argv = child.argv;
-        RunSpec ours;
+        RunPlan ours;
         ours.argv = {BATCH_PROGRAM, "--run", batch};
         ours.environment["TMPDIR"] = work.Path();
         Best shellBest = Measure(shell, runs, "the shell run");
@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
     testsupport::WriteFile(work / "quiet.cvbatch",
                            "options = { program = \"sleep\"; arguments = \"" +
                                std::to_string(quietSeconds) + "\"; };\n");
-    RunSpec quiet;
+    RunPlan quiet;
     quiet.argv = {BATCH_PROGRAM, "--run", work / "quiet.cvbatch"};
     quiet.environment["TMPDIR"] = work.Path();
     TimedRun sleeping = RunTimed(quiet);

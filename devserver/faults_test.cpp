@@ -220,6 +220,8 @@ TEST(DevServerProgram, RefusesToStartWithoutWhatItNeeds) {
         {{"--data", empty.Path(), "--users", empty / "bad-users.txt"}, "expected user:password"},
         {{"--data", empty.Path(), "--fault", "explode"}, "unknown fault: explode"},
         {{"--data", empty.Path(), "--fault", "rc=300@2"}, "result code must be 0 to 255"},
+        {{"--data", empty.Path(), "--max-connections", "0"}, "--max-connections must be 1"},
+        {{"--data", empty.Path(), "--idle-timeout", "2m"}, "--idle-timeout must be 0 to"},
     };
     for (const auto& c : cases) {
         testsupport::ChildOptions options;

@@ -3,7 +3,9 @@
 
 #include <getopt.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -24,10 +26,26 @@ void Usage(FILE* out) {
             "  -f, --fault FAULT      misbehave: KIND[=VALUE][@N] or KIND[=VALUE][@N+];\n"
             "                         @N: only the N-th request of each connection,\n"
             "                         @N+: the N-th and every later one; repeatable\n"
+            "  -c, --max-connections N\n"
+            "                         clients served at once; more are closed at once\n"
+            "                         (default 256)\n"
+            "  -t, --idle-timeout S   close a connection that sends nothing for S seconds\n"
+            "                         (default 120; 0: never)\n"
             "  -q, --quiet            no line per request\n"
             "  -h, --help             this text\n"
             "\nFaults:\n%s",
             FaultKindsHelp());
+}
+
+// A whole decimal number from low to high.
+bool ParseCount(const char* text, unsigned low, unsigned high, unsigned* value) {
+    if (*text < '0' || *text > '9') return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long number = strtoul(text, &end, 10);
+    if (errno != 0 || *end != 0 || number < low || number > high) return false;
+    *value = static_cast<unsigned>(number);
+    return true;
 }
 
 }  // namespace
@@ -44,13 +62,15 @@ int ParseOptions(int argc, char** argv, ServerOptions* options) {
         {"no-cipher", no_argument, nullptr, kNoCipher},
         {"no-compress", no_argument, nullptr, kNoCompress},
         {"fault", required_argument, nullptr, 'f'},
+        {"max-connections", required_argument, nullptr, 'c'},
+        {"idle-timeout", required_argument, nullptr, 't'},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
     optind = 1;
     int letter;
-    while ((letter = getopt_long(argc, argv, "d:a:p:u:n:k:f:qh", kLong, nullptr)) != -1) {
+    while ((letter = getopt_long(argc, argv, "d:a:p:u:n:k:f:c:t:qh", kLong, nullptr)) != -1) {
         switch (letter) {
             case 'd':
                 options->data = optarg;
@@ -78,6 +98,18 @@ int ParseOptions(int argc, char** argv, ServerOptions* options) {
                 break;
             case 'q':
                 options->quiet = true;
+                break;
+            case 'c':
+                if (!ParseCount(optarg, 1, 100000, &options->maxConnections)) {
+                    fprintf(stderr, "zymb-devserver: --max-connections must be 1 to 100000\n");
+                    return 1;
+                }
+                break;
+            case 't':
+                if (!ParseCount(optarg, 0, 86400, &options->idleTimeout)) {
+                    fprintf(stderr, "zymb-devserver: --idle-timeout must be 0 to 86400 seconds\n");
+                    return 1;
+                }
                 break;
             case 'f': {
                 Fault fault;

@@ -14,6 +14,12 @@ struct ServerOptions {
     bool cipher = true;
     bool compress = true;
     bool quiet = false;  // no line per request
+    // Connections served at once; one more is closed as soon as it is accepted, so that
+    // clients that connect and say nothing cannot use up the descriptors.
+    unsigned maxConnections = 256;
+    // Seconds a connection may send nothing (or take nothing of a reply) before it is
+    // closed; 0 waits for ever.
+    unsigned idleTimeout = 120;
     FaultPlan faults;
 };
 

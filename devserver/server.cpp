@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "api/codes.h"
@@ -27,18 +28,41 @@ std::string FaultNames(const std::vector<Fault>& faults) {
 
 }  // namespace
 
+std::string EscapeForLog(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte == '\\') {
+            escaped += "\\\\";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            escaped += "\\x";
+            escaped += "0123456789ABCDEF"[byte >> 4];
+            escaped += "0123456789ABCDEF"[byte & 15];
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
 void ServerLog(const char* format, ...) {
     char stamp[16] = "";
     const time_t now = time(nullptr);
     struct tm local;
     if (localtime_r(&now, &local) != nullptr) strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-    std::lock_guard<std::mutex> lock(logMutex);
-    fprintf(stderr, "%s ", stamp);
     va_list arguments;
     va_start(arguments, format);
-    vfprintf(stderr, format, arguments);
+    va_list again;
+    va_copy(again, arguments);
+    const int length = vsnprintf(nullptr, 0, format, arguments);
     va_end(arguments);
-    fputc('\n', stderr);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    const std::string line = std::string(stamp) + " " + EscapeForLog(text) + "\n";
+    std::lock_guard<std::mutex> lock(logMutex);
+    fwrite(line.data(), 1, line.size(), stderr);
     fflush(stderr);
 }
 
@@ -61,10 +85,12 @@ bool Server::Listen(std::string* error) {
         return false;
     }
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // The longest queue the system allows: with a short one, clients that connect in a
+    // burst wait out their SYN retries (1 s, 3 s, 7 s ...) before they are even accepted.
     const int yes = 1;
     if (listener_ >= 0) setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     const bool bound = listener_ >= 0 && bind(listener_, found->ai_addr, found->ai_addrlen) == 0 &&
-                       listen(listener_, 64) == 0;
+                       listen(listener_, SOMAXCONN) == 0;
     freeaddrinfo(found);
     if (!bound) {
         *error =
@@ -94,17 +120,43 @@ void Server::Run() {
         }
         char text[INET_ADDRSTRLEN] = "?";
         inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+        const std::string peerText = std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopping_) {
                 close(client);
                 break;
             }
+            if (clients_.size() >= options_.maxConnections) {
+                // Closed at once: a client that waited in the queue gets an answer (the
+                // close) instead of hanging, and the server keeps its descriptors.
+                close(client);
+                // One line for the first refusal and then every 100th, so that a flood
+                // of connections does not flood the log as well.
+                if (refused_++ % 100 == 0)
+                    ServerLog(
+                        "connection from %s refused: %zu connections open (limit %u), "
+                        "%zu refused so far",
+                        peerText.c_str(), clients_.size(), options_.maxConnections, refused_);
+                continue;
+            }
             clients_.insert(client);
         }
-        std::thread(&Server::Serve, this, client, peer.sin_addr.s_addr,
-                    std::string(text) + ":" + std::to_string(ntohs(peer.sin_port)), ++nextId)
-            .detach();
+        if (options_.idleTimeout > 0) {
+            const timeval limit = {static_cast<time_t>(options_.idleTimeout), 0};
+            setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        }
+        try {
+            std::thread(&Server::Serve, this, client, peer.sin_addr.s_addr, peerText, ++nextId)
+                .detach();
+        } catch (const std::system_error& error) {
+            ServerLog("connection from %s closed: no thread to serve it (%s)", peerText.c_str(),
+                      error.what());
+            std::lock_guard<std::mutex> lock(mutex_);
+            clients_.erase(client);
+            close(client);
+        }
     }
     std::unique_lock<std::mutex> lock(mutex_);
     idle_.wait(lock, [this] { return clients_.empty(); });
@@ -130,6 +182,10 @@ void Server::Serve(int socket, uint32_t peerAddress, std::string peerText, int i
         std::string why;
         const ReadOutcome outcome = ReadRequest(socket, cipher_, &request, &why);
         if (outcome == ReadOutcome::Closed) break;
+        if (outcome == ReadOutcome::Idle) {
+            ServerLog("#%d idle for %u s; closing", id, options_.idleTimeout);
+            break;
+        }
         if (outcome == ReadOutcome::Broken) {
             ServerLog("#%d %s; closing", id, why.c_str());
             break;

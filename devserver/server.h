@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "api/cipher.h"
 #include "devserver/handlers.h"
@@ -31,7 +32,13 @@ class Server {
     std::condition_variable idle_;
     std::set<int> clients_;
     bool stopping_ = false;
+    size_t refused_ = 0;  // connections closed at once for the limit, for the log
 };
 
 // One log line on standard error, with the time in front; serialised across threads.
+// Control characters in it (from user names, stored names, anything a client sent) are
+// escaped, so that no client can end a line or forge one.
 void ServerLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The text as it is logged: every byte below 0x20 and 0x7F as \xHH, a backslash doubled,
+// every other byte as it is.
+std::string EscapeForLog(std::string_view text);

@@ -3,6 +3,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -26,6 +28,13 @@ std::vector<uint8_t> ForceCompress(const std::vector<uint8_t>& plain) {
     return out;
 }
 
+constexpr size_t RECEIVE_PART_SIZE = 4096;
+
+// The last receive failed because the socket's time-out passed.
+bool TimedOut() {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
 bool SendPart(int socket, const uint8_t* data, size_t length, size_t* bytesSent) {
     const ssize_t sent = SendAll(socket, data, length);
     if (sent > 0) *bytesSent += static_cast<size_t>(sent);
@@ -38,6 +47,7 @@ ReadOutcome ReadRequest(int socket, const XNPCipherBlock& cipher, IncomingReques
                         std::string* why) {
     uint8_t header[REQUEST_HEADER_SIZE];
     const ssize_t got = ReceiveExact(socket, header, sizeof header);
+    if (got < 0 && TimedOut()) return ReadOutcome::Idle;
     if (got == 0) return ReadOutcome::Closed;
     if (got != static_cast<ssize_t>(sizeof header)) {
         *why = "connection closed inside a request header";
@@ -45,17 +55,28 @@ ReadOutcome ReadRequest(int socket, const XNPCipherBlock& cipher, IncomingReques
     }
     ReadRequestHeader(header, &request->header, &request->totalLength);
     const uint64_t payloadBytes = uint64_t{request->header.Length} + request->header.PadCount;
-    if (request->totalLength != REQUEST_HEADER_SIZE + payloadBytes ||
-        request->totalLength > REQUEST_LENGTH_LIMIT) {
+    if (request->totalLength != REQUEST_HEADER_SIZE + payloadBytes) {
         *why = "request length " + std::to_string(request->totalLength) +
                " does not match its payload";
         return ReadOutcome::Broken;
     }
-    std::vector<uint8_t> wire(payloadBytes);
-    if (payloadBytes > 0 &&
-        ReceiveExact(socket, wire.data(), payloadBytes) != static_cast<ssize_t>(payloadBytes)) {
-        *why = "connection closed inside a request payload";
+    if (request->header.Length > REQUEST_PAYLOAD_LIMIT) {
+        *why = "request payload of " + std::to_string(request->header.Length) +
+               " bytes is over the limit of " + std::to_string(REQUEST_PAYLOAD_LIMIT);
         return ReadOutcome::Broken;
+    }
+    // Taken as it arrives: memory follows what the client has sent, not what it claims.
+    std::vector<uint8_t> wire;
+    while (wire.size() < payloadBytes) {
+        const size_t have = wire.size();
+        const size_t part = std::min<size_t>(payloadBytes - have, RECEIVE_PART_SIZE);
+        wire.resize(have + part);
+        const ssize_t arrived = ReceiveExact(socket, wire.data() + have, part);
+        if (arrived < 0 && TimedOut()) return ReadOutcome::Idle;
+        if (arrived != static_cast<ssize_t>(part)) {
+            *why = "connection closed inside a request payload";
+            return ReadOutcome::Broken;
+        }
     }
     if (request->header.Flags & REQUEST_FLAG_ENCIPHERED) {
         uint8_t* plain = nullptr;
@@ -71,7 +92,7 @@ ReadOutcome ReadRequest(int socket, const XNPCipherBlock& cipher, IncomingReques
     }
     if (request->header.Expansion != 0) {
         const uint64_t inflated = uint64_t{request->header.Length} + request->header.Expansion;
-        if (inflated > REQUEST_LENGTH_LIMIT) {
+        if (inflated > REQUEST_PAYLOAD_LIMIT) {
             *why = "compressed payload too large";
             return ReadOutcome::BadPayload;
         }

@@ -7,11 +7,15 @@
 #include <vector>
 
 #include "api/cipher.h"
+#include "api/logon.h"
 #include "api/session.h"
 #include "devserver/faults.h"
 
-// Largest request the server reads; longer ones close the connection.
-constexpr uint32_t REQUEST_LENGTH_LIMIT = 16u << 20;
+// Largest request payload the server takes, as declared on the wire and once inflated.
+// Requests are small (a logon block is 620 bytes, a section request 20); the largest a
+// client sends is a Kerberos token, which the client itself keeps to SSO_TOKEN_LIMIT. A
+// request that declares more closes the connection before anything is read for it.
+constexpr uint32_t REQUEST_PAYLOAD_LIMIT = SSO_TOKEN_LIMIT;
 
 struct IncomingRequest {
     ZYMB10APIRequest header;  // as on the wire; Length is the plain payload length
@@ -35,8 +39,11 @@ enum class ReadOutcome {
     Closed,      // the client closed between requests
     Broken,      // a header that cannot be followed, or a close inside a message
     BadPayload,  // complete, but its payload does not decipher or inflate
+    Idle,        // the socket's receive time-out passed without a byte
 };
 
+// Reads one request; the payload is taken as it arrives, never more than
+// REQUEST_PAYLOAD_LIMIT. why tells the log what went wrong for Broken and BadPayload.
 ReadOutcome ReadRequest(int socket, const XNPCipherBlock& cipher, IncomingRequest* request,
                         std::string* why);
 

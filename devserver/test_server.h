@@ -25,6 +25,7 @@ class DevServer {
     ~DevServer();
     bool Running() const { return running_; }
     std::string Port() const { return std::to_string(port_); }
+    pid_t Pid() const { return process_.Pid(); }
     // What the server logged so far.
     std::string Log() const;
     const SampleData& Data() const { return data_; }

@@ -34,6 +34,8 @@ const char* ResultText(unsigned code) {
 
 // Sorts by stored name, then by generation: newest first for a positive index.
 void SortItems(uint32_t count, uint8_t* items, int32_t generationIndex) {
+    // Nothing to order; an empty list must not reach memcpy with no buffer behind it.
+    if (count < 2) return;
     std::vector<uint8_t> sorted(static_cast<size_t>(count) * FILE_LIST_ITEM_SIZE);
     std::vector<uint32_t> order(count);
     for (uint32_t i = 0; i < count; ++i) order[i] = i;

@@ -114,4 +114,5 @@ int Message(ProgramContext* context, int level, unsigned number, const char* for
 int SetStatusText(ProgramContext* context, const char* format, ...) ZYMB_PRINTF(2, 3);
 int SetNotes(ProgramContext* context, const char* format, ...) ZYMB_PRINTF(2, 3);
 int IsOptionSet(char letter);
-[[noreturn]] void Complete(ProgramContext* context, int status);
+// The GNU spelling, as on the slot: clang counts it part of the function type.
+void Complete(ProgramContext* context, int status) __attribute__((noreturn));

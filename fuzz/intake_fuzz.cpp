@@ -1,20 +1,17 @@
 // Fuzz target for the argument intake's parsers: server strings (parsed twice, so that
 // fields kept from the first parse meet the second) and CGI forms with the program's
 // second decoding of each value. The first input byte picks the parser.
-// Built for libFuzzer with clang; otherwise a plain program that replays files.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "frame/cgi_form.h"
 #include "frame/server_address.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 const char kUser[] = "batch";
@@ -76,27 +73,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
 }
 
-#ifndef ZYMB_LIBFUZZER
-// Replays each file named, or each file in each folder named.
-int main(int argc, char** argv) {
-    int replayed = 0;
-    auto replay = [&replayed](const std::filesystem::path& path) {
-        std::ifstream file(path, std::ios::binary);
-        std::string content((std::istreambuf_iterator<char>(file)),
-                            std::istreambuf_iterator<char>());
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(content.data()), content.size());
-        ++replayed;
-    };
-    for (int i = 1; i < argc; ++i) {
-        std::error_code error;
-        if (std::filesystem::is_directory(argv[i], error)) {
-            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
-                if (entry.is_regular_file()) replay(entry.path());
-        } else {
-            replay(argv[i]);
-        }
-    }
-    printf("%d inputs replayed\n", replayed);
-    return replayed > 0 ? 0 : 1;
-}
-#endif
