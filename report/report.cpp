@@ -15,14 +15,14 @@
 #include "report/report_form.h"
 #include "report/value_format.h"
 
-namespace {
-
 void ResetPageCounters(Report* report) {
     report->rowsCounter = 0;
     report->pageSlot = 0;
     report->parent->rowsCounter = 0;
     report->parent->pageSlot = 0;
 }
+
+namespace {
 
 // The line buffer filled with line-width blanks (never past its end).
 void BlankLine(Report* report) {
