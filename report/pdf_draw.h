@@ -13,6 +13,9 @@ inline HPDF_Page PageOf(const ReportPdf* pdf) {
     return static_cast<HPDF_Page>(pdf->page);
 }
 
+// The library's error handler; owner is the report that made the document.
+void Pdf_OnError(HPDF_STATUS error, HPDF_STATUS detail, void* owner);
+
 // Begins a page with everything but the rows: logo, title band, notes, production time,
 // heading band and column headings, footer, page number, QR symbol, pending bookmarks.
 // Sets the column positions, the table top and the report's rows per page.

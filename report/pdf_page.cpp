@@ -118,8 +118,13 @@ void Pdf_BeginPage(Report* report) {
     HPDF_Doc document = DocumentOf(pdf);
     if (document == nullptr) return;
     if ((pdf->flags & PDF_PREPARED) == 0) {
-        if (pdf->logoPath[0] != 0)
+        if (pdf->logoPath[0] != 0) {
             pdf->logoImage = HPDF_LoadJpegImageFromFile(document, pdf->logoPath);
+            // The library refuses a file that is no JPEG without calling its handler;
+            // the operator still hears of it the same way.
+            if (pdf->logoImage == nullptr && HPDF_GetError(document) == HPDF_OK)
+                Pdf_OnError(HPDF_UNSUPPORTED_JPEG_FORMAT, 0, report->parent);
+        }
         if (pdf->logoImage == nullptr) pdf->logoWidth = 0;
         pdf->flags |= PDF_PREPARED;
     }

@@ -24,18 +24,6 @@ const NameValue kPageSizes[] = {
     {"B4", 5},     {"B5", 6},    {"executive", 7}, {nullptr, 0},
 };
 
-// The library reports every failure here, and drawing goes on: the error is cleared so
-// that the document takes the next call. Under a web server standard output carries the
-// document, so the line goes to standard error there.
-void OnPdfError(HPDF_STATUS error, HPDF_STATUS detail, void* owner) {
-    auto* report = static_cast<Report*>(owner);
-    FILE* out = (report->flags & REPORT_CGI) ? stderr : stdout;
-    fprintf(out, "Error PDF Object: error_no=%04X, detail_no=%u\n", static_cast<unsigned>(error),
-            static_cast<unsigned>(detail));
-    if (report->pdf != nullptr && report->pdf->document != nullptr)
-        HPDF_ResetError(DocumentOf(report->pdf));
-}
-
 // A colour given as six hexadecimal digits, red, green and blue.
 bool ParseColour(const char* text, float (&colour)[3]) {
     if (strlen(text) != 6) return false;
@@ -77,7 +65,7 @@ void SetUp(Report* report) {
         report->pdf = report->parent->pdf;
         report->flags |= REPORT_PDF_BORROWED;
     } else if (ReportPdf* pdf = report->pdf; pdf != nullptr) {
-        HPDF_Doc document = HPDF_New(OnPdfError, report);
+        HPDF_Doc document = HPDF_New(Pdf_OnError, report);
         pdf->document = document;
         if (document == nullptr) {
             LogFailure(report, "PDF report not made: the PDF library could not start a document");
@@ -299,6 +287,18 @@ int SaveDocument(Report* report, const std::string& bytes) {
 }
 
 }  // namespace
+
+// The library reports every failure here, and drawing goes on: the error is cleared so
+// that the document takes the next call. Under a web server standard output carries the
+// document, so the line goes to standard error there.
+void Pdf_OnError(HPDF_STATUS error, HPDF_STATUS detail, void* owner) {
+    auto* report = static_cast<Report*>(owner);
+    FILE* out = (report->flags & REPORT_CGI) ? stderr : stdout;
+    fprintf(out, "Error PDF Object: error_no=%04X, detail_no=%u\n", static_cast<unsigned>(error),
+            static_cast<unsigned>(detail));
+    if (report->pdf != nullptr && report->pdf->document != nullptr)
+        HPDF_ResetError(DocumentOf(report->pdf));
+}
 
 void ClosePdfDocument(Report* report) {
     ReportPdf* pdf = report->pdf;
