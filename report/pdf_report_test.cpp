@@ -333,7 +333,8 @@ TEST_F(PdfReport, TitleBandColourAndLogo) {
         if (!c.band.empty()) {
             EXPECT_EQ(page.At(12, 792 - 30 - 15), c.band);
         }
-        const PdfWord* title = FindWord(testsupport::PdfWords(Output()), 1, "Corvantix");
+        auto words = testsupport::PdfWords(Output());
+        const PdfWord* title = FindWord(words, 1, "Corvantix");
         ASSERT_NE(title, nullptr);
         EXPECT_NEAR(title->x, c.titleX, 1.0);
         if (c.environment.contains("ZYMBPDFLOGOPATH") && c.band.empty()) {
