@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "tests/support/pdf_readers.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -194,6 +195,57 @@ TEST_F(CgiTest, DownloadByFormVariablesWritesOnTheServerSide) {
     EXPECT_EQ(answer.status, 200);
     EXPECT_NE(answer.body.find("ended with RC=1 (Failure)"), std::string::npos) << answer.body;
     EXPECT_NE(Logs().find("Open of output file failed: File exists"), std::string::npos);
+}
+
+// The file list as a PDF document, to the web client and, from the command line, to a
+// file; each read back by independent readers.
+TEST_F(CgiTest, FileListAsPdf) {
+    std::string missing = testsupport::MissingPdfReaders();
+    if (!missing.empty() && testsupport::PeersRequired()) FAIL() << "missing " << missing;
+    if (!missing.empty()) GTEST_SKIP() << "missing " << missing;
+    auto expectFileList = [](const std::string& pdf) {
+        EXPECT_EQ(testsupport::QpdfProblems(pdf), "");
+        std::string text = testsupport::PdfPageText(testsupport::PdfWords(pdf), 1);
+        for (const char* expected : {"Corvantix File List", "exact.bin", "ledger.txt",
+                                     "reports/daily.csv", "Page 1"})
+            EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+        auto qr = testsupport::PdfQrTexts(pdf);
+        ASSERT_EQ(qr.size(), 1u);
+        ASSERT_EQ(qr[0].size(), 1u);
+        EXPECT_TRUE(qr[0][0].starts_with("1;Corvantix File List;")) << qr[0][0];
+    };
+
+    HttpAnswer answer = Fetch(Url(Form("&l=1&RPT=pdf")));
+    SCOPED_TRACE(answer.headers + Logs());
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_NE(answer.headers.find("Content-type: application/pdf"), std::string::npos);
+    EXPECT_NE(answer.headers.find("Content-disposition: attachment; filename=\"Report-"),
+              std::string::npos);
+    EXPECT_NE(answer.headers.find("Content-Length: " + std::to_string(answer.body.size()) + "\r\n"),
+              std::string::npos);
+    testsupport::TempDir work;
+    testsupport::WriteFile(work / "web.pdf", answer.body);
+    expectFileList(work / "web.pdf");
+
+    const std::vector<std::string> arguments = {
+        "-C", "ACME", "-f", "*", "-l", "-S",
+        "batch:" + state->root / "samples/pw/batch@127.0.0.1:" + std::to_string(state->serverPort)};
+    testsupport::ChildOptions options{.arguments = arguments,
+                                      .environment = {{"ZYMBREPORTFORMAT", "pdf"},
+                                                      {"ZYMBPDFOUTPUTPATH", work / "list.pdf"}}};
+    auto run = testsupport::RunProgram(DOWNLOAD_PROGRAM, options);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    expectFileList(work / "list.pdf");
+
+    // A document that cannot be saved fails the run, with the path and the reason.
+    options.environment["ZYMBPDFOUTPUTPATH"] = work / "no-such-folder/list.pdf";
+    run = testsupport::RunProgram(DOWNLOAD_PROGRAM, options);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_NE(run.err.find("E-"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Save of the PDF report to " + work / "no-such-folder/list.pdf" +
+                           " failed: No such file or directory"),
+              std::string::npos)
+        << run.err;
 }
 
 TEST_F(CgiTest, MissingOptionAnswersWithTheFailure) {

@@ -12,6 +12,12 @@ int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
                             .formVariable = CgiFormVariable};
     Report report;
     Report_Init(&report, &setUp);
+    // A PDF that cannot be saved is logged like every other failure of the run.
+    report.failureSink = context;
+    report.logFailure = [](void* sink, const char* text) {
+        auto* owner = static_cast<ProgramContext*>(sink);
+        owner->Message(owner, MSG_ERROR, 0, "%s", text);
+    };
     report.lineWidth = 1;
     report.AddColumn(&report, 6, "Seq.", COLUMN_RIGHT);
     report.AddColumn(&report, 40, "Description", 0);
@@ -27,5 +33,5 @@ int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
     }
     report.EndTable(&report);
     report.Close(&report);
-    return 0;
+    return report.pdfSaveResult != 0 ? 1 : 0;
 }

@@ -1,8 +1,14 @@
 // The PDF state of a report: page geometry, fonts, logo and output file of the paged
 // PDF form. Allocated zeroed by Report_Init; a report whose parent is another report
-// uses the parent's state (REPORT_PDF_BORROWED) and frees only its own.
+// uses the parent's state (REPORT_PDF_BORROWED) and frees only its own. The document
+// belongs to the report that is its own parent: its Report_Close saves and frees it.
 #pragma once
 #include <cstdint>
+
+// ReportPdf flags.
+constexpr uint32_t PDF_PREPARED = 0x01;       // the first page was begun (logo loaded)
+constexpr uint32_t PDF_TITLE_PENDING = 0x02;  // the next page gets a title bookmark
+constexpr uint32_t PDF_NOTES_PENDING = 0x04;  // the next page gets a notes bookmark
 
 struct ReportPdf {
     void* document;  // the PDF library's handles

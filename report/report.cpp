@@ -15,8 +15,6 @@
 #include "report/pdf_report.h"
 #include "report/report_form.h"
 
-namespace {
-
 void ResetPageCounters(Report* report) {
     report->rowsCounter = 0;
     report->pageSlot = 0;
@@ -24,8 +22,7 @@ void ResetPageCounters(Report* report) {
     report->parent->pageSlot = 0;
 }
 
-}  // namespace
-
+// The line buffer filled with line-width blanks (never past its end).
 void BlankLine(Report* report) {
     size_t width = std::min<uint64_t>(report->lineWidth, REPORT_LINE_SIZE - 1);
     memset(report->lineBuffer, ' ', width);

@@ -76,7 +76,7 @@ struct Report {
     char columnDelete[128];  // comma-separated 1-based column numbers
     FILE* out;               // text, CSV, HTML and JSON go here
     ReportPdf* pdf;          // owned unless REPORT_PDF_BORROWED
-    int32_t pdfSaveResult;
+    int32_t pdfSaveResult;   // 0, or the errno value of a PDF that was not made or saved
     ReportExcel* excel;  // owned unless REPORT_EXCEL_BORROWED
     uint32_t rowsCounter;
     uint32_t pageCounter;
@@ -112,6 +112,11 @@ struct Report {
     // The clock of the section time texts; time() unless a test puts its own here
     // after Report_Init.
     time_t (*now)(time_t*);
+    // Failures the writer finds on its own (a PDF that cannot be saved or sent) are
+    // logged through logFailure with failureSink; when it is none they go to standard
+    // error. The caller sets both after Report_Init.
+    void (*logFailure)(void* sink, const char* text);
+    void* failureSink;
 };
 
 // What the program tells the writer about its run; the writer reads no request itself.

@@ -6,9 +6,11 @@
 //                 [--show-format] COLUMN...
 //
 // --show-format writes "format N" (the chosen format code) to standard error.
-// COLUMN is WIDTH[FLAGS]:HEADING with flag letters r (right), n (number), p (plain).
+// COLUMN is WIDTH[FLAGS]:HEADING with flag letters r (right), n (number), p (plain),
+// m (monospaced) and t (tags).
 // Standard input holds commands, each ended by a zero byte: "section TITLE",
-// "row TEXT", "rule", "end", "page". The report is closed at the end of the input.
+// "row TEXT", "heading TEXT", "rule", "end", "page". The report is closed at the end of
+// the input; a PDF that was not made or saved ends the driver with status 1.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,7 +36,7 @@ void Hook(Report* report) {
 int Usage() {
     fputs(
         "usage: report_driver [--indent N] [--id N] [--now SECONDS] [--notes TEXT] [--hook] "
-        "WIDTH[rnp]:HEADING...\n",
+        "WIDTH[rnpmt]:HEADING...\n",
         stderr);
     return 2;
 }
@@ -77,6 +79,10 @@ int main(int argc, char** argv) {
                     flags |= COLUMN_NUMBER;
                 else if (*rest == 'p')
                     flags |= COLUMN_PLAIN;
+                else if (*rest == 'm')
+                    flags |= COLUMN_MONO;
+                else if (*rest == 't')
+                    flags |= COLUMN_TAGS;
                 else
                     return Usage();
             }
@@ -101,6 +107,8 @@ int main(int argc, char** argv) {
                 report.BeginSection(&report, hook ? Hook : nullptr, text.c_str(), nullptr);
         } else if (word == "row") {
             report.WriteRow(&report, "%s", text.c_str());
+        } else if (word == "heading") {
+            report.WriteHeading(&report, text.c_str());
         } else if (word == "rule") {
             report.WriteRule(&report);
         } else if (word == "end") {
@@ -113,5 +121,5 @@ int main(int argc, char** argv) {
         }
     }
     report.Close(&report);
-    return 0;
+    return report.pdfSaveResult != 0 ? 1 : 0;
 }

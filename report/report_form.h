@@ -50,6 +50,10 @@ void ChooseOutputName(char (&name)[261], const char* variable, const char* prefi
 void ClosePdfDocument(Report* report);
 void CloseExcelBook(Report* report);
 
+// Sets the rows counter and page slot of the report and of its parent to 0: the next
+// PDF row begins a new page.
+void ResetPageCounters(Report* report);
+
 // The form of a format code; none for a dropped report.
 const ReportForm* FormOf(int format);
 

@@ -1,0 +1,37 @@
+// What the files of the PDF form share: the page header and footer, the QR symbol, tag
+// cells and text drawing on the library's page.
+#pragma once
+#include <hpdf.h>
+
+#include "report/pdf_report.h"
+#include "report/report.h"
+
+inline HPDF_Doc DocumentOf(const ReportPdf* pdf) {
+    return static_cast<HPDF_Doc>(pdf->document);
+}
+inline HPDF_Page PageOf(const ReportPdf* pdf) {
+    return static_cast<HPDF_Page>(pdf->page);
+}
+
+// The library's error handler; owner is the report that made the document.
+void Pdf_OnError(HPDF_STATUS error, HPDF_STATUS detail, void* owner);
+
+// Begins a page with everything but the rows: logo, title band, notes, production time,
+// heading band and column headings, footer, page number, QR symbol, pending bookmarks.
+// Sets the column positions, the table top and the report's rows per page.
+void Pdf_BeginPage(Report* report);
+
+// The QR symbol of text (UTF-8, byte mode) on a white square of size x size points at
+// (x, y), one filled square per module with a quiet zone of 5 points. A text that cannot
+// be encoded leaves the square empty.
+void Pdf_DrawQrCode(HPDF_Page page, const char* text, float x, float y, float size);
+
+// The bracketed words of field (UTF-8) as white words on black boxes, from x0 on the row
+// at y.
+void Pdf_DrawTags(const ReportPdf* pdf, const char* field, float x0, float y);
+
+// Text at (x, y) in the current font and fill colour: begin text, move, show, end. shown
+// is in the fonts' encoding (ToWinAnsi).
+void ShowTextAt(HPDF_Page page, float x, float y, const char* shown);
+// The width of shown (in the fonts' encoding) in the current font and size.
+float TextWidthOf(HPDF_Page page, const char* shown);

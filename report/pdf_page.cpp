@@ -1,0 +1,238 @@
+// A page of the PDF form before its rows: logo, title band, notes, production time,
+// heading band and headings, footer with copyright and page number, the QR symbol and
+// the bookmarks of a new section; also the tag cells and the text helpers.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "report/pdf_draw.h"
+#include "report/pdf_text.h"
+#include "base/value_format.h"
+
+namespace {
+
+constexpr char kCopyright[] = "Corvantix \u00A9 2012-2026 Brindlemoor. All rights reserved.";
+
+// The creation time as the QR symbol carries it: the production time without the zone.
+void QrTimeText(int64_t creationTime, char (&text)[128]) {
+    time_t when = static_cast<time_t>(creationTime);
+    struct tm local;
+    if (creationTime == 0)
+        snprintf(text, sizeof text, "Not-Set");
+    else if (localtime_r(&when, &local) == nullptr ||
+             strftime(text, sizeof text, "%A, %B %d, %Y - %H:%M:%S", &local) == 0)
+        snprintf(text, sizeof text, "**ERROR**");
+}
+
+// The visible columns' share of the width: each gets width x unit width points, from
+// left + 5 on; hidden columns take no room. Headings right-aligned like their cells.
+void PlaceColumns(Report* report, HPDF_Page page, float y) {
+    ReportPdf* pdf = report->pdf;
+    float x = pdf->leftMargin + 5;
+    for (uint32_t i = 0; i < report->columnCount; ++i) {
+        ReportColumn& column = report->columns[i];
+        column.x = x;
+        column.pointWidth = static_cast<float>(column.width) * pdf->unitWidth;
+        if (column.flags & COLUMN_HIDDEN) continue;
+        std::string heading = ToWinAnsi(column.heading);
+        float offset = 0;
+        if (column.flags & COLUMN_RIGHT)
+            offset = column.pointWidth - TextWidthOf(page, heading.c_str()) - 5;
+        ShowTextAt(page, x + offset, y - 8, heading.c_str());
+        x += column.pointWidth;
+    }
+}
+
+void DrawFooter(Report* report, HPDF_Page page, float width) {
+    ReportPdf* pdf = report->pdf;
+    const float bottom = pdf->bottomMargin;
+    HPDF_Page_SetLineWidth(page, 1);
+    HPDF_Page_SetRGBStroke(page, 0, 0, 0);
+    HPDF_Page_MoveTo(page, pdf->leftMargin, bottom);
+    HPDF_Page_LineTo(page, width - pdf->rightMargin, bottom);
+    HPDF_Page_Stroke(page);
+    char text[64];
+    if (bottom > 20) {
+        if (report->pageCounter == 1 && report->reportId != 0) {
+            snprintf(text, sizeof text, "Report-ID %3.3u", static_cast<unsigned>(report->reportId));
+            HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->monoFont), 8);
+            float textWidth = TextWidthOf(page, text);
+            HPDF_Page_SetRGBFill(page, 0, 0, 0);
+            HPDF_Page_Rectangle(page, pdf->leftMargin, bottom - 14, textWidth + 10, 14);
+            HPDF_Page_Fill(page);
+            HPDF_Page_SetRGBFill(page, 1, 1, 1);
+            ShowTextAt(page, pdf->leftMargin + 5, bottom - 9, text);
+            HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->regularFont), 8);
+        }
+        HPDF_Page_SetRGBFill(page, 0, 0, 0);
+        std::string copyright = ToWinAnsi(kCopyright);
+        ShowTextAt(page, (width - TextWidthOf(page, copyright.c_str())) / 2, bottom - 10,
+                   copyright.c_str());
+    }
+    snprintf(text, sizeof text, "Page %u", report->parent->pageCounter);
+    ShowTextAt(page, width - (TextWidthOf(page, text) + pdf->rightMargin), bottom - 10, text);
+}
+
+// The bookmarks of a section begun since the last page: its title (once for a run of
+// sections with the same title) and its notes beneath it, both leading to this page.
+void CreateBookmarks(Report* report, HPDF_Doc document, HPDF_Page page) {
+    ReportPdf* pdf = report->pdf;
+    HPDF_Encoder encoder = HPDF_GetEncoder(document, "WinAnsiEncoding");
+    if (pdf->flags & PDF_TITLE_PENDING) {
+        std::string title = ToWinAnsi(report->sectionTitle != nullptr ? report->sectionTitle : "");
+        HPDF_Outline bookmark = HPDF_CreateOutline(document, nullptr, title.c_str(), encoder);
+        if (bookmark != nullptr) {
+            pdf->titleBookmark = bookmark;
+            HPDF_Outline_SetDestination(bookmark, HPDF_Page_CreateDestination(page));
+        }
+        pdf->flags &= ~PDF_TITLE_PENDING;
+    }
+    if (pdf->flags & PDF_NOTES_PENDING) {
+        std::string notes = ToWinAnsi(report->sectionNotes != nullptr ? report->sectionNotes : "");
+        HPDF_Outline bookmark =
+            HPDF_CreateOutline(document, static_cast<HPDF_Outline>(pdf->titleBookmark),
+                               notes.c_str(), encoder);
+        if (bookmark != nullptr)
+            HPDF_Outline_SetDestination(bookmark, HPDF_Page_CreateDestination(page));
+        pdf->flags &= ~PDF_NOTES_PENDING;
+    }
+}
+
+}  // namespace
+
+void ShowTextAt(HPDF_Page page, float x, float y, const char* shown) {
+    HPDF_Page_BeginText(page);
+    HPDF_Page_MoveTextPos(page, x, y);
+    HPDF_Page_ShowText(page, shown);
+    HPDF_Page_EndText(page);
+}
+
+float TextWidthOf(HPDF_Page page, const char* shown) {
+    return HPDF_Page_TextWidth(page, shown);
+}
+
+void Pdf_BeginPage(Report* report) {
+    ReportPdf* pdf = report->pdf;
+    HPDF_Doc document = DocumentOf(pdf);
+    if (document == nullptr) return;
+    if ((pdf->flags & PDF_PREPARED) == 0) {
+        if (pdf->logoPath[0] != 0) {
+            pdf->logoImage = HPDF_LoadJpegImageFromFile(document, pdf->logoPath);
+            // The library refuses a file that is no JPEG without calling its handler;
+            // the operator still hears of it the same way.
+            if (pdf->logoImage == nullptr && HPDF_GetError(document) == HPDF_OK)
+                Pdf_OnError(HPDF_UNSUPPORTED_JPEG_FORMAT, 0, report->parent);
+        }
+        if (pdf->logoImage == nullptr) pdf->logoWidth = 0;
+        pdf->flags |= PDF_PREPARED;
+    }
+    ++report->parent->pageCounter;
+    if (report->parent != report) ++report->pageCounter;
+
+    HPDF_Page page = HPDF_AddPage(document);
+    pdf->page = page;
+    // A size index outside the eight sizes gives letter, as an unknown size name does.
+    int size = pdf->pageSize >= 0 && pdf->pageSize <= 7 ? pdf->pageSize : 0;
+    HPDF_Page_SetSize(page, static_cast<HPDF_PageSizes>(size),
+                      pdf->orientation == 1 ? HPDF_PAGE_LANDSCAPE : HPDF_PAGE_PORTRAIT);
+    const float width = HPDF_Page_GetWidth(page), height = HPDF_Page_GetHeight(page);
+    const float top = pdf->topMargin, left = pdf->leftMargin, right = pdf->rightMargin;
+
+    if (pdf->logoImage != nullptr)
+        HPDF_Page_DrawImage(page, static_cast<HPDF_Image>(pdf->logoImage), left,
+                            height - top - pdf->logoHeight, pdf->logoWidth, pdf->logoHeight);
+
+    // The title band takes the width beside the logo.
+    pdf->titleBoxWidth = width - (right + left + pdf->logoWidth);
+    pdf->titleBoxX = left;
+    if (pdf->logoWidth != 0) {
+        pdf->titleBoxX += pdf->logoWidth + 20;
+        pdf->titleBoxWidth -= 20;
+    }
+    HPDF_Page_SetLineWidth(page, 2);
+    HPDF_Page_SetRGBStroke(page, 0, 0, 0);
+    HPDF_Page_SetRGBFill(page, pdf->titleColour[0], pdf->titleColour[1], pdf->titleColour[2]);
+    HPDF_Page_Rectangle(page, pdf->titleBoxX, height - top - 30, pdf->titleBoxWidth, 30);
+    HPDF_Page_Fill(page);
+
+    HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->boldFont), 18);
+    if (report->sectionTitle != nullptr) {
+        HPDF_Page_SetRGBStroke(page, 0, 0, 0);
+        HPDF_Page_SetRGBFill(page, 1, 1, 1);
+        ShowTextAt(page, pdf->titleBoxX + 10, height - top - 20,
+                   ToWinAnsi(report->sectionTitle).c_str());
+    }
+    HPDF_Page_SetRGBFill(page, 0, 0, 0);
+
+    HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->regularFont), 8);
+    float y = height - top - 45;
+    if (report->sectionNotes != nullptr) {
+        ShowTextAt(page, pdf->titleBoxX, y, ToWinAnsi(report->sectionNotes).c_str());
+        y -= 15;
+    }
+    char text[REPORT_LINE_SIZE];
+    snprintf(text, sizeof text, "Production Time: %s",
+             FormatTimeText(static_cast<time_t>(report->creationTime)));
+    ShowTextAt(page, pdf->titleBoxX, y, ToWinAnsi(text).c_str());
+
+    HPDF_Page_SetLineWidth(page, 2);
+    HPDF_Page_SetRGBStroke(page, 0, 0, 0);
+    HPDF_Page_SetGrayFill(page, 0.8f);
+    y -= 15;
+    const float tableWidth = (width - left - right) * pdf->widthScale;
+    HPDF_Page_Rectangle(page, left, y - pdf->rowHeight, tableWidth, pdf->rowHeight);
+    HPDF_Page_Fill(page);
+    HPDF_Page_SetRGBFill(page, 0, 0, 0);
+
+    uint64_t units = 0;
+    for (uint32_t i = 0; i < report->columnCount; ++i)
+        if ((report->columns[i].flags & COLUMN_HIDDEN) == 0) units += report->columns[i].width;
+    pdf->unitWidth = tableWidth / static_cast<float>(units != 0 ? units : 1);
+
+    DrawFooter(report, page, width);
+
+    // The QR text lives in the line buffer, which the page header may use as scratch.
+    char qrTime[128];
+    QrTimeText(report->creationTime, qrTime);
+    snprintf(report->lineBuffer, sizeof report->lineBuffer, "%u;%s;%s",
+             report->parent->pageCounter,
+             report->sectionTitle != nullptr ? report->sectionTitle : "", qrTime);
+    Pdf_DrawQrCode(page, report->lineBuffer, width - 90 - right, height - 90, 80);
+
+    HPDF_Page_SetRGBStroke(page, 0, 0, 0);
+    HPDF_Page_SetRGBFill(page, 0, 0, 0);
+    HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->regularFont), 8);
+    PlaceColumns(report, page, y);
+
+    pdf->tableTop = y - 2 * pdf->rowHeight;
+    float rows = (pdf->tableTop - pdf->bottomMargin) / pdf->rowHeight;
+    report->rowsPerPage = rows > 0 ? static_cast<uint32_t>(rows) : 0;
+
+    CreateBookmarks(report, document, page);
+}
+
+void Pdf_DrawTags(const ReportPdf* pdf, const char* field, float x0, float y) {
+    HPDF_Page page = PageOf(pdf);
+    std::string pieces = field;
+    float x = x0;
+    char* rest = nullptr;
+    for (char* piece = strtok_r(pieces.data(), "[]", &rest); piece != nullptr;
+         piece = strtok_r(nullptr, "[]", &rest)) {
+        TrimBlanks(piece);
+        if (piece[0] == 0) continue;
+        std::string shown = ToWinAnsi(piece);
+        float textWidth = TextWidthOf(page, shown.c_str());
+        HPDF_Page_SetRGBFill(page, 0, 0, 0);
+        HPDF_Page_Rectangle(page, x, y + 1, textWidth + 8, pdf->rowHeight - 2);
+        HPDF_Page_Fill(page);
+        HPDF_Page_SetRGBStroke(page, 1, 1, 1);
+        HPDF_Page_SetRGBFill(page, 1, 1, 1);
+        ShowTextAt(page, x + 4, y + 3, shown.c_str());
+        x += textWidth + 10;
+    }
+    HPDF_Page_SetLineWidth(page, 2);
+    HPDF_Page_SetRGBStroke(page, 0, 0, 0);
+    HPDF_Page_SetRGBFill(page, 0, 0, 0);
+}
