@@ -66,5 +66,8 @@ const char* CellText(const ReportColumn& column, const char* field, char (&buffe
 // Writes one CGI header line to standard output, followed by CR LF.
 void WriteCgiHeader(const char* format, ...) REPORT_PRINTF(1, 2);
 
+// Reports a failure through the report's log (standard error when it has none).
+void ReportMessage(Report* report, int level, const char* format, ...) REPORT_PRINTF(3, 4);
+
 // The time text of a section begun now.
 const char* SectionTimeText(Report* report);
