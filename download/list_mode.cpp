@@ -5,10 +5,22 @@
 #include "frame/program_context.h"
 #include "report/report.h"
 
+namespace {
+
+// The report writer's failures go to the program's message log.
+void LogReportFailure(void* target, int level, const char* text) {
+    auto* context = static_cast<ProgramContext*>(target);
+    context->Message(context, level, 0, "%s", text);
+}
+
+}  // namespace
+
 int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
     context->Message(context, MSG_INFO, 0, "List returned %u items", count);
     Report report;
     Report_Init(&report);
+    report.log = LogReportFailure;
+    report.logTarget = context;
     report.lineWidth = 1;
     report.AddColumn(&report, 6, "Seq.", COLUMN_RIGHT);
     report.AddColumn(&report, 40, "Description", 0);
@@ -24,5 +36,5 @@ int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
     }
     report.EndTable(&report);
     report.Close(&report);
-    return 0;
+    return report.excelSaveResult != 0 ? 1 : 0;
 }

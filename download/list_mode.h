@@ -4,5 +4,6 @@
 
 struct ProgramContext;
 
-// items holds count items of 432 bytes. Returns 0.
+// items holds count items of 432 bytes. Returns 0, or 1 when the report's workbook
+// could not be saved or sent (the reason is logged).
 int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items);

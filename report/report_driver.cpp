@@ -9,6 +9,7 @@
 // COLUMN is WIDTH[FLAGS]:HEADING with flag letters r (right), n (number), p (plain).
 // Standard input holds commands, each ended by a zero byte: "section TITLE",
 // "row TEXT", "rule", "end", "page". The report is closed at the end of the input.
+// Exit status 1 when the report's workbook could not be saved or sent.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -109,5 +110,5 @@ int main(int argc, char** argv) {
         }
     }
     report.Close(&report);
-    return 0;
+    return report.excelSaveResult != 0 ? 1 : 0;
 }
