@@ -16,7 +16,7 @@ TEST(ExcelInLibreOffice, FileListReadsBackCellForCell) {
 
     testsupport::TempDir folder;
     testsupport::ChildOptions driver;
-    driver.arguments = {"--now", "1700000000",   "--indent",       "1",
+    driver.arguments = {"--now",   "1700000000",     "--indent",      "1",
                         "6r:Seq.", "40:Description", "100:File Name", "4rn:Gen."};
     driver.environment = {{"TZ", "UTC"},
                           {"ZYMBREPORTFORMAT", "excel"},
@@ -25,19 +25,17 @@ TEST(ExcelInLibreOffice, FileListReadsBackCellForCell) {
                           {"ZYMBEXCELOUTPUTPATH", folder / "list.xls"}};
     driver.input = std::string("section Corvantix File List") + '\0' +
                    "row 1|Monthly statistics |stats/2024-01.csv |3" + '\0' +
-                   "row 2|Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC |\xE6\x97\xA5\xE6\x9C\xAC.csv |1" +
+                   "row 2|Gr\xC3\xBC\xC3\x9F"
+                   "e \xE2\x82\xAC |\xE6\x97\xA5\xE6\x9C\xAC.csv |1" +
                    '\0' + "row 3|Invoices |invoices/Q1, \"final\".pdf |12" + '\0' + "end" + '\0';
     testsupport::ChildResult written = testsupport::RunProgram(REPORT_DRIVER, driver);
     ASSERT_EQ(written.exitStatus, 0) << written.err;
 
     // A profile of its own, so that other runs of LibreOffice on the machine do not meet it.
     testsupport::ChildOptions convert;
-    convert.arguments = {"--headless",
-                         "-env:UserInstallation=file://" + (folder / "profile"),
-                         "--convert-to",
-                         "csv:Text - txt - csv (StarCalc):44,34,76,1",
-                         "--outdir",
-                         folder / "out",
+    convert.arguments = {"--headless",       "-env:UserInstallation=file://" + (folder / "profile"),
+                         "--convert-to",     "csv:Text - txt - csv (StarCalc):44,34,76,1",
+                         "--outdir",         folder / "out",
                          folder / "list.xls"};
     convert.timeoutSeconds = 240;
     testsupport::ChildResult converted = testsupport::RunProgram(office, convert);
@@ -45,7 +43,8 @@ TEST(ExcelInLibreOffice, FileListReadsBackCellForCell) {
     EXPECT_EQ(testsupport::ReadFile(folder / "out/list.csv"),
               "\"Seq.\",\"Description\",\"File Name\",\"Gen.\"\n"
               "\"1\",\"Monthly statistics\",\"stats/2024-01.csv\",3\n"
-              "\"2\",\"Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\",\"\xE6\x97\xA5\xE6\x9C\xAC.csv\",1\n"
+              "\"2\",\"Gr\xC3\xBC\xC3\x9F"
+              "e \xE2\x82\xAC\",\"\xE6\x97\xA5\xE6\x9C\xAC.csv\",1\n"
               "\"3\",\"Invoices\",\"invoices/Q1, \"\"final\"\".pdf\",12\n")
         << converted.out << converted.err;
 }

@@ -116,8 +116,8 @@ TEST_F(ExcelReport, CountColumnsHoldNumbers) {
     struct Case {
         const char* field;
         double value;
-    } cases[] = {{"1234567", 1234567}, {"?123", 0},          {"  42 files", 42}, {"-5", -5},
-                 {"abc", 0},           {"9007199254740993", 9007199254740992.0}};
+    } cases[] = {{"1234567", 1234567}, {"?123", 0}, {"  42 files", 42},
+                 {"-5", -5},           {"abc", 0},  {"9007199254740993", 9007199254740992.0}};
     std::vector<std::string> rows;
     for (const Case& c : cases) rows.push_back(std::string(c.field) + "|name |");
     xlsreadback::Book book = Workbook({}, Rows(rows), {"12n:Count", "20:Name"});
@@ -151,7 +151,10 @@ TEST_F(ExcelReport, ASecondSectionStartsBelowTheFirstSectionsRows) {
 
 TEST_F(ExcelReport, NamesOutsideAsciiKeepTheirCharacters) {
     const std::vector<std::pair<std::string, std::string>> names = {
-        {"Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC.txt", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC.txt"},
+        {"Gr\xC3\xBC\xC3\x9F"
+         "e \xE2\x82\xAC.txt",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e \xE2\x82\xAC.txt"},
         {"\xE6\x97\xA5\xE6\x9C\xAC.csv", "\xE6\x97\xA5\xE6\x9C\xAC.csv"},
         {"smile \xF0\x9F\x98\x80.png", "smile \xF0\x9F\x98\x80.png"},
         {"caf\xE9.txt", "caf\xEF\xBF\xBD.txt"},  // not UTF-8: the byte is replaced

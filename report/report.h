@@ -76,7 +76,7 @@ struct Report {
     FILE* out;               // text, CSV, HTML and JSON go here
     ReportPdf* pdf;          // owned unless REPORT_PDF_BORROWED
     int32_t pdfSaveResult;
-    ReportExcel* excel;  // owned unless REPORT_EXCEL_BORROWED
+    ReportExcel* excel;       // owned unless REPORT_EXCEL_BORROWED
     int32_t excelSaveResult;  // 0, or 1 when Report_Close could not save or send the workbook
     uint32_t rowsCounter;
     uint32_t pageCounter;
