@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "tests/support/pdf_readers.h"
+#include "report/xls_read_back.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -180,6 +181,31 @@ TEST_F(CgiTest, BrowserShowsEveryRowOfTheHtmlReport) {
     for (size_t at = dom.out.find("<tr"); at != std::string::npos; at = dom.out.find("<tr", at + 3))
         ++rows;
     EXPECT_GE(rows, 8u) << "a heading row and seven file rows";
+}
+
+TEST_F(CgiTest, ExcelReportIsExactlyTheWorkbookItsLengthAnnounces) {
+    if (!xlsreadback::ReaderInstalled()) {
+        if (testsupport::PeersRequired()) FAIL() << "python3 with xlrd is not installed";
+        GTEST_SKIP() << "python3 with xlrd is not installed";
+    }
+    HttpAnswer answer = Fetch(Url(Form("&l=1&RPT=excel")));
+    SCOPED_TRACE(answer.headers + Logs());
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_NE(answer.headers.find("Content-type: application/vnd.ms-excel"), std::string::npos);
+    EXPECT_NE(answer.headers.find("Content-disposition: attachment; filename=\"Sheet-"),
+              std::string::npos);
+    EXPECT_NE(answer.headers.find("Content-Length: " + std::to_string(answer.body.size()) + "\r\n"),
+              std::string::npos)
+        << "body of " << answer.body.size() << " bytes";
+    xlsreadback::Book book = xlsreadback::Read("", answer.body);
+    ASSERT_TRUE(book.read) << book.error;
+    ASSERT_EQ(book.sheets.size(), 1u);
+    const xlsreadback::Sheet& sheet = book.sheets[0];
+    EXPECT_EQ(sheet.Text(0, 2), "File Name");
+    std::string names;
+    for (int row = 1; row < sheet.rows; ++row) names += sheet.Text(row, 2) + "\n";
+    for (const char* name : {"exact.bin", "ledger.txt", "reports/daily.csv"})
+        EXPECT_NE(names.find(std::string(name) + "\n"), std::string::npos) << name << "\n" << names;
 }
 
 TEST_F(CgiTest, DownloadByFormVariablesWritesOnTheServerSide) {

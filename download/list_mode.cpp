@@ -6,6 +6,16 @@
 #include "frame/program_context.h"
 #include "report/report.h"
 
+namespace {
+
+// The report writer's failures go to the program's message log.
+void LogReportFailure(void* target, int level, const char* text) {
+    auto* context = static_cast<ProgramContext*>(target);
+    context->Message(context, level, 0, "%s", text);
+}
+
+}  // namespace
+
 int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
     context->Message(context, MSG_INFO, 0, "List returned %u items", count);
     const ReportSetUp setUp{.cgi = (context->flags & CTX_CGI) != 0,
@@ -18,6 +28,8 @@ int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
         auto* owner = static_cast<ProgramContext*>(sink);
         owner->Message(owner, MSG_ERROR, 0, "%s", text);
     };
+    report.log = LogReportFailure;
+    report.logTarget = context;
     report.lineWidth = 1;
     report.AddColumn(&report, 6, "Seq.", COLUMN_RIGHT);
     report.AddColumn(&report, 40, "Description", 0);
@@ -33,5 +45,5 @@ int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
     }
     report.EndTable(&report);
     report.Close(&report);
-    return report.pdfSaveResult != 0 ? 1 : 0;
+    return report.pdfSaveResult != 0 || report.excelSaveResult != 0 ? 1 : 0;
 }

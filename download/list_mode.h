@@ -5,5 +5,6 @@
 struct ProgramContext;
 
 // items holds count items of 432 bytes. Returns 0, or 1 when the PDF report could not
-// be made or saved (the reason is logged).
+// be made or saved, or the report's workbook could not be saved or sent (the reason is
+// logged).
 int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items);

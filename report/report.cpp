@@ -52,7 +52,20 @@ const char* SectionTimeText(Report* report) {
     return FormatTimeText(report->now(nullptr));
 }
 
+void ReportMessage(Report* report, int level, const char* format, ...) {
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    if (report->log != nullptr)
+        report->log(report->logTarget, level, text);
+    else
+        fprintf(stderr, "%s\n", text);
+}
+
 void Report_Init(Report* report, const ReportSetUp* setUp) {
+
     memset(report, 0, sizeof *report);
     report->parent = report;
     report->pdf = static_cast<ReportPdf*>(calloc(1, sizeof(ReportPdf)));

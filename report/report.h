@@ -76,8 +76,9 @@ struct Report {
     char columnDelete[128];  // comma-separated 1-based column numbers
     FILE* out;               // text, CSV, HTML and JSON go here
     ReportPdf* pdf;          // owned unless REPORT_PDF_BORROWED
-    int32_t pdfSaveResult;   // 0, or the errno value of a PDF that was not made or saved
-    ReportExcel* excel;  // owned unless REPORT_EXCEL_BORROWED
+    int32_t pdfSaveResult;    // 0, or the errno value of a PDF that was not made or saved
+    ReportExcel* excel;       // owned unless REPORT_EXCEL_BORROWED
+    int32_t excelSaveResult;  // 0, or 1 when Report_Close could not save or send the workbook
     uint32_t rowsCounter;
     uint32_t pageCounter;
     uint32_t pageSlot;
@@ -108,6 +109,12 @@ struct Report {
     void (*SetPdfOutputPath)(Report* report, const char* path);
     void (*SetPdfLogo)(Report* report, const char* path);
     void (*WriteHeading)(Report* report, const char* text);
+
+    // Where the writer reports what it could not do (a workbook it could not save, cells
+    // it had to leave out), with the levels of the message log (0 error, 1 warning).
+    // None: the text goes to standard error. A caller with a log sets it after Report_Init.
+    void (*log)(void* target, int level, const char* text);
+    void* logTarget;
 
     // The clock of the section time texts; time() unless a test puts its own here
     // after Report_Init.

@@ -10,7 +10,8 @@
 // m (monospaced) and t (tags).
 // Standard input holds commands, each ended by a zero byte: "section TITLE",
 // "row TEXT", "heading TEXT", "rule", "end", "page". The report is closed at the end of
-// the input; a PDF that was not made or saved ends the driver with status 1.
+// the input; a PDF that was not made or saved, or a workbook that could not be saved or
+// sent, ends the driver with status 1.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -121,5 +122,5 @@ int main(int argc, char** argv) {
         }
     }
     report.Close(&report);
-    return report.pdfSaveResult != 0 ? 1 : 0;
+    return report.pdfSaveResult != 0 || report.excelSaveResult != 0 ? 1 : 0;
 }

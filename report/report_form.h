@@ -72,6 +72,8 @@ void WriteCgiHeader(const char* format, ...) REPORT_PRINTF(1, 2);
 
 // The line buffer filled with line-width blanks (never past its end).
 void BlankLine(Report* report);
+// Reports a failure through the report's log (standard error when it has none).
+void ReportMessage(Report* report, int level, const char* format, ...) REPORT_PRINTF(3, 4);
 
 // The time text of a section begun now.
 const char* SectionTimeText(Report* report);

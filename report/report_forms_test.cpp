@@ -232,7 +232,7 @@ TEST(CgiHeaders, PdfAndExcelNameTheirOutputFiles) {
         environment["QUERY_STRING"] = std::string("RPT=") + c.rpt;
         ChildResult result =
             RunDriver(environment, Script("Corvantix File List", kFileList), {"--now", c.now});
-        // The document itself follows (its own tests read it).
+        // The header lines come first; the document follows its Content-Length line.
         EXPECT_EQ(result.out.substr(0, c.output.size()), c.output) << c.rpt << " " << c.now;
     }
 }
