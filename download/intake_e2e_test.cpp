@@ -367,7 +367,7 @@ TEST_F(Intake, ControlCAtThePromptIsAnInterrupt) {
     TerminalRun run({"-C", "ABCD", "-f", "x", "-S", "user:+@" + address_});
     ASSERT_TRUE(run.WaitFor("Password:")) << run.Screen();
     run.Type("ab\x03");
-    EXPECT_EQ(run.Wait(), 0);
+    EXPECT_EQ(run.Wait(), 128 + SIGINT);
     EXPECT_NE(run.Screen().find("Control-C Entered Program Terminating"), std::string::npos)
         << run.Screen();
     EXPECT_EQ(run.Screen().find("Program Complete"), std::string::npos);

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -120,22 +121,28 @@ TEST(ProgramRun, CrcAndCountsCoverEveryLineBeforeThem) {
     }
 }
 
-TEST(ProgramRun, InterruptEndsWithStatusZeroAndNoCompletion) {
-    testsupport::TempDir work;
-    testsupport::BackgroundProcess driver;
-    std::string log = work / "log";
-    ASSERT_TRUE(driver.Start(FRAME_DRIVER, {"wait"}, {}, log));
-    for (int i = 0; i < 500 && testsupport::ReadFile(log).find("Waiting") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    driver.Signal(SIGINT);
-    int status = driver.Stop();
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    std::string written = testsupport::ReadFile(log);
-    EXPECT_TRUE(std::regex_search(
-        written, std::regex("\nTST001I-" + kTime + " Control-C Entered Program Terminating\n$")))
-        << written;
-    EXPECT_EQ(written.find("Program Complete"), std::string::npos);
+// An interrupt ends the run as the shell reports a killed program: 128 + the signal.
+TEST(ProgramRun, InterruptEndsWithTheSignalsStatusAndNoCompletion) {
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signalNumber));
+        testsupport::TempDir work;
+        testsupport::BackgroundProcess driver;
+        std::string log = work / "log";
+        ASSERT_TRUE(driver.Start(FRAME_DRIVER, {"wait"}, {}, log));
+        for (int i = 0; i < 500 && testsupport::ReadFile(log).find("Waiting") == std::string::npos;
+             ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        driver.Signal(signalNumber);
+        int status = driver.Stop();
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signalNumber);
+        std::string written = testsupport::ReadFile(log);
+        EXPECT_TRUE(std::regex_search(
+            written,
+            std::regex("\nTST001I-" + kTime + " Control-C Entered Program Terminating\n$")))
+            << written;
+        EXPECT_EQ(written.find("Program Complete"), std::string::npos);
+    }
 }
 
 TEST(ProgramRun, CrashWritesTheReportAndDies) {
