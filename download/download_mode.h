@@ -19,6 +19,11 @@ struct DownloadRequest {
 int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t count, uint8_t* items,
                  const DownloadRequest& request);
 
+// Removes the temporary download file of this run, if there is one, unless ZYMBKEEPTEMP is
+// set, which keeps it and logs its path. DownloadFile calls it on every return; the
+// interrupt handler calls it for a run that ends early.
+void RemoveTemporaryDownload(ProgramContext* context);
+
 // The destination for a stored name, or "" with a reason when it would leave the
 // working directory. Exposed for tests.
 struct Destination {

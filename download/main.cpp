@@ -78,8 +78,12 @@ int main(int argc, char** argv) {
     listMode = 0;
 
     InitProgramContext(&context);
-    // An interrupted download leaves no half-unpacked hidden file beside its destination.
-    context.OnInterrupt = [](ProgramContext*) { RemovePartialFiles(); };
+    // An interrupted download leaves no half-unpacked hidden file beside its destination
+    // and no copy of the data in the temporary folder.
+    context.OnInterrupt = [](ProgramContext* interrupted) {
+        RemovePartialFiles();
+        RemoveTemporaryDownload(interrupted);
+    };
     context.options = options;
     context.argc = argc;
     context.argv = argv;
