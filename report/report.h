@@ -9,6 +9,7 @@
 #pragma once
 #include <cjson/cJSON.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -107,6 +108,10 @@ struct Report {
     void (*SetPdfOutputPath)(Report* report, const char* path);
     void (*SetPdfLogo)(Report* report, const char* path);
     void (*WriteHeading)(Report* report, const char* text);
+    // A row given as its field texts, one per column in order: a field may hold any
+    // character, "|" included, and an empty field keeps its column. Fields beyond the
+    // column count are ignored; the fields together are cut to 1023 characters.
+    void (*WriteFields)(Report* report, const char* const* fields, size_t count);
 
     // The clock of the section time texts; time() unless a test puts its own here
     // after Report_Init.
@@ -131,3 +136,4 @@ void Report_SetPageSize(Report* report, int size);
 void Report_SetPdfOutputPath(Report* report, const char* path);
 void Report_SetPdfLogo(Report* report, const char* path);
 void Report_WriteHeading(Report* report, const char* text);
+void Report_WriteFields(Report* report, const char* const* fields, size_t count);
