@@ -12,6 +12,7 @@
 #include "api/exchange.h"
 #include "api/logon.h"
 #include "api/transport.h"
+#include "platform/new_file.h"
 #include "report/value_format.h"
 
 namespace {
@@ -86,10 +87,12 @@ int ZYMB10API_Init(ZYMB10APISession* session) {
 
     const char* logDirectory = getenv("ZYMBAPILOGDIR");
     if (logDirectory != nullptr) {
-        char name[256];
+        char name[4096];
         snprintf(name, sizeof name, "%s/ZYMBAPILOG-%6.6u.txt", logDirectory,
                  static_cast<unsigned>(getpid()));
-        session->apiLog = fopen(name, "w");
+        // The trace holds the requests: a new file for its owner, never through a link.
+        int fd = Platform_CreateNewFile(name, sizeof name, 0640);
+        if (fd >= 0 && (session->apiLog = fdopen(fd, "w")) == nullptr) close(fd);
         ApiLogLine(session, "%s (API Version=%s %s)\n", "ZYMB10API_Init", __DATE__, __TIME__);
     }
     return 1;

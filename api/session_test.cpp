@@ -4,6 +4,7 @@
 #include "api/session.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -290,6 +291,28 @@ TEST(Session, ApiLogTracesEveryOperation) {
     EXPECT_EQ(lines[0].substr(0, 28), expected[0].substr(0, 28));
     lines[0] = expected[0];
     EXPECT_EQ(lines, expected);
+}
+
+// The API log is a new file of its own: a planted link or an earlier log under its name
+// is left alone and the log takes a numbered name, readable by owner and group only.
+TEST(Session, ApiLogIsNewAndPrivate) {
+    testsupport::TempDir logs, work;
+    char name[64];
+    snprintf(name, sizeof name, "/ZYMBAPILOG-%6.6u", static_cast<unsigned>(getpid()));
+    const std::string victim = work / "victim";
+    testsupport::WriteFile(victim, "keep me\n");
+    ASSERT_EQ(symlink(victim.c_str(), (logs.Path() + name + ".txt").c_str()), 0);
+    setenv("ZYMBAPILOGDIR", logs.Path().c_str(), 1);
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    unsetenv("ZYMBAPILOGDIR");
+    ZYMB10API_Term(&session);
+    EXPECT_EQ(ReadFile(victim), "keep me\n");
+    const std::string log = logs.Path() + name + "-1.txt";
+    EXPECT_NE(ReadFile(log).find("ZYMB10API_Init"), std::string::npos);
+    struct stat status;
+    ASSERT_EQ(lstat(log.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
 }
 
 TEST(Session, NoApiLogWithoutTheVariable) {

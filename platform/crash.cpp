@@ -11,6 +11,8 @@
 #include <ctime>
 #include <initializer_list>
 
+#include "platform/new_file.h"
+
 namespace {
 const char* crashPrefix = "XNP10";
 long startupUtcOffset = 0;
@@ -53,10 +55,12 @@ void CrashHandler(int signalNumber, siginfo_t* info, void*) {
     char name[128];
     Platform_CrashFileName(name, sizeof name, crashPrefix, static_cast<long long>(time(nullptr)),
                            startupUtcOffset, static_cast<unsigned>(getpid()));
+    // The report may hold addresses and names: for its owner only, and never written
+    // through a link or over an earlier report.
+    int fd = Platform_CreateNewFile(name, sizeof name, 0600);
     Put(2, "File name is: ");
     Put(2, name);
     Put(2, "\r\n");
-    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         Put(2, "Unable to produce dump.\r\n");
     } else {
