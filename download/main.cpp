@@ -13,12 +13,15 @@
 #include "download/file_list.h"
 #include "download/list_mode.h"
 #include "download/unpack.h"
+#include "frame/cgi_server_policy.h"
 #include "frame/password.h"
 #include "frame/program_context.h"
 #include "frame/server_address.h"
 
 namespace {
 const char kLegalNotice[] = "Copyright (c) Corvantix. All rights reserved.";
+const char kDefaultHost[] = "127.0.0.1";
+const char kDefaultPort[] = "5000";
 ProgramContext context;
 
 // The option variables, their defaults set by main before anything reads them.
@@ -89,8 +92,9 @@ int main(int argc, char** argv) {
     context.argv = argv;
     context.SetIdentity(&context, __DATE__, __TIME__, kLegalNotice, "ZYMB10DownloadFile", "ZBT",
                         "this program will download a file");
-    InitServerAddress(&server, "batch", "", "127.0.0.1", "5000");
+    InitServerAddress(&server, "batch", "", kDefaultHost, kDefaultPort);
     if (context.Begin(&context, nullptr) == 0 || context.errorCount != 0) Fail(1);
+    if (!CheckCgiServer(&context, &server, kDefaultHost, kDefaultPort)) Fail(1);
 
     char password[PASSWORD_BUFFER_SIZE];
     if (context.GetPassword(&context, server.user, server.passwordSpecification, "zymb",
