@@ -3,6 +3,8 @@
 // deciphered and inflated, checking every length the server declares.
 #include "api/exchange.h"
 
+#include <openssl/crypto.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -50,6 +52,8 @@ bool SendMessage(ZYMB10APISession* session, const ZYMB10APIRequest& request,
     WriteRequestHeader(message.get(), request, static_cast<uint32_t>(total));
     if (payloadBytes > 0) memcpy(message.get() + REQUEST_HEADER_SIZE, payload, payloadBytes);
     const ssize_t sent = XNPTCPClient_Send(session->socket, message.get(), total);
+    // A logon request holds the password or its digest; no copy outlives the send.
+    OPENSSL_cleanse(message.get(), total);
     if (sent <= 0) return false;
     session->bytesSent += static_cast<uint32_t>(sent);
     return true;
@@ -216,6 +220,8 @@ ZYMB10APIResponse* XNPTCPClient_Exchange(ZYMB10APISession* session, ZYMB10APIReq
         }
     }
     const bool sent = SendMessage(session, *request, payload);
+    if (compressed) OPENSSL_cleanse(compressed.get(), callerRequest.Length);
+    if (enciphered) OPENSSL_cleanse(enciphered.get(), uint32_t{request->Length} + request->PadCount);
     *request = callerRequest;
     if (!sent) return FailureResponse(RC_SEND_FAILED);
 

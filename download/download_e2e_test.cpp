@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -255,6 +256,38 @@ TEST(DownloadInterrupt, EndsWithTheSignalsStatusAndLeavesNothing) {
         EXPECT_EQ(filesIn(work / "tmp", "ZYM"), 0u);
         EXPECT_FALSE(fs::exists(work / "ledger.txt"));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A literal password given with -S is not left for every local user to read in the
+// process's argument list while the run goes on.
+TEST(DownloadArguments, LiteralPasswordLeavesTheArgumentList) {
+    const std::string samples = SampleData().folder.Path();
+    testsupport::TempDir work;
+    int port = testsupport::FreeLoopbackPort();
+    testsupport::BackgroundProcess server;
+    ASSERT_TRUE(server.Start(DEVSERVER_PROGRAM,
+                             {"--data", samples + "/data", "--users", samples + "/users", "--port",
+                              std::to_string(port), "--quiet", "--fault", "delay=1500@1"}));
+    ASSERT_TRUE(testsupport::WaitForPort(port));
+    testsupport::BackgroundProcess download;
+    const std::string log = work / "download.log";
+    ASSERT_TRUE(download.Start(DOWNLOAD_PROGRAM,
+                               {"-C", "ACME", "-f", "x", "-l", "-S",
+                                "batch:-corvantix@127.0.0.1:" + std::to_string(port)},
+                               {}, log));
+    for (int i = 0; i < 500 && ReadFile(log).find("Logging on") == std::string::npos; ++i)
+        usleep(10000);
+    std::string arguments = ReadFile("/proc/" + std::to_string(download.Pid()) + "/cmdline");
+    std::replace(arguments.begin(), arguments.end(), '\0', ' ');
+    EXPECT_EQ(arguments.find("corvantix"), std::string::npos) << arguments;
+    EXPECT_NE(arguments.find(" batch:-xxxxxxxxx@127.0.0.1:"), std::string::npos) << arguments;
+    for (int i = 0; i < 500 && ReadFile(log).find("List returned") == std::string::npos; ++i)
+        usleep(10000);
+    EXPECT_NE(ReadFile(log).find("List returned 7 items"), std::string::npos) << ReadFile(log);
 }
 
 }  // namespace

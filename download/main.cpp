@@ -1,5 +1,6 @@
 // ZYMB10DownloadFile: logs on to the Corvantix server, lists a customer's files and
 // prints the list as a report or downloads one file by pattern and generation.
+#include <openssl/crypto.h>
 #include <unistd.h>
 
 #include <climits>
@@ -110,7 +111,9 @@ int main(int argc, char** argv) {
         session.Term(&session);
         Fail(1);
     }
-    if (session.Logon(&session, server.user, password, 56, nullptr) != 0) {
+    int logon = session.Logon(&session, server.user, password, 56, nullptr);
+    OPENSSL_cleanse(password, sizeof password);
+    if (logon != 0) {
         session.Term(&session);
         Fail(1);
     }

@@ -119,6 +119,8 @@ size_t KeepTypedCharacters(char* text, size_t length) {
 int ReadPasswordFile(const char* fileName, char* out) {
     FILE* file = fopen(fileName, "re");
     if (file == nullptr) return 0;
+    // Unbuffered: no stdio buffer keeps a copy of the password after the file is closed.
+    setvbuf(file, nullptr, _IONBF, 0);
     size_t length = 0;
     int c = 0;
     while (length < PASSWORD_LIMIT && (c = fgetc(file)) != EOF && c != '\n')
