@@ -19,12 +19,12 @@ void ApiLogLine(ZYMB10APISession* session, const char* format, ...) {
 }
 
 void ApiReport(ZYMB10APISession* session, int level, const char* format, ...) {
-    ProgramContext* context = session->messageSink;
-    if (context == nullptr || context->Message == nullptr) return;
+    const MessageSink& sink = session->messageSink;
+    if (sink.write == nullptr) return;
     char text[MESSAGE_TEXT_LIMIT + 1];
     va_list arguments;
     va_start(arguments, format);
     vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
-    context->Message(context, level, 0, "%s", text);
+    sink.write(sink.owner, level, 0, text);
 }

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "base/value_format.h"
+
 const char XNP_CIPHER_KEY_TEXT[] =
     "A8183D587A601310C902153FF899D42BD0B1742D0F300EC19ED3488EB22025A2";
 
@@ -18,13 +20,6 @@ namespace {
 struct ContextFree {
     void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
 };
-
-int DigitValue(char digit) {
-    if (digit >= '0' && digit <= '9') return digit - '0';
-    if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
-    if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
-    return -1;
-}
 
 // Runs whole units through the block function; input and output may be the same buffer.
 bool CipherUnits(const XNPCipherKey* key, const uint8_t* input, uint8_t* output, size_t units) {
@@ -66,7 +61,7 @@ int XNPCipher_MakeKey(XNPCipherKey* key, int direction, const char* keyText) {
     key->keyBits = XNP_CIPHER_BITS;
     snprintf(key->keyText, sizeof key->keyText, "%s", keyText ? keyText : "");
     for (size_t i = 0; key->keyText[i] != '\0'; ++i) {
-        const int value = DigitValue(key->keyText[i]);
+        const int value = HexDigitValue(key->keyText[i]);
         if (value < 0) return -2;
         key->keyBytes[i / 2] |= static_cast<uint8_t>(i % 2 == 0 ? value << 4 : value);
     }
@@ -96,7 +91,7 @@ int XNPCipher_SetUp(XNPCipherBlock* cipher) {
     return 1;
 }
 
-bool XNPTCPClient_Encrypt(const XNPCipherBlock* cipher, const uint8_t* data, uint32_t length,
+bool PayloadCipher_Encrypt(const XNPCipherBlock* cipher, const uint8_t* data, uint32_t length,
                           uint8_t** output, uint32_t* outputLength) {
     if (length == 0 || cipher == nullptr || cipher->mode.mode != 1) return false;
     const uint64_t padded =
@@ -114,7 +109,7 @@ bool XNPTCPClient_Encrypt(const XNPCipherBlock* cipher, const uint8_t* data, uin
     return true;
 }
 
-bool XNPTCPClient_Decrypt(const XNPCipherBlock* cipher, const uint8_t* data, uint32_t length,
+bool PayloadCipher_Decrypt(const XNPCipherBlock* cipher, const uint8_t* data, uint32_t length,
                           uint8_t** output) {
     if (length == 0 || cipher == nullptr || cipher->mode.mode != 1) return false;
     uint8_t* buffer = static_cast<uint8_t*>(calloc(length, 1));

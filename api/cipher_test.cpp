@@ -71,7 +71,7 @@ TEST(Cipher, PayloadsArePaddedToWholeUnitsWithZeros) {
     uint8_t* out = nullptr;
     uint32_t outLength = 0;
     const uint8_t none[1] = {};
-    EXPECT_FALSE(XNPTCPClient_Encrypt(&block, none, 0, &out, &outLength));
+    EXPECT_FALSE(PayloadCipher_Encrypt(&block, none, 0, &out, &outLength));
 
     const struct {
         uint32_t length;
@@ -80,10 +80,10 @@ TEST(Cipher, PayloadsArePaddedToWholeUnitsWithZeros) {
     for (const auto& c : cases) {
         std::vector<uint8_t> data(c.length);
         for (uint32_t i = 0; i < c.length; ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
-        ASSERT_TRUE(XNPTCPClient_Encrypt(&block, data.data(), c.length, &out, &outLength));
+        ASSERT_TRUE(PayloadCipher_Encrypt(&block, data.data(), c.length, &out, &outLength));
         EXPECT_EQ(outLength, c.padded) << c.length;
         uint8_t* plain = nullptr;
-        ASSERT_TRUE(XNPTCPClient_Decrypt(&block, out, outLength, &plain));
+        ASSERT_TRUE(PayloadCipher_Decrypt(&block, out, outLength, &plain));
         EXPECT_EQ(memcmp(plain, data.data(), c.length), 0) << c.length;
         for (uint32_t i = c.length; i < c.padded; ++i) EXPECT_EQ(plain[i], 0) << c.length;
         free(out);
@@ -97,14 +97,14 @@ TEST(Cipher, DecipherLeavesATrailingPartialUnitZero) {
     uint8_t* out = nullptr;
     uint32_t outLength = 0;
     const uint8_t data[40] = {1, 2, 3};
-    ASSERT_TRUE(XNPTCPClient_Encrypt(&block, data, 32, &out, &outLength));
+    ASSERT_TRUE(PayloadCipher_Encrypt(&block, data, 32, &out, &outLength));
     std::vector<uint8_t> received(out, out + 32);
     received.resize(40, 0xAA);  // eight bytes that are no whole unit
     free(out);
     uint8_t* plain = nullptr;
-    ASSERT_TRUE(XNPTCPClient_Decrypt(&block, received.data(), 40, &plain));
+    ASSERT_TRUE(PayloadCipher_Decrypt(&block, received.data(), 40, &plain));
     EXPECT_EQ(plain[2], 3);
     for (int i = 32; i < 40; ++i) EXPECT_EQ(plain[i], 0);
     free(plain);
-    EXPECT_FALSE(XNPTCPClient_Decrypt(&block, received.data(), 0, &plain));
+    EXPECT_FALSE(PayloadCipher_Decrypt(&block, received.data(), 0, &plain));
 }

@@ -7,8 +7,6 @@
 
 #include "api/api_log.h"
 #include "api/codes.h"
-#include "frame/password.h"
-#include "frame/server_address.h"
 
 namespace {
 
@@ -25,26 +23,13 @@ void ReportFailure(ZYMB10APISession* session) {
 }  // namespace
 
 int ZYMB10API_Connect(ZYMB10APISession* session, const char* host, const char* port) {
-    ProgramContext* context = session->messageSink;
-    const char* proxySetting = nullptr;
-    if (context != nullptr) {
-        ApiReport(session, MSG_INFO, "Checking for environment variable ZYMBSERVERPROXY");
-        proxySetting = getenv("ZYMBSERVERPROXY");
-    }
-    if (proxySetting != nullptr) {
-        ServerAddress proxy;
-        InitServerAddress(&proxy, "", "", "", "");
-        ParseServerString(&proxy, proxySetting, nullptr);
-        char password[PASSWORD_BUFFER_SIZE] = "";
-        if (proxy.user[0] != '\0') {
-            if (context->GetPassword == nullptr ||
-                context->GetPassword(context, proxy.user, proxy.passwordSpecification, "corvantix",
-                                     password) == nullptr) {
-                return RC_AUTHORIZATION_FAILURE;
-            }
-        }
-        return session->ConnectViaProxy(session, host, port, proxy.host, proxy.port, proxy.user,
-                                        password);
+    const ZYMB10APIProxy& proxy = session->proxy;
+    if (proxy.host != nullptr) {
+        const char* user = proxy.user != nullptr ? proxy.user : "";
+        if (user[0] != '\0' && proxy.password == nullptr) return RC_AUTHORIZATION_FAILURE;
+        return session->ConnectViaProxy(session, host, port, proxy.host,
+                                        proxy.port != nullptr ? proxy.port : "", user,
+                                        proxy.password != nullptr ? proxy.password : "");
     }
 
     ApiLogLine(session, "%s: Server(%s) Port(%s)\n", "ZYMB10API_Connect", host, port);

@@ -14,6 +14,7 @@
 #include "api/codes.h"
 #include "api/compression.h"
 #include "api/transport.h"
+#include "platform/io.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ bool SendMessage(ZYMB10APISession* session, const ZYMB10APIRequest& request,
     if (!message) return false;
     WriteRequestHeader(message.get(), request, static_cast<uint32_t>(total));
     if (payloadBytes > 0) memcpy(message.get() + REQUEST_HEADER_SIZE, payload, payloadBytes);
-    const ssize_t sent = XNPTCPClient_Send(session->socket, message.get(), total);
+    const ssize_t sent = SendAll(session->socket, message.get(), total);
     // A logon request holds the password or its digest; no copy outlives the send.
     OPENSSL_cleanse(message.get(), total);
     if (sent <= 0) return false;
@@ -62,14 +63,14 @@ bool SendMessage(ZYMB10APISession* session, const ZYMB10APIRequest& request,
 // Reads one response message; a failure response when it is not received completely.
 ZYMB10APIResponse* ReceiveMessage(ZYMB10APISession* session) {
     uint8_t header[RESPONSE_HEADER_SIZE];
-    ssize_t received = XNPTCPClient_ReceiveExact(session->socket, header, 4);
+    ssize_t received = ReceiveExact(session->socket, header, 4);
     CountReceived(session, received);
     if (received != 4) return FailureResponse(RC_RECEIVE_FAILED);
     const uint32_t total = LoadBigEndian32(header);
     if (total < RESPONSE_HEADER_SIZE || total > RESPONSE_LENGTH_LIMIT) {
         return LostStream(session);
     }
-    received = XNPTCPClient_ReceiveExact(session->socket, header + 4, RESPONSE_HEADER_SIZE - 4);
+    received = ReceiveExact(session->socket, header + 4, RESPONSE_HEADER_SIZE - 4);
     CountReceived(session, received);
     if (received != RESPONSE_HEADER_SIZE - 4) return FailureResponse(RC_RECEIVE_FAILED);
 
@@ -80,7 +81,7 @@ ZYMB10APIResponse* ReceiveMessage(ZYMB10APISession* session) {
     ReadResponseHeader(header, response);
     response->Payload = reinterpret_cast<uint8_t*>(response) + RESPONSE_RECORD_SIZE;
     if (payloadBytes > 0) {
-        received = XNPTCPClient_ReceiveExact(session->socket, response->Payload, payloadBytes);
+        received = ReceiveExact(session->socket, response->Payload, payloadBytes);
         CountReceived(session, received);
         if (received != static_cast<ssize_t>(payloadBytes)) {
             free(response);
@@ -276,17 +277,6 @@ uint8_t ZYMB10API_FreeResponse(ZYMB10APIResponse* response) {
     const uint8_t rc = response->RC;
     free(response);
     return rc;
-}
-
-const char* ZYMB10API_GetItem(const ZYMB10APIResponse* response, uint32_t index) {
-    static char item[100];
-    memset(item, 0, sizeof item);
-    if (response == nullptr || index >= response->Count) return "index-error";
-    const uint8_t* start = response->Payload + uint64_t{index} * response->Length;
-    for (uint32_t i = 0; i < response->Length && i < sizeof item - 1 && start[i] != 0; ++i) {
-        item[i] = static_cast<char>(start[i]);
-    }
-    return item;
 }
 
 void ZYMB10API_CountResult(ZYMB10APISession* session, const ZYMB10APIResponse* response) {

@@ -43,9 +43,5 @@ ZYMB10APIResponse* ZYMB10API_Send(ZYMB10APISession* session, ZYMB10APIRequest* r
 ZYMB10APIResponse* XNPTCPClient_Exchange(ZYMB10APISession* session, ZYMB10APIRequest* request);
 // Releases a response; returns its RC (15 for none).
 uint8_t ZYMB10API_FreeResponse(ZYMB10APIResponse* response);
-// Item index of a list payload as text (Length bytes, up to a zero byte, at most 99
-// characters) in a static buffer overwritten by the next call; "index-error" when the
-// index is not below Count.
-const char* ZYMB10API_GetItem(const ZYMB10APIResponse* response, uint32_t index);
 // The counting hook: one more completed response with this RC.
 void ZYMB10API_CountResult(ZYMB10APISession* session, const ZYMB10APIResponse* response);

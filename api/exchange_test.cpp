@@ -134,7 +134,6 @@ TEST_F(Wire, ListFileRequestAndBareResponseMatchTheFixtures) {
     EXPECT_EQ(reply->ReservedB, 2u);
     EXPECT_EQ(reply->PayloadLength, 0u);
     EXPECT_EQ(reply->Payload, reinterpret_cast<uint8_t*>(reply) + 48);
-    EXPECT_STREQ(ZYMB10API_GetItem(reply, 0), "index-error");
 
     // The caller's request is as it was, apart from the format level.
     EXPECT_EQ(request_.Flags, 0u);
@@ -233,7 +232,7 @@ TEST_F(Wire, CompressedAndEncipheredResponsePayloadsArriveAsTheyWere) {
     ASSERT_EQ(XNPCipher_SetUp(&cipher), 1);
     uint8_t* enciphered = nullptr;
     uint32_t padded = 0;
-    ASSERT_TRUE(XNPTCPClient_Encrypt(&cipher, compressed.data(), packed, &enciphered, &padded));
+    ASSERT_TRUE(PayloadCipher_Encrypt(&cipher, compressed.data(), packed, &enciphered, &padded));
     Answer(Join(Header(44 + padded, 0, static_cast<uint8_t>(padded - packed), 4, 432, 2, packed,
                        864 - packed),
                 Bytes(enciphered, enciphered + padded)));
@@ -245,8 +244,6 @@ TEST_F(Wire, CompressedAndEncipheredResponsePayloadsArriveAsTheyWere) {
     EXPECT_EQ(reply->Expansion, 0u);
     EXPECT_EQ(reply->TotalLength, 48u + 864u);
     EXPECT_EQ(Bytes(reply->Payload, reply->Payload + 864), items);
-    EXPECT_STREQ(session_.GetItem(reply, 1), "second");
-    EXPECT_STREQ(session_.GetItem(reply, 2), "index-error");
     EXPECT_EQ(session_.bytesReceived, 44u + padded);
     session_.FreeResponse(reply);
 }

@@ -15,6 +15,7 @@
 #include "api/byte_order.h"
 #include "api/codes.h"
 #include "api/exchange.h"
+#include "base/value_format.h"
 
 namespace {
 
@@ -35,15 +36,7 @@ void CopyText(uint8_t* field, size_t width, const char* text) {
 void ReportLastLogon(ZYMB10APISession* session, const uint8_t* record) {
     const time_t when = LoadBigEndian32(record);
     char timeText[128];
-    if (when == 0) {
-        snprintf(timeText, sizeof timeText, "Not-Set");
-    } else {
-        struct tm local;
-        if (localtime_r(&when, &local) == nullptr ||
-            strftime(timeText, sizeof timeText, "%A, %B %d, %Y - %H:%M:%S", &local) == 0) {
-            snprintf(timeText, sizeof timeText, "**ERROR**");
-        }
-    }
+    FormatLocalTime(when, "%A, %B %d, %Y - %H:%M:%S", timeText, sizeof timeText);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     memcpy(&address.sin_addr, record + 8, 4);
@@ -91,18 +84,17 @@ namespace {
 // buffer, and the work copy is cleansed.
 void ComputePasswordDigest(const char* password, uint8_t (&digest)[16]) {
     memset(digest, 0, sizeof digest);
-    static const char kDigits[] = "0123456789ABCDEF";
     if (password == nullptr) password = "";
     const size_t length = strlen(password);
+    // Only upper-case digits spell a digest; anything else is a password to be hashed.
     bool spelled = length == 32;
     for (size_t i = 0; spelled && i < length; ++i) {
-        spelled = strchr(kDigits, password[i]) != nullptr;
+        spelled = HexDigitValue(password[i]) >= 0 && !(password[i] >= 'a' && password[i] <= 'f');
     }
     if (spelled) {
         for (size_t i = 0; i < 16; ++i) {
-            const int high = static_cast<int>(strchr(kDigits, password[2 * i]) - kDigits);
-            const int low = static_cast<int>(strchr(kDigits, password[2 * i + 1]) - kDigits);
-            digest[i] = static_cast<uint8_t>(high << 4 | low);
+            digest[i] = static_cast<uint8_t>(HexDigitValue(password[2 * i]) << 4 |
+                                             HexDigitValue(password[2 * i + 1]));
         }
         return;
     }
@@ -185,7 +177,7 @@ int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* pas
         response->PayloadLength < USER_RECORD_SIZE ? response->PayloadLength : USER_RECORD_SIZE;
     memset(record, 0, USER_RECORD_SIZE);
     memcpy(record, response->Payload, recordBytes);
-    if (session->messageSink != nullptr) ReportLastLogon(session, record);
+    if (session->messageSink.write != nullptr) ReportLastLogon(session, record);
     session->FreeResponse(response);
 
     ZYMB10APIRequest identify = {};
@@ -201,7 +193,7 @@ int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* pas
         memcpy(serverName, identity->Payload + 20, nameBytes);
     }
     session->FreeResponse(identity);
-    if (session->messageSink == nullptr) return RC_OK;
+    if (session->messageSink.write == nullptr) return RC_OK;
 
     ApiReport(session, MSG_INFO, "Welcome to Server: %.*s", 20, serverName);
     const char* inheritFrom = getenv("ZYMBUSERINHERIT");

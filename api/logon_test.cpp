@@ -37,7 +37,7 @@ struct Logon {
     Logon(const DevServer& server, const char* user, const char* password, uint32_t options = 0) {
         memset(record, 0xAA, sizeof record);
         ZYMB10API_Init(&session);
-        session.messageSink = &messages.context;
+        session.messageSink = messages.Sink();
         session.options |= options;
         if (session.Connect(&session, "127.0.0.1", server.Port().c_str()) != 0) return;
         rc = session.Logon(&session, user, password, 56, record);

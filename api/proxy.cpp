@@ -10,6 +10,7 @@
 
 #include "api/base64.h"
 #include "api/transport.h"
+#include "platform/io.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ bool XNPTCPClient_ConnectViaProxy(ZYMB10APISession* session, const char* host, c
         return false;
     }
     TraceRequest(trace, request);
-    if (XNPTCPClient_Send(session->socket, request, strlen(request)) < 0) {
+    if (SendAll(session->socket, request, strlen(request)) < 0) {
         session->socketError = errno;
         return false;
     }

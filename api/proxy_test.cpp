@@ -67,18 +67,24 @@ class FakeProxy {
     std::thread thread_;
 };
 
+// A session set up to connect through the proxy at 127.0.0.1:port. user "" sends no
+// credentials; a password of none says the caller could not get it.
 struct ProxySession {
     MessageCapture messages;
     testsupport::TempDir logs;
+    std::string port, user;
+    const char* password;
     ZYMB10APISession session;
-    explicit ProxySession(const std::string& proxySetting) {
-        setenv("ZYMBSERVERPROXY", proxySetting.c_str(), 1);
+    ProxySession(std::string proxyPort, std::string proxyUser = "",
+                 const char* proxyPassword = "")
+        : port(std::move(proxyPort)), user(std::move(proxyUser)), password(proxyPassword) {
         setenv("ZYMBAPILOGDIR", logs.Path().c_str(), 1);
         ZYMB10API_Init(&session);
         unsetenv("ZYMBAPILOGDIR");
-        session.messageSink = &messages.context;
+        session.messageSink = messages.Sink();
+        session.proxy = ZYMB10APIProxy{
+            .host = "127.0.0.1", .port = port.c_str(), .user = user.c_str(), .password = password};
     }
-    ~ProxySession() { unsetenv("ZYMBSERVERPROXY"); }
     std::string ApiLog() {
         char name[64];
         snprintf(name, sizeof name, "/ZYMBAPILOG-%6.6u.txt", static_cast<unsigned>(getpid()));
@@ -99,7 +105,7 @@ TEST(Proxy, TinyproxyWithBasicAuthCarriesTheSession) {
     ASSERT_TRUE(server.Running()) << server.Log();
     TinyProxy proxy(server.Port());
     REQUIRE_PROXY(proxy);
-    ProxySession client("user:-password@127.0.0.1:" + proxy.Port());
+    ProxySession client(proxy.Port(), "user", "password");
     ZYMB10APISession& session = client.session;
     ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0) << proxy.Log();
     EXPECT_TRUE(client.messages.Has("Connection to server (127.0.0.1) successful"));
@@ -139,14 +145,15 @@ TEST(Proxy, TinyproxyRefusalsFailTheConnection) {
     TinyProxy proxy(server.Port());
     REQUIRE_PROXY(proxy);
     const struct {
-        const char* credentials;
+        const char* user;
+        const char* password;
         const char* status;
     } cases[] = {
-        {"", "407 "},              // no credentials at all
-        {"user:-wrong@", "401 "},  // credentials that do not match
+        {"", "", "407 "},           // no credentials at all
+        {"user", "wrong", "401 "},  // credentials that do not match
     };
     for (const auto& c : cases) {
-        ProxySession client(c.credentials + std::string("127.0.0.1:") + proxy.Port());
+        ProxySession client(proxy.Port(), c.user, c.password);
         ZYMB10APISession& session = client.session;
         EXPECT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()),
                   RC_CONNECTION_FAILED);
@@ -175,7 +182,7 @@ TEST(Proxy, StatusLinesAcceptedAndRefused) {
     for (const auto& c : cases) {
         FakeProxy proxy(c.answer);
         // A bare host and port: no credentials are sent.
-        ProxySession client("127.0.0.1:" + proxy.Port());
+        ProxySession client(proxy.Port());
         ZYMB10APISession& session = client.session;
         EXPECT_EQ(session.Connect(&session, "server.example", "5000"),
                   c.accepted ? RC_OK : RC_CONNECTION_FAILED)
@@ -188,7 +195,7 @@ TEST(Proxy, StatusLinesAcceptedAndRefused) {
 }
 
 TEST(Proxy, MissingProxyPasswordIs23WithoutAConnection) {
-    ProxySession client("user:/no/such/password/file@127.0.0.1:1");
+    ProxySession client("1", "user", nullptr);
     ZYMB10APISession& session = client.session;
     EXPECT_EQ(session.Connect(&session, "127.0.0.1", "5000"), RC_AUTHORIZATION_FAILURE);
     EXPECT_EQ(session.socket, 0);

@@ -12,8 +12,8 @@
 #include "api/exchange.h"
 #include "api/logon.h"
 #include "api/transport.h"
+#include "base/value_format.h"
 #include "platform/new_file.h"
-#include "report/value_format.h"
 
 namespace {
 
@@ -71,8 +71,8 @@ int ZYMB10API_Init(ZYMB10APISession* session) {
     session->TcpConnectViaProxy = XNPTCPClient_ConnectViaProxy;
     session->clientLevel = API_CLIENT_LEVEL;
     if (XNPCipher_SetUp(&session->cipher) == 1) {
-        session->Encrypt = XNPTCPClient_Encrypt;
-        session->Decrypt = XNPTCPClient_Decrypt;
+        session->Encrypt = PayloadCipher_Encrypt;
+        session->Decrypt = PayloadCipher_Decrypt;
     }
     session->statisticsOwner = session;
     session->Logon = ZYMB10API_Logon;
@@ -80,7 +80,6 @@ int ZYMB10API_Init(ZYMB10APISession* session) {
     session->Term = ZYMB10API_Term;
     session->Send = ZYMB10API_Send;
     session->FreeResponse = ZYMB10API_FreeResponse;
-    session->GetItem = ZYMB10API_GetItem;
     session->ConnectViaProxy = ZYMB10API_ConnectViaProxy;
     session->CountResult = ZYMB10API_CountResult;
     session->SingleSignOn = ZYMB10API_SingleSignOn;

@@ -10,8 +10,8 @@
 #include <cstdio>
 
 #include "api/cipher.h"
+#include "base/message_sink.h"
 
-struct ProgramContext;
 struct ZYMB10APISession;
 
 // Session options set by the caller.
@@ -64,6 +64,15 @@ struct ZYMB10APIResponse {
 };
 static_assert(sizeof(ZYMB10APIResponse) == 48, "the response record is 48 bytes");
 
+// The proxy a session connects through, set by the caller after init. The texts belong
+// to the caller and stay valid until the connect returns.
+struct ZYMB10APIProxy {
+    const char* host;      // none = connect directly
+    const char* port;
+    const char* user;      // none or "" = no credentials are sent
+    const char* password;  // none while user is set: the caller could not get it
+};
+
 using CipherEncryptSlot = bool (*)(const XNPCipherBlock* cipher, const uint8_t* data,
                                    uint32_t length, uint8_t** output, uint32_t* outputLength);
 using CipherDecryptSlot = bool (*)(const XNPCipherBlock* cipher, const uint8_t* data,
@@ -94,7 +103,8 @@ struct ZYMB10APISession {
     bool (*TcpConnectViaProxy)(ZYMB10APISession* session, const char* host, const char* port,
                                const char* proxyHost, const char* proxyPort, const char* user,
                                const char* password, FILE* trace);
-    ProgramContext* messageSink;  // set by the caller after init; none = silent
+    MessageSink messageSink;      // set by the caller after init; no write operation = silent
+    ZYMB10APIProxy proxy;         // set by the caller after init; no host = direct
     FILE* apiLog;                 // open when ZYMBAPILOGDIR was set at init
     uint32_t options;             // API_REPORT_FAILING_RESULTS, API_PLAIN_PASSWORD, ...
     uint32_t logonArgument;       // OptArgs of the logon request
@@ -109,7 +119,6 @@ struct ZYMB10APISession {
                  uint16_t programId, uint8_t* userRecord);
     int (*Term)(ZYMB10APISession* session);
     ZYMB10APIResponse* (*Send)(ZYMB10APISession* session, ZYMB10APIRequest* request);
-    const char* (*GetItem)(const ZYMB10APIResponse* response, uint32_t index);
 };
 
 // The first call on a session: clears it, fills the slots, sets up the cipher and opens

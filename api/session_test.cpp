@@ -13,6 +13,7 @@
 #include <string>
 
 #include "api/byte_order.h"
+#include "api/file_list.h"
 #include "api/codes.h"
 #include "api/exchange.h"
 #include "api/logon.h"
@@ -36,9 +37,9 @@ ZYMB10APIResponse* ListFiles(ZYMB10APISession* session, const char* customer) {
 const uint8_t* FindItem(const ZYMB10APIResponse* list, const std::string& name, int generation) {
     for (uint32_t i = 0; i < list->Count; ++i) {
         const uint8_t* item = list->Payload + i * list->Length;
-        if (std::string(reinterpret_cast<const char*>(item + 176),
-                        strnlen(reinterpret_cast<const char*>(item + 176), 256)) == name &&
-            static_cast<int32_t>(LoadLittleEndian32(item + 164)) == generation) {
+        const FileListItem view{item};
+        if (std::string(view.Name(), view.NameLength()) == name &&
+            view.Generation() == generation) {
             return item;
         }
     }
@@ -47,17 +48,16 @@ const uint8_t* FindItem(const ZYMB10APIResponse* list, const std::string& name, 
 
 // Downloads a listed file section by section as the download command does.
 std::string Download(ZYMB10APISession* session, const uint8_t* item, int* sections) {
-    uint8_t section[20];
-    memcpy(section, item, 16);
+    uint8_t section[SECTION_REQUEST_SIZE];
     ZYMB10APIRequest request = {};
-    request.TotalLength = 52;
+    request.TotalLength = 32 + SECTION_REQUEST_SIZE;
     request.Function = FUNCTION_DOWNLOAD_FILE;
-    request.Length = 20;
+    request.Length = SECTION_REQUEST_SIZE;
     request.Payload = section;
     std::string content;
     *sections = 0;
     for (uint32_t number = 0;; ++number) {
-        StoreLittleEndian32(section + 16, number);
+        FileListItem{item}.SectionRequest(section, number);
         ZYMB10APIResponse* reply = session->Send(session, &request);
         EXPECT_EQ(reply->RC, 0) << "section " << number;
         if (reply->RC != 0) {
@@ -65,9 +65,10 @@ std::string Download(ZYMB10APISession* session, const uint8_t* item, int* sectio
             break;
         }
         ++*sections;
-        const uint32_t length = LoadLittleEndian32(reply->Payload + 12);
-        EXPECT_LE(16u + length, reply->PayloadLength);
-        content.append(reinterpret_cast<const char*>(reply->Payload + 16), length);
+        const uint32_t length = LoadLittleEndian32(reply->Payload + SECTION_DATA_LENGTH_OFFSET);
+        EXPECT_LE(SECTION_DATA_OFFSET + length, reply->PayloadLength);
+        content.append(reinterpret_cast<const char*>(reply->Payload + SECTION_DATA_OFFSET),
+                       length);
         session->FreeResponse(reply);
         if (length != 65000) break;
     }
@@ -117,7 +118,7 @@ TEST_P(SessionModes, ListDownloadAndStatistics) {
     MessageCapture messages;
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    session.messageSink = &messages.context;
+    session.messageSink = messages.Sink();
 
     ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
     EXPECT_STREQ(session.peerAddress, "127.0.0.1");
@@ -136,17 +137,17 @@ TEST_P(SessionModes, ListDownloadAndStatistics) {
     const uint8_t* big = FindItem(list, "big.bin", 1);
     ASSERT_NE(big, nullptr);
     EXPECT_EQ(memcmp(big, "ACME", 4), 0);
-    EXPECT_EQ(LoadLittleEndian64(big + 152), 130000u);
-    EXPECT_EQ(LoadLittleEndian32(big + 136), Crc(server.Data().bigContent));
-    EXPECT_EQ(LoadLittleEndian32(big + 160), 3u);
+    EXPECT_EQ(FileListItem{big}.Size(), 130000);
+    EXPECT_EQ(FileListItem{big}.Crc(), Crc(server.Data().bigContent));
+    EXPECT_EQ(FileListItem{big}.Sections(), 3u);
     const uint8_t* second = FindItem(list, "report.csv", 2);
     ASSERT_NE(second, nullptr);
-    EXPECT_STREQ(reinterpret_cast<const char*>(second + 92), "Second report");
+    EXPECT_STREQ(FileListItem{second}.Description(), "Second report");
     EXPECT_NE(FindItem(list, "report.csv", 1), nullptr);
     EXPECT_NE(FindItem(list, "logs/app.log", 1), nullptr);
     const uint8_t* renamed = FindItem(list, "dir/sub\\empty.txt", 1);
     ASSERT_NE(renamed, nullptr);
-    EXPECT_EQ(LoadLittleEndian64(renamed + 152), 0u);
+    EXPECT_EQ(FileListItem{renamed}.Size(), 0);
 
     int sections = 0;
     EXPECT_EQ(Download(&session, big, &sections), server.Data().bigContent);
@@ -199,7 +200,7 @@ TEST(Session, NeverConnectedReportsZerosAndAnEmptyTable) {
     MessageCapture messages;
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    session.messageSink = &messages.context;
+    session.messageSink = messages.Sink();
     ZYMB10API_Term(&session);
     const std::vector<std::string> expected = {
         "Closing connection to Corvantix Server",
@@ -222,7 +223,7 @@ TEST(Session, ResultTableCutsLongMessagesTo59Characters) {
     MessageCapture messages;
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    session.messageSink = &messages.context;
+    session.messageSink = messages.Sink();
     session.resultCounters[41] = 1;        // 61 characters
     session.resultCounters[14] = 1234567;  // 61 characters as well
     session.resultCounters[81] = 2;        // 59 characters: shown whole
@@ -348,7 +349,7 @@ TEST(Session, LogonOutcomes) {
         MessageCapture messages;
         ZYMB10APISession session;
         ZYMB10API_Init(&session);
-        session.messageSink = &messages.context;
+        session.messageSink = messages.Sink();
         if (c.plain) session.options |= API_PLAIN_PASSWORD;
         ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
         EXPECT_EQ(LogOn(&session, c.user, c.password), c.rc)
@@ -367,7 +368,7 @@ TEST(Session, LastLogonAndInheritance) {
         MessageCapture messages;
         ZYMB10APISession session;
         ZYMB10API_Init(&session);
-        session.messageSink = &messages.context;
+        session.messageSink = messages.Sink();
         setenv("ZYMBUSERINHERIT", "plain", 1);
         ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
         uint8_t record[64];
@@ -387,7 +388,7 @@ TEST(Session, LastLogonAndInheritance) {
     MessageCapture messages;
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    session.messageSink = &messages.context;
+    session.messageSink = messages.Sink();
     setenv("ZYMBUSERINHERIT", "batch", 1);
     ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
     EXPECT_EQ(LogOn(&session, "plain", "plainpw"), 0);
@@ -405,7 +406,7 @@ TEST(Session, ServerRules) {
     MessageCapture messages;
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    session.messageSink = &messages.context;
+    session.messageSink = messages.Sink();
     session.options |= API_REPORT_FAILING_RESULTS;
     ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
     ZYMB10APIResponse* early = ListFiles(&session, "ACME");
@@ -440,8 +441,7 @@ TEST(Session, ServerRules) {
     ZYMB10APIResponse* list = ListFiles(&session, "ACME");
     const uint8_t* small = FindItem(list, "report.csv", 1);
     ASSERT_NE(small, nullptr);
-    memcpy(section, small, 16);
-    StoreLittleEndian32(section + 16, 1);  // the 16-byte file ends in section 0
+    FileListItem{small}.SectionRequest(section, 1);  // the 16-byte file ends in section 0
     session.FreeResponse(list);
     reply = session.Send(&session, &download);
     EXPECT_EQ(reply->RC, RC_INVALID_LOCATION_INDEX);
@@ -453,7 +453,7 @@ TEST(Session, ConnectFailures) {
     MessageCapture messages;
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    session.messageSink = &messages.context;
+    session.messageSink = messages.Sink();
     unsetenv("ZYMBSERVERPROXY");
     const std::string port = std::to_string(testsupport::FreeLoopbackPort());
     EXPECT_EQ(session.Connect(&session, "127.0.0.1", port.c_str()), RC_CONNECTION_FAILED);

@@ -81,7 +81,7 @@ struct SsoLogon {
     int rc = -1;
     SsoLogon(const DevServer& server, uint32_t options = 0) {
         ZYMB10API_Init(&session);
-        session.messageSink = &messages.context;
+        session.messageSink = messages.Sink();
         session.options |= options;
         if (session.Connect(&session, "127.0.0.1", server.Port().c_str()) != 0) return;
         rc = session.Logon(&session, nullptr, nullptr, 56, nullptr);
@@ -274,7 +274,7 @@ TEST_F(SingleSignOn, ALogonWithoutCredentialsNeedsSingleSignOnFirst) {
     MessageCapture messages;
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    session.messageSink = &messages.context;
+    session.messageSink = messages.Sink();
     ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
     // An empty user and password is not a single sign-on: the server refuses it.
     EXPECT_EQ(session.Logon(&session, "", "", 56, nullptr), RC_AUTHORIZATION_FAILURE);

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/io.h"
+
 namespace {
 
 struct AddressListFree {
@@ -74,42 +76,11 @@ bool XNPTCPClient_Connect(ZYMB10APISession* session, const char* host, const cha
     return true;
 }
 
-ssize_t XNPTCPClient_Send(int socket, const void* data, size_t length) {
-    const char* next = static_cast<const char*>(data);
-    size_t left = length;
-    while (left > 0) {
-        // MSG_NOSIGNAL: a peer that went away is a failed send, not a killed process.
-        const ssize_t sent = ::send(socket, next, left, MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        next += sent;
-        left -= static_cast<size_t>(sent);
-    }
-    return static_cast<ssize_t>(length);
-}
-
-ssize_t XNPTCPClient_ReceiveExact(int socket, void* buffer, size_t length) {
-    char* next = static_cast<char*>(buffer);
-    size_t received = 0;
-    while (received < length) {
-        const ssize_t got = ::recv(socket, next + received, length - received, 0);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        received += static_cast<size_t>(got);
-    }
-    return static_cast<ssize_t>(received);
-}
-
 int XNPTCPClient_ReceiveLine(int socket, char* buffer) {
     memset(buffer, 0, RECEIVE_LINE_BUFFER_SIZE);
     for (size_t used = 0; used < RECEIVE_LINE_BUFFER_SIZE - 1; ++used) {
         char byte;
-        if (XNPTCPClient_ReceiveExact(socket, &byte, 1) != 1) return RECEIVE_LINE_FAILED;
+        if (ReceiveExact(socket, &byte, 1) != 1) return RECEIVE_LINE_FAILED;
         if (byte == '\n') {
             if (used > 0 && !isprint(static_cast<unsigned char>(buffer[used - 1]))) {
                 buffer[used - 1] = '\0';

@@ -1,5 +1,5 @@
 // The TCP transport of a session: one IPv4 connection to the server, made directly or
-// through an HTTP CONNECT proxy, and the byte-stream primitives the exchange runs on.
+// through an HTTP CONNECT proxy; whole-buffer sends and receives are platform/io.h.
 // No time-outs are set: a peer that neither answers nor closes blocks the caller.
 #pragma once
 #include <sys/types.h>
@@ -27,10 +27,6 @@ bool XNPTCPClient_Connect(ZYMB10APISession* session, const char* host, const cha
 bool XNPTCPClient_ConnectViaProxy(ZYMB10APISession* session, const char* host, const char* port,
                                   const char* proxyHost, const char* proxyPort, const char* user,
                                   const char* password, FILE* trace);
-// Sends all length bytes. Returns length, or -1 when the connection failed.
-ssize_t XNPTCPClient_Send(int socket, const void* data, size_t length);
-// Receives exactly length bytes: length on success, fewer when the peer closed, -1 on error.
-ssize_t XNPTCPClient_ReceiveExact(int socket, void* buffer, size_t length);
 // Reads one line into a RECEIVE_LINE_BUFFER_SIZE buffer, without its line end.
 int XNPTCPClient_ReceiveLine(int socket, char* buffer);
 // Shuts down both directions; the socket stays allocated.

@@ -201,9 +201,9 @@ class Bench {
 
   private:
     bool Prepare(std::string* error);
-    RunSpec DownloadSpec(int port, bool list) const;
+    RunPlan DownloadPlan(int port, bool list) const;
     // Runs one measurement, checks its output against the workload and cleans up after it.
-    bool Measure(const RunSpec& spec, const std::string& output, Measurement* into,
+    bool Measure(const RunPlan& plan, const std::string& output, Measurement* into,
                  std::string* error);
     int Report(const Measurement& floor, const Measurement& curl, const Measurement& plain,
                const Measurement& cipher, const Measurement& list) const;
@@ -258,9 +258,9 @@ bool Bench::Prepare(std::string* error) {
            web_.StartNginx(nginx_, work_ + "/nginx", work_ + "/www", error);
 }
 
-RunSpec Bench::DownloadSpec(int port, bool list) const {
-    RunSpec spec;
-    spec.argv = {DOWNLOAD_PROGRAM,
+RunPlan Bench::DownloadPlan(int port, bool list) const {
+    RunPlan plan;
+    plan.argv = {DOWNLOAD_PROGRAM,
                  "-C",
                  CUSTOMER,
                  "-f",
@@ -268,22 +268,22 @@ RunSpec Bench::DownloadSpec(int port, bool list) const {
                  "-S",
                  "batch:" + work_ + "/pw@127.0.0.1:" + std::to_string(port)};
     if (list) {
-        spec.argv.push_back("-l");
+        plan.argv.push_back("-l");
     } else {
-        spec.argv.push_back("-o");
-        spec.argv.push_back(work_ + "/out/bench.dat");
+        plan.argv.push_back("-o");
+        plan.argv.push_back(work_ + "/out/bench.dat");
     }
-    spec.workingDirectory = work_ + "/out";
-    spec.logPath = work_ + "/logs/download.log";
-    spec.environment = {{"TMPDIR", work_ + "/tmp"}, {"ZYMBSTDERRNOCOLOR", "1"}};
-    return spec;
+    plan.workingDirectory = work_ + "/out";
+    plan.logPath = work_ + "/logs/download.log";
+    plan.environment = {{"TMPDIR", work_ + "/tmp"}, {"ZYMBSTDERRNOCOLOR", "1"}};
+    return plan;
 }
 
-bool Bench::Measure(const RunSpec& spec, const std::string& output, Measurement* into,
+bool Bench::Measure(const RunPlan& plan, const std::string& output, Measurement* into,
                     std::string* error) {
     // Dirty pages of the previous measurement must not be charged to this one.
     sync();
-    TimedRun run = RunTimed(spec);
+    TimedRun run = RunTimed(plan);
     if (run.exitStatus != 0) {
         *error = into->name + " failed with status " + std::to_string(run.exitStatus) +
                  "; see the logs in " + work_ + "/logs";
@@ -312,22 +312,22 @@ int Bench::Run() {
     const std::string output = work_ + "/out/bench.dat";
     const std::string url = "http://127.0.0.1:" + std::to_string(web_.Port()) + "/" + STORED_NAME;
 
-    RunSpec floorSpec;
-    floorSpec.argv = {gzip_, "-dc", gzipPath_};
-    floorSpec.outputPath = output;
-    floorSpec.logPath = work_ + "/logs/gzip.log";
-    RunSpec curlSpec;
-    curlSpec.argv = {"/bin/sh", "-c",
+    RunPlan floorPlan;
+    floorPlan.argv = {gzip_, "-dc", gzipPath_};
+    floorPlan.outputPath = output;
+    floorPlan.logPath = work_ + "/logs/gzip.log";
+    RunPlan curlPlan;
+    curlPlan.argv = {"/bin/sh", "-c",
                      Quoted(curl_) + " -sSf " + Quoted(url) + " | " + Quoted(gunzip_)};
-    curlSpec.outputPath = output;
-    curlSpec.logPath = work_ + "/logs/curl.log";
+    curlPlan.outputPath = output;
+    curlPlan.logPath = work_ + "/logs/curl.log";
 
     Measurement floor{"gzip -dc"}, curl{"curl | gunzip"}, plain{"download, cipher off"},
         cipher{"download, cipher on"}, list{"list mode"};
     // The servers learn the file's CRC-32 on the first list; that is not what is timed.
     for (BenchServer* server : {&plainServer_, &cipherServer_}) {
         Measurement warm{"list (warm-up)"};
-        if (!Measure(DownloadSpec(server->Port(), true), "", &warm, &error)) {
+        if (!Measure(DownloadPlan(server->Port(), true), "", &warm, &error)) {
             fprintf(stderr, "download_bench: %s\n", error.c_str());
             return 1;
         }
@@ -336,11 +336,11 @@ int Bench::Run() {
     for (int round = 1; round <= options_.runs; ++round) {
         printf("round %d of %d ...\n", round, options_.runs);
         fflush(stdout);
-        if (!Measure(floorSpec, output, &floor, &error) ||
-            !Measure(curlSpec, output, &curl, &error) ||
-            !Measure(DownloadSpec(plainServer_.Port(), false), output, &plain, &error) ||
-            !Measure(DownloadSpec(cipherServer_.Port(), false), output, &cipher, &error) ||
-            !Measure(DownloadSpec(plainServer_.Port(), true), "", &list, &error)) {
+        if (!Measure(floorPlan, output, &floor, &error) ||
+            !Measure(curlPlan, output, &curl, &error) ||
+            !Measure(DownloadPlan(plainServer_.Port(), false), output, &plain, &error) ||
+            !Measure(DownloadPlan(cipherServer_.Port(), false), output, &cipher, &error) ||
+            !Measure(DownloadPlan(plainServer_.Port(), true), "", &list, &error)) {
             fprintf(stderr, "download_bench: %s\n", error.c_str());
             return 1;
         }

@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
-TimedRun RunTimed(const RunSpec& spec) {
+TimedRun RunTimed(const RunPlan& plan) {
     std::vector<char*> argv;
-    for (const std::string& argument : spec.argv)
+    for (const std::string& argument : plan.argv)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     TimedRun result;
@@ -22,15 +22,15 @@ TimedRun RunTimed(const RunSpec& spec) {
     const pid_t pid = fork();
     if (pid < 0) return result;
     if (pid == 0) {
-        for (const auto& [name, value] : spec.environment) setenv(name.c_str(), value.c_str(), 1);
+        for (const auto& [name, value] : plan.environment) setenv(name.c_str(), value.c_str(), 1);
         const int input = open("/dev/null", O_RDONLY);
-        const int output = open(spec.outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int log = open(spec.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        const int output = open(plan.outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int log = open(plan.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (input < 0 || output < 0 || log < 0) _exit(126);
         dup2(input, 0);
         dup2(output, 1);
         dup2(log, 2);
-        if (!spec.workingDirectory.empty() && chdir(spec.workingDirectory.c_str()) != 0) _exit(126);
+        if (!plan.workingDirectory.empty() && chdir(plan.workingDirectory.c_str()) != 0) _exit(126);
         execv(argv[0], argv.data());
         dprintf(2, "cannot run %s: %s\n", argv[0], strerror(errno));
         _exit(127);

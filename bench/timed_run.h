@@ -11,7 +11,7 @@ struct TimedRun {
     double cpuSeconds = 0;  // user and system time of the child and the children it waited for
 };
 
-struct RunSpec {
+struct RunPlan {
     std::vector<std::string> argv;  // argv[0] is the program's path
     std::string workingDirectory;   // empty: the current one
     std::string outputPath = "/dev/null";
@@ -20,4 +20,4 @@ struct RunSpec {
 };
 
 // Runs the program to its end. Standard input is /dev/null.
-TimedRun RunTimed(const RunSpec& spec);
+TimedRun RunTimed(const RunPlan& plan);

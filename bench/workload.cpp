@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/io.h"
+
 namespace {
 
 constexpr size_t CHUNK = 1 << 20;
@@ -84,17 +86,6 @@ class TextMaker {
     uint64_t milliseconds_ = 0;
     uint32_t order_ = 0;
 };
-
-bool WriteAll(int fd, const uint8_t* data, size_t length) {
-    while (length > 0) {
-        const ssize_t n = write(fd, data, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 struct DeflateEnd {
     void operator()(z_stream* stream) const { deflateEnd(stream); }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "api/byte_order.h"
+#include "api/file_list.h"
 #include "api/codes.h"
 #include "api/session.h"
 #include "devserver/test_server.h"
@@ -43,7 +44,7 @@ TEST_P(FaultResults, ListRequestGetsTheDocumentedResult) {
     MessageCapture messages;
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    session.messageSink = &messages.context;
+    session.messageSink = messages.Sink();
     ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
     ASSERT_EQ(LogOn(&session), 0) << server.Log();
 
@@ -106,29 +107,33 @@ TEST(Faults, ItemAndSectionFaultsReachTheCallerAsData) {
     const uint8_t* report = nullptr;
     for (uint32_t i = 0; i < list->Count; ++i) {
         const uint8_t* item = list->Payload + i * list->Length;
-        if (strcmp(reinterpret_cast<const char*>(item + 176), "report.csv") == 0 &&
-            LoadLittleEndian32(item + 164) == 1) {
+        if (strcmp(FileListItem{item}.Name(), "report.csv") == 0 &&
+            FileListItem{item}.Generation() == 1) {
             report = item;
         }
     }
     ASSERT_NE(report, nullptr);
-    EXPECT_EQ(LoadLittleEndian64(report + 152), server.Data().reportOld.size() + 1);
+    EXPECT_EQ(LoadLittleEndian64(report + ITEM_SIZE_OFFSET), server.Data().reportOld.size() + 1);
 
-    uint8_t section[20] = {};
-    memcpy(section, report, 16);
+    uint8_t section[SECTION_REQUEST_SIZE] = {};
+    FileListItem{report}.SectionRequest(section, 0);
     session.FreeResponse(list);
-    ZYMB10APIResponse* first = Send(&session, FUNCTION_DOWNLOAD_FILE, section, 20);
+    ZYMB10APIResponse* first =
+        Send(&session, FUNCTION_DOWNLOAD_FILE, section, SECTION_REQUEST_SIZE);
     ASSERT_EQ(first->RC, 0);
     // The length field claims more than the payload holds; the payload is what arrived.
-    EXPECT_EQ(LoadLittleEndian32(first->Payload + 12), server.Data().reportOld.size() + 1000);
-    EXPECT_EQ(first->PayloadLength, 16 + server.Data().reportOld.size());
+    EXPECT_EQ(LoadLittleEndian32(first->Payload + SECTION_DATA_LENGTH_OFFSET),
+              server.Data().reportOld.size() + 1000);
+    EXPECT_EQ(first->PayloadLength, SECTION_DATA_OFFSET + server.Data().reportOld.size());
     session.FreeResponse(first);
     for (uint32_t number = 1; number < 4; ++number) {
-        StoreLittleEndian32(section + 16, number);
-        ZYMB10APIResponse* more = Send(&session, FUNCTION_DOWNLOAD_FILE, section, 20);
+        StoreLittleEndian32(section + SECTION_REQUEST_NUMBER_OFFSET, number);
+        ZYMB10APIResponse* more =
+            Send(&session, FUNCTION_DOWNLOAD_FILE, section, SECTION_REQUEST_SIZE);
         ASSERT_EQ(more->RC, 0);
-        EXPECT_EQ(LoadLittleEndian32(more->Payload + 12), 65000u);  // full for ever
-        EXPECT_EQ(more->PayloadLength, 16u + 65000u);
+        EXPECT_EQ(LoadLittleEndian32(more->Payload + SECTION_DATA_LENGTH_OFFSET),
+                  65000u);  // full for ever
+        EXPECT_EQ(more->PayloadLength, SECTION_DATA_OFFSET + 65000u);
         session.FreeResponse(more);
     }
     ZYMB10API_Term(&session);

@@ -164,16 +164,18 @@ bool FileStore::Crc(const StoredFile& file, uint32_t* crc) const {
 
 void FileStore::MakeItem(const std::string& customer, const StoredFile& file, uint32_t crc,
                          uint8_t* item) const {
-    memset(item, 0, FILE_ITEM_SIZE);
-    memcpy(item, customer.data(), std::min<size_t>(customer.size(), 4));
-    StoreLittleEndian32(item + 4, file.key1);
-    StoreLittleEndian32(item + 8, file.key2);
-    StoreLittleEndian32(item + 12, file.key3);
-    // Description: 40 characters shown, kept terminated inside its 44-byte field.
-    memcpy(item + 92, file.description.data(), std::min<size_t>(file.description.size(), 40));
-    StoreLittleEndian32(item + 136, crc);
-    StoreLittleEndian64(item + 152, file.size);
-    StoreLittleEndian32(item + 160, static_cast<uint32_t>(file.size / SECTION_SIZE + 1));
-    StoreLittleEndian32(item + 164, static_cast<uint32_t>(file.generation));
-    memcpy(item + 176, file.storedName.data(), std::min<size_t>(file.storedName.size(), 256));
+    memset(item, 0, FILE_LIST_ITEM_SIZE);
+    memcpy(item + ITEM_CUSTOMER_OFFSET, customer.data(),
+           std::min(customer.size(), ITEM_CUSTOMER_SIZE));
+    StoreLittleEndian32(item + ITEM_KEY1_OFFSET, file.key1);
+    StoreLittleEndian32(item + ITEM_KEY2_OFFSET, file.key2);
+    StoreLittleEndian32(item + ITEM_KEY3_OFFSET, file.key3);
+    memcpy(item + ITEM_DESCRIPTION_OFFSET, file.description.data(),
+           std::min(file.description.size(), ITEM_DESCRIPTION_SIZE));
+    StoreLittleEndian32(item + ITEM_CRC_OFFSET, crc);
+    StoreLittleEndian64(item + ITEM_SIZE_OFFSET, file.size);
+    StoreLittleEndian32(item + ITEM_SECTIONS_OFFSET, SectionCount(file.size));
+    StoreLittleEndian32(item + ITEM_GENERATION_OFFSET, static_cast<uint32_t>(file.generation));
+    memcpy(item + ITEM_NAME_OFFSET, file.storedName.data(),
+           std::min(file.storedName.size(), ITEM_NAME_SIZE));
 }

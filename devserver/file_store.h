@@ -18,8 +18,7 @@
 #include <string>
 #include <vector>
 
-constexpr uint32_t FILE_ITEM_SIZE = 432;
-constexpr uint32_t SECTION_SIZE = 65000;
+#include "api/file_list.h"
 
 struct StoredFile {
     std::string contentPath;   // the file on disk
@@ -43,7 +42,7 @@ class FileStore {
     // CRC-32 of a file's content, remembered while its size and time stay the same.
     // False when the file cannot be read.
     bool Crc(const StoredFile& file, uint32_t* crc) const;
-    // Fills a 432-byte list item.
+    // Fills a list item (FILE_LIST_ITEM_SIZE bytes).
     void MakeItem(const std::string& customer, const StoredFile& file, uint32_t crc,
                   uint8_t* item) const;
     static bool ValidCustomer(const std::string& customer);

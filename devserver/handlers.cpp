@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "api/byte_order.h"
+#include "api/file_list.h"
 #include "api/codes.h"
 #include "api/logon.h"
 #include "devserver/server.h"
@@ -124,16 +125,16 @@ Reply HandleListFile(ServerShared& shared, ConnectionState&, const IncomingReque
     std::vector<StoredFile> files;
     if (!shared.files->List(customer, &files)) return Result(RC_UNKNOWN_CUSTOMER);
     Reply reply;
-    reply.itemLength = FILE_ITEM_SIZE;
-    reply.payload.reserve(files.size() * FILE_ITEM_SIZE);
+    reply.itemLength = FILE_LIST_ITEM_SIZE;
+    reply.payload.reserve(files.size() * FILE_LIST_ITEM_SIZE);
     for (const StoredFile& file : files) {
         uint32_t crc = 0;
         if (!shared.files->Crc(file, &crc)) continue;  // unreadable: not offered
-        uint8_t item[FILE_ITEM_SIZE];
+        uint8_t item[FILE_LIST_ITEM_SIZE];
         shared.files->MakeItem(customer, file, crc, item);
-        if (HasFault(faults, FaultKind::BadCrc)) StoreLittleEndian32(item + 136, ~crc);
-        if (HasFault(faults, FaultKind::BadSize)) StoreLittleEndian64(item + 152, file.size + 1);
-        reply.payload.insert(reply.payload.end(), item, item + FILE_ITEM_SIZE);
+        if (HasFault(faults, FaultKind::BadCrc)) StoreLittleEndian32(item + ITEM_CRC_OFFSET, ~crc);
+        if (HasFault(faults, FaultKind::BadSize)) StoreLittleEndian64(item + ITEM_SIZE_OFFSET, file.size + 1);
+        reply.payload.insert(reply.payload.end(), item, item + FILE_LIST_ITEM_SIZE);
         reply.count++;
     }
     reply.avail = reply.count;
@@ -142,12 +143,13 @@ Reply HandleListFile(ServerShared& shared, ConnectionState&, const IncomingReque
 
 Reply HandleDownloadFile(ServerShared& shared, ConnectionState&, const IncomingRequest& request,
                          const std::vector<Fault>& faults) {
-    if (request.payload.size() != 20) return Result(RC_INVALID_ARGUMENT_LENGTH);
+    if (request.payload.size() != SECTION_REQUEST_SIZE)
+        return Result(RC_INVALID_ARGUMENT_LENGTH);
     const uint8_t* section = request.payload.data();
-    const std::string customer = FieldText(section, 4);
-    const uint32_t key1 = LoadLittleEndian32(section + 4);
-    const uint32_t key2 = LoadLittleEndian32(section + 8);
-    const uint32_t number = LoadLittleEndian32(section + 16);
+    const std::string customer = FieldText(section + ITEM_CUSTOMER_OFFSET, ITEM_CUSTOMER_SIZE);
+    const uint32_t key1 = LoadLittleEndian32(section + ITEM_KEY1_OFFSET);
+    const uint32_t key2 = LoadLittleEndian32(section + ITEM_KEY2_OFFSET);
+    const uint32_t number = LoadLittleEndian32(section + SECTION_REQUEST_NUMBER_OFFSET);
     std::vector<StoredFile> files;
     if (!shared.files->List(customer, &files)) return Result(RC_UNKNOWN_CUSTOMER);
     const StoredFile* file = nullptr;
@@ -163,19 +165,18 @@ Reply HandleDownloadFile(ServerShared& shared, ConnectionState&, const IncomingR
     const uint32_t length =
         endless ? SECTION_SIZE : static_cast<uint32_t>(left < SECTION_SIZE ? left : SECTION_SIZE);
     Reply reply;
-    reply.payload.assign(16 + size_t{length}, 0);
+    reply.payload.assign(SECTION_DATA_OFFSET + size_t{length}, 0);
     memcpy(reply.payload.data(), customer.data(), customer.size());
-    StoreLittleEndian32(reply.payload.data() + 4, number);
-    StoreLittleEndian32(reply.payload.data() + 8,
-                        static_cast<uint32_t>(file->size / SECTION_SIZE + 1));
+    StoreLittleEndian32(reply.payload.data() + SECTION_NUMBER_OFFSET, number);
+    StoreLittleEndian32(reply.payload.data() + SECTION_COUNT_OFFSET, SectionCount(file->size));
     const uint32_t declared =
         HasFault(faults, FaultKind::BadSectionLength) ? length + 1000 : length;
-    StoreLittleEndian32(reply.payload.data() + 12, declared);
+    StoreLittleEndian32(reply.payload.data() + SECTION_DATA_LENGTH_OFFSET, declared);
     const size_t toRead = static_cast<size_t>(left < length ? left : length);
     if (toRead > 0) {
         const int fd = open(file->contentPath.c_str(), O_RDONLY | O_CLOEXEC);
         const ssize_t got =
-            fd < 0 ? -1 : pread(fd, reply.payload.data() + 16, toRead, static_cast<off_t>(offset));
+            fd < 0 ? -1 : pread(fd, reply.payload.data() + SECTION_DATA_OFFSET, toRead, static_cast<off_t>(offset));
         // Sections of gzip content do not shrink: deflating them again would cost the
         // server far more time than the whole transfer.
         uint8_t magic[2] = {};

@@ -9,7 +9,7 @@
 
 #include "api/compression.h"
 #include "api/exchange.h"
-#include "api/transport.h"
+#include "platform/io.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ std::vector<uint8_t> ForceCompress(const std::vector<uint8_t>& plain) {
 }
 
 bool SendPart(int socket, const uint8_t* data, size_t length, size_t* bytesSent) {
-    const ssize_t sent = XNPTCPClient_Send(socket, data, length);
+    const ssize_t sent = SendAll(socket, data, length);
     if (sent > 0) *bytesSent += static_cast<size_t>(sent);
     return sent == static_cast<ssize_t>(length);
 }
@@ -37,7 +37,7 @@ bool SendPart(int socket, const uint8_t* data, size_t length, size_t* bytesSent)
 ReadOutcome ReadRequest(int socket, const XNPCipherBlock& cipher, IncomingRequest* request,
                         std::string* why) {
     uint8_t header[REQUEST_HEADER_SIZE];
-    const ssize_t got = XNPTCPClient_ReceiveExact(socket, header, sizeof header);
+    const ssize_t got = ReceiveExact(socket, header, sizeof header);
     if (got == 0) return ReadOutcome::Closed;
     if (got != static_cast<ssize_t>(sizeof header)) {
         *why = "connection closed inside a request header";
@@ -52,14 +52,14 @@ ReadOutcome ReadRequest(int socket, const XNPCipherBlock& cipher, IncomingReques
         return ReadOutcome::Broken;
     }
     std::vector<uint8_t> wire(payloadBytes);
-    if (payloadBytes > 0 && XNPTCPClient_ReceiveExact(socket, wire.data(), payloadBytes) !=
+    if (payloadBytes > 0 && ReceiveExact(socket, wire.data(), payloadBytes) !=
                                 static_cast<ssize_t>(payloadBytes)) {
         *why = "connection closed inside a request payload";
         return ReadOutcome::Broken;
     }
     if (request->header.Flags & REQUEST_FLAG_ENCIPHERED) {
         uint8_t* plain = nullptr;
-        if (!XNPTCPClient_Decrypt(&cipher, wire.data(), static_cast<uint32_t>(wire.size()),
+        if (!PayloadCipher_Decrypt(&cipher, wire.data(), static_cast<uint32_t>(wire.size()),
                                   &plain)) {
             *why = "enciphered payload that does not decipher";
             return ReadOutcome::BadPayload;
@@ -125,7 +125,7 @@ bool SendReply(int socket, const Reply& reply, const ReplyStyle& style,
     if (style.cipher && !wire.empty()) {
         uint8_t* enciphered = nullptr;
         uint32_t padded = 0;
-        if (XNPTCPClient_Encrypt(&cipher, wire.data(), static_cast<uint32_t>(wire.size()),
+        if (PayloadCipher_Encrypt(&cipher, wire.data(), static_cast<uint32_t>(wire.size()),
                                  &enciphered, &padded)) {
             header.PadCount = static_cast<uint8_t>(padded - wire.size());
             wire.assign(enciphered, enciphered + padded);

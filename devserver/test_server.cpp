@@ -3,23 +3,12 @@
 
 #include <sys/stat.h>
 
-#include <cstdarg>
 #include <cstring>
-
-#include "frame/password.h"
 
 namespace {
 
-MessageCapture* activeCapture = nullptr;
-
-int CaptureMessage(ProgramContext*, int level, unsigned, const char* format, ...) {
-    char text[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    if (activeCapture != nullptr) activeCapture->lines.push_back({level, text});
-    return 1;
+void CaptureMessage(void* owner, int level, unsigned, const char* text) {
+    static_cast<MessageCapture*>(owner)->lines.push_back({level, text});
 }
 
 std::string Pattern(size_t size, unsigned seed) {
@@ -73,15 +62,8 @@ std::string DevServer::Log() const {
     return testsupport::ReadFile(logPath_);
 }
 
-MessageCapture::MessageCapture() {
-    context = ProgramContext{};
-    context.Message = CaptureMessage;
-    context.GetPassword = GetPassword;
-    activeCapture = this;
-}
-
-MessageCapture::~MessageCapture() {
-    if (activeCapture == this) activeCapture = nullptr;
+MessageSink MessageCapture::Sink() {
+    return MessageSink{.owner = this, .write = CaptureMessage};
 }
 
 bool MessageCapture::Has(const std::string& text) const {

@@ -1,11 +1,11 @@
 // For tests: a zymb-devserver started on a free loopback port over a data folder of
-// sample files, and a program context that collects the messages of a session.
+// sample files, and a message sink that collects the messages of a session.
 #pragma once
 #include <string>
 #include <vector>
 
 #include "api/session.h"
-#include "frame/program_context.h"
+#include "base/message_sink.h"
 #include "tests/support/test_support.h"
 
 // The sample data: customer ACME with a few stored files, users batch (password
@@ -37,17 +37,18 @@ class DevServer {
     bool running_ = false;
 };
 
-// A program context whose Message operation keeps each line's text (and level) and
-// whose GetPassword operation is the frame's.
+// A message sink that keeps each line's text (and level).
 struct MessageCapture {
-    ProgramContext context;
     struct Line {
         int level;
         std::string text;
     };
     std::vector<Line> lines;
-    MessageCapture();
-    ~MessageCapture();
+    MessageCapture() = default;
+    MessageCapture(const MessageCapture&) = delete;
+    MessageCapture& operator=(const MessageCapture&) = delete;
+    // The sink to give a session; valid while this capture lives.
+    MessageSink Sink();
     bool Has(const std::string& text) const;
     std::vector<std::string> Texts() const;
 };

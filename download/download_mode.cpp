@@ -16,8 +16,8 @@
 
 #include "api/codes.h"
 #include "api/exchange.h"
+#include "api/file_list.h"
 #include "api/session.h"
-#include "download/file_list.h"
 #include "download/unpack.h"
 #include "frame/match_pattern.h"
 #include "frame/program_context.h"

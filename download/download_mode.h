@@ -7,6 +7,8 @@
 struct ProgramContext;
 struct ZYMB10APISession;
 
+constexpr int DOWNLOAD_FAILED = 92;  // "File download failed"
+
 struct DownloadRequest {
     const char* filter;       // MatchPattern pattern for the stored names
     const char* outputName;   // "" or none: the destination comes from the stored name

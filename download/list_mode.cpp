@@ -5,14 +5,17 @@
 #include <iterator>
 #include <string>
 
-#include "download/file_list.h"
+#include "api/file_list.h"
+#include "frame/cgi_form.h"
 #include "frame/program_context.h"
 #include "report/report.h"
 
 int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
     context->Message(context, MSG_INFO, 0, "List returned %u items", count);
+    const ReportSetUp setUp{.cgi = (context->flags & CTX_CGI) != 0,
+                            .formVariable = CgiFormVariable};
     Report report;
-    Report_Init(&report);
+    Report_Init(&report, &setUp);
     report.lineWidth = 1;
     report.AddColumn(&report, 6, "Seq.", COLUMN_RIGHT);
     report.AddColumn(&report, 40, "Description", 0);

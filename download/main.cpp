@@ -11,12 +11,13 @@
 #include "api/exchange.h"
 #include "api/session.h"
 #include "download/download_mode.h"
-#include "download/file_list.h"
+#include "api/file_list.h"
 #include "download/list_mode.h"
 #include "download/unpack.h"
 #include "frame/cgi_server_policy.h"
 #include "frame/password.h"
 #include "frame/program_context.h"
+#include "frame/proxy_setting.h"
 #include "frame/server_address.h"
 
 namespace {
@@ -98,7 +99,7 @@ int main(int argc, char** argv) {
     if (!CheckCgiServer(&context, &server, kDefaultHost, kDefaultPort)) Fail(1);
 
     char password[PASSWORD_BUFFER_SIZE];
-    if (context.GetPassword(&context, server.user, server.passwordSpecification, "zymb",
+    if (context.GetPassword(&context, server.user.c_str(), server.passwordSource.c_str(), "zymb",
                             password) == nullptr)
         Fail(1);
 
@@ -106,12 +107,21 @@ int main(int argc, char** argv) {
 
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    session.messageSink = &context;
-    if (session.Connect(&session, server.host, server.port) != 0) {
+    session.messageSink = ContextSink(&context);
+    ProxySetting proxy;
+    if (ReadProxySetting(&context, &proxy) != 0) {
+        session.proxy = ZYMB10APIProxy{
+            .host = proxy.address.host.c_str(),
+            .port = proxy.address.port.c_str(),
+            .user = proxy.address.user.c_str(),
+            .password = proxy.passwordFound != 0 ? proxy.password : nullptr,
+        };
+    }
+    if (session.Connect(&session, server.host.c_str(), server.port.c_str()) != 0) {
         session.Term(&session);
         Fail(1);
     }
-    int logon = session.Logon(&session, server.user, password, 56, nullptr);
+    int logon = session.Logon(&session, server.user.c_str(), password, 56, nullptr);
     OPENSSL_cleanse(password, sizeof password);
     if (logon != 0) {
         session.Term(&session);

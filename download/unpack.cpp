@@ -15,6 +15,8 @@
 #include <set>
 #include <vector>
 
+#include "platform/io.h"
+
 namespace {
 // zlib inflates straight into the caller's block only when a read asks for at least twice
 // its buffer; smaller reads go through its own output buffer and cost one more copy.
@@ -42,20 +44,6 @@ std::string StreamError(gzFile_s* file, const char* name) {
     std::string prefix = std::string(name) + ": ";
     if (text.rfind(prefix, 0) == 0) text.erase(0, prefix.size());
     return text;
-}
-
-bool WriteAll(int fd, const unsigned char* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = write(fd, data, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Folder part of a path, "." when it has none.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "api/file_list.h"
 #include "download/download_mode.h"
 #include "tests/support/test_support.h"
 
@@ -130,8 +131,8 @@ TEST(StreamingUnpack, EndsAsUnpackingTheFinishedFileDoes) {
         StreamingUnpack streaming;
         ASSERT_TRUE(streaming.Start((work / ("stream/" + name)).c_str())) << name;
         // Pieces of uneven size, as sections and their last one come.
-        for (size_t at = 0; at < bytes.size(); at += 65000) {
-            const size_t piece = std::min<size_t>(65000, bytes.size() - at);
+        for (size_t at = 0; at < bytes.size(); at += SECTION_SIZE) {
+            const size_t piece = std::min<size_t>(SECTION_SIZE, bytes.size() - at);
             streaming.Feed(reinterpret_cast<const uint8_t*>(bytes.data()) + at, piece);
         }
         UnpackResult fromStream = streaming.Finish();

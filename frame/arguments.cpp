@@ -19,7 +19,7 @@
 
 #include "frame/cgi_form.h"
 #include "frame/server_address.h"
-#include "report/value_format.h"
+#include "base/value_format.h"
 
 namespace {
 // A literal password on the command line is visible to every local user in the process's

@@ -121,7 +121,7 @@ TEST_F(Intake, CommandLineStoresValuesAndListsThemSorted) {
     EXPECT_EQ(log_.context.optionCount, 7);
     EXPECT_STREQ(customer_, "ABCD");
     EXPECT_EQ(list_, 1);
-    EXPECT_STREQ(address_.host, "host");
+    EXPECT_STREQ(address_.host.c_str(), "host");
     EXPECT_EQ(log_.context.IsOptionSet('l'), 1);
     EXPECT_EQ(log_.context.IsOptionSet('C'), 0);  // a value row, never "set"
     EXPECT_EQ(log_.context.IsOptionSet('x'), 0);
@@ -202,8 +202,8 @@ TEST_F(Intake, ArgumentFilesLoadTheirFirstLineTrimmed) {
     EXPECT_LT(customer_, log_.context.argumentPool + sizeof log_.context.argumentPool);
     // The loaded texts are what the checks see: the server string is parsed and its
     // literal password hidden, the path is checked as the path it names.
-    EXPECT_STREQ(address_.host, "filehost");
-    EXPECT_STREQ(address_.port, "7000");
+    EXPECT_STREQ(address_.host.c_str(), "filehost");
+    EXPECT_STREQ(address_.port.c_str(), "7000");
     EXPECT_EQ(std::string(file_), plain);
     EXPECT_TRUE(Contains(entries, "002N \t(S) Server=<VALUE HIDDEN>"));
     EXPECT_EQ(log_.context.errorCount, 0u);

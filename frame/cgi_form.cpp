@@ -12,6 +12,8 @@
 #include <cstring>
 #include <exception>
 
+#include "base/value_format.h"
+
 namespace {
 // Serves cgicc the request as given instead of the process environment and standard
 // input, so the caller decides how much of the body was read and which methods count.
@@ -43,13 +45,6 @@ class RequestInput : public cgicc::CgiInput {
     const char* method_;
     size_t offset_ = 0;
 };
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 }  // namespace
 
 CgiMethod ClassifyCgiMethod(std::string_view method) {
@@ -94,7 +89,7 @@ std::string DecodeFormValue(std::string_view value) {
             continue;
         }
         if (c == '%' && i + 2 < value.size()) {
-            int high = HexValue(value[i + 1]), low = HexValue(value[i + 2]);
+            int high = HexDigitValue(value[i + 1]), low = HexDigitValue(value[i + 2]);
             if (high >= 0 && low >= 0) {
                 decoded += static_cast<char>(high * 16 + low);
                 i += 2;
@@ -134,4 +129,24 @@ const CgiBody& ReadCgiBody() {
     if (received < body->text.size()) body->status = CgiBody::SHORT;
     body->text.resize(received);
     return *body;
+}
+
+std::string CgiFormVariable(const char* name) {
+    auto variable = [](const char* key) -> std::string_view {
+        const char* value = getenv(key);
+        return value != nullptr ? value : "";
+    };
+    CgiRequest request{
+        variable("REQUEST_METHOD"), variable("QUERY_STRING"), variable("CONTENT_TYPE"), {}};
+    if (ClassifyCgiMethod(request.method) == CGI_POST) {
+        const CgiBody& posted = ReadCgiBody();
+        if (posted.status != CgiBody::COMPLETE) return "";
+        request.body = posted.text;
+    }
+    std::vector<FormVariable> variables;
+    std::string error;
+    if (!ParseCgiForm(request, &variables, &error)) return "";
+    for (const FormVariable& found : variables)
+        if (strcasecmp(found.name.c_str(), name) == 0) return found.value;
+    return "";
 }

@@ -54,3 +54,8 @@ struct CgiBody {
 // the argument intake and the report writer both read the form, and standard input can
 // be read only once.
 const CgiBody& ReadCgiBody();
+
+// The value of the first variable of that name (in any case) in this process's request
+// (REQUEST_METHOD, QUERY_STRING, CONTENT_TYPE and the kept body); "" when there is none or
+// the form cannot be read. For the report writer's set-up.
+std::string CgiFormVariable(const char* name);

@@ -41,11 +41,10 @@ bool Listed(const char* list, const char* host, const char* port) {
 int CheckCgiServer(ProgramContext* context, const ServerAddress* server, const char* defaultHost,
                    const char* defaultPort) {
     if ((context->flags & CTX_CGI) == 0) return 1;
-    const char* specification =
-        server->passwordSpecification != nullptr ? server->passwordSpecification : "";
-    const char* user = server->user != nullptr ? server->user : "";
-    const char* host = server->host != nullptr ? server->host : "";
-    const char* port = server->port != nullptr ? server->port : "";
+    const char* specification = server->passwordSource.c_str();
+    const char* user = server->user.c_str();
+    const char* host = server->host.c_str();
+    const char* port = server->port.c_str();
 
     if (specification[0] != 0 && specification[0] != '-') {
         context->Message(context, MSG_ERROR, 0,

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "report/value_format.h"
+#include "base/value_format.h"
 
 namespace {
 constexpr int DEFAULT_FACILITY = 16 << 3;  // local0

@@ -150,7 +150,8 @@ TEST_F(Configuration, PasswordsNeverReachSyslog) {
     ReadArguments(&log_.context);
     char password[PASSWORD_BUFFER_SIZE];
     ASSERT_NE(
-        GetPassword(&log_.context, address.user, address.passwordSpecification, "zymb", password),
+        GetPassword(&log_.context, address.user.c_str(), address.passwordSource.c_str(), "zymb",
+                    password),
         nullptr);
     EXPECT_STREQ(password, "Pw0rdLiteral");
     std::string pwFile = dir_ / "pw";

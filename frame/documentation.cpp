@@ -8,45 +8,14 @@
 #include <cstdio>
 #include <string>
 
+#include "base/value_format.h"
+
 namespace {
 constexpr char DOCBOOK_NAMESPACE[] = "xmlns=\"http://docbook.org/ns/docbook\" version=\"5.0\"";
 
 // Descriptions are free text; the fragments must stay well-formed whatever they hold.
 std::string Escaped(const char* text) {
-    std::string result;
-    for (; text != nullptr && *text != 0; ++text) {
-        switch (*text) {
-            case '&':
-                result += "&amp;";
-                break;
-            case '<':
-                result += "&lt;";
-                break;
-            case '>':
-                result += "&gt;";
-                break;
-            case '"':
-                result += "&quot;";
-                break;
-            default:
-                result += *text;
-        }
-    }
-    return result;
-}
-
-std::string Formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Formatted(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    va_list again;
-    va_copy(again, arguments);
-    int length = vsnprintf(nullptr, 0, format, arguments);
-    va_end(arguments);
-    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    if (length > 0) vsnprintf(text.data(), text.size() + 1, format, again);
-    va_end(again);
-    return text;
+    return MarkupEscaped(text != nullptr ? text : "");
 }
 
 // Writes the whole fragment or nothing: a half-written file would break the manual build.
@@ -86,7 +55,7 @@ const char* CommonOptionFile(char letter) {
 }
 
 std::string NameFragment(const ProgramContext* context, const std::string& name) {
-    return Formatted(
+    return FormatString(
         "<refnamediv %s>\n"
         "   <refname xml:id=\"%s.title\">%s</refname>\n"
         "   <refpurpose>%s.</refpurpose>\n"
@@ -99,16 +68,16 @@ std::string SynopsisFragment(const ProgramContext* context, const std::string& n
         return "<refsynopsisdiv>\n   <para>This program expects no arguments</para>\n"
                "</refsynopsisdiv>\n";
     std::string text =
-        Formatted("<refsynopsisdiv %s>\n   <cmdsynopsis>\n      <command>%s</command>\n",
+        FormatString("<refsynopsisdiv %s>\n   <cmdsynopsis>\n      <command>%s</command>\n",
                   DOCBOOK_NAMESPACE, name.c_str());
     for (const OptionEntry* row = context->options; row->letter != 0; ++row) {
         if (row->value == nullptr) {
-            text += Formatted("      <arg>-%c</arg>\n", row->letter);
+            text += FormatString("      <arg>-%c</arg>\n", row->letter);
             continue;
         }
         const char* replaceable = ReplaceableName(row->letter);
-        std::string generic = Formatted("option-%c", row->letter);
-        text += Formatted("      <arg>-%c <replaceable>%s</replaceable></arg>\n", row->letter,
+        std::string generic = FormatString("option-%c", row->letter);
+        text += FormatString("      <arg>-%c <replaceable>%s</replaceable></arg>\n", row->letter,
                           replaceable != nullptr ? replaceable : generic.c_str());
     }
     return text + "</cmdsynopsis>\n</refsynopsisdiv>\n";
@@ -118,7 +87,7 @@ std::string OptionsFragment(const ProgramContext* context, const std::string& na
     if (context->options == nullptr)
         return "<refsect1>\n   <title>Options</title>\n"
                "   <para>This program has no options.</para>\n</refsect1>\n";
-    std::string text = Formatted(
+    std::string text = FormatString(
         "<refsect1 %s xmlns:xi=\"http://www.w3.org/2001/XInclude\">\n"
         "   <title>Options</title>\n"
         "   <para>The options which apply to the %s command are:</para>\n"
@@ -127,10 +96,10 @@ std::string OptionsFragment(const ProgramContext* context, const std::string& na
     for (const OptionEntry* row = context->options; row->letter != 0; ++row) {
         const char* common = CommonOptionFile(row->letter);
         if (common != nullptr) {
-            text += Formatted("      <xi:include href=\"%s\"/>\n", common);
+            text += FormatString("      <xi:include href=\"%s\"/>\n", common);
             continue;
         }
-        text += Formatted(
+        text += FormatString(
             "      <varlistentry>\n         <term><option>-%c</option></term>\n"
             "         <listitem><para>%s.</para></listitem>\n      </varlistentry>\n",
             row->letter, Escaped(row->description).c_str());

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "frame/arguments.h"
 #include "frame/configuration.h"
@@ -18,7 +19,7 @@
 #include "platform/process_io.h"
 #include "platform/system_info.h"
 #include "platform/terminal.h"
-#include "report/value_format.h"
+#include "base/value_format.h"
 
 ProgramContext* CurrentContext = nullptr;
 
@@ -27,7 +28,8 @@ namespace {
 // scheduler never takes it for a success.
 void OnInterruptSignal(int signalNumber) {
     ProgramContext* context = CurrentContext;
-    context->lock.lock(&context->lock);
+    // Held until the process ends, so that no other line follows this one.
+    context->lock.mutex.lock();
     context->Message(context, MSG_NOTICE, 1, "Control-C Entered Program Terminating");
     if (context->OnInterrupt != nullptr) context->OnInterrupt(context);
     fflush(nullptr);
@@ -45,12 +47,13 @@ int FormatInto(char* buffer, size_t size, const char* format, va_list arguments)
 int InitProgramContext(ProgramContext* context) {
     CurrentContext = context;
     Platform_InstallCrashHandler("XNP10");
-    memset(context, 0, sizeof *context);
+    // A cleared record: every field zero or none, the lock's mutex new.
+    context->~ProgramContext();
+    new (context) ProgramContext{};
     context->out = stderr;
     context->startTime = static_cast<int64_t>(time(nullptr));
-    Progress_Init(&context->progress, context, 60);
-    context->winsockVersion = 0x0202;
-    context->winsockStatus = 0;
+    const MessageSink progressSink = ContextSink(context);
+    Progress_Init(&context->progress, &progressSink, 60);
     memcpy(context->levelLetters, "EWIND", 5);
     static const int32_t severities[5] = {3, 4, 5, 6, 7};
     static const int32_t colours[5] = {4, 8, 8, 2, 1};
@@ -217,8 +220,9 @@ void Complete(ProgramContext* context, int status) {
     context->Message(context, MSG_INFO, 999, "Program ended with RC=%u (%s)",
                      static_cast<unsigned>(status), status == 0 ? "Success" : "Failure");
 
-    // Lines still going out from the interrupt thread must not meet a closed stream.
-    context->lock.lock(&context->lock);
+    // Lines still going out from the interrupt thread must not meet a closed stream; the
+    // lock is held until the process ends.
+    context->lock.mutex.lock();
     if ((context->flags & CTX_STDERR_FILE) != 0) {
         fclose(context->out);
         context->out = stderr;

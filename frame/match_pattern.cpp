@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "report/value_format.h"
+#include "base/value_format.h"
 
 namespace {
 constexpr char LIST_PREFIX[] = "*LIST:";

@@ -10,22 +10,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/value_format.h"
 #include "frame/match_pattern.h"
 #include "frame/program_context.h"
 #include "frame/syslog_sink.h"
+#include "platform/io.h"
 #include "platform/new_file.h"
 #include "platform/terminal.h"
 
 namespace {
-void WriteConsole(int fd, const char* text, size_t length) {
-    while (length > 0) {
-        ssize_t n = write(fd, text, length);
-        if (n <= 0) return;
-        text += n;
-        length -= static_cast<size_t>(n);
-    }
-}
-
 bool Suppressed(ProgramContext* context, const char* text) {
     config_setting_t* filters = context->messageFilters;
     if (filters == nullptr) return false;
@@ -43,8 +36,7 @@ bool Suppressed(ProgramContext* context, const char* text) {
 
 int VMessage(ProgramContext* context, int level, unsigned number, const char* format,
              va_list arguments) {
-    ContextLock* lock = &context->lock;
-    lock->lock(lock);
+    std::lock_guard<std::recursive_mutex> guard(context->lock.mutex);
     unsigned index = static_cast<unsigned>(level) > 4 ? 4 : static_cast<unsigned>(level);
     uint32_t flags = context->flags;
     if (context->beep != 0 && index < 2 && (flags & CTX_NOT_CONSOLE) == 0)
@@ -67,7 +59,6 @@ int VMessage(ProgramContext* context, int level, unsigned number, const char* fo
 
     if (Suppressed(context, text)) {
         if (colour) Platform_ResetTextAttribute(context->console);
-        lock->unlock(lock);
         return 0;
     }
     if ((flags & CTX_SYSLOG) != 0)
@@ -85,16 +76,15 @@ int VMessage(ProgramContext* context, int level, unsigned number, const char* fo
         fwrite(line, 1, size, context->out);
         fflush(context->out);
     } else {
-        WriteConsole(context->console, line, size);
+        WriteAll(context->console, line, size);
     }
     if ((flags & CTX_TERMINAL) != 0 && (flags & CTX_STDERR_FILE) != 0)
-        WriteConsole(context->console, line, size);
+        WriteAll(context->console, line, size);
 
     context->logCrc = static_cast<uint32_t>(
         crc32(context->logCrc, reinterpret_cast<const Bytef*>(line), static_cast<uInt>(size)));
     if (colour) Platform_ResetTextAttribute(context->console);
     context->bytesWritten += static_cast<uint32_t>(size);
-    lock->unlock(lock);
     return length;
 }
 
@@ -104,6 +94,17 @@ int Message(ProgramContext* context, int level, unsigned number, const char* for
     int length = VMessage(context, level, number, format, arguments);
     va_end(arguments);
     return length;
+}
+
+MessageSink ContextSink(ProgramContext* context) {
+    return MessageSink{
+        .owner = context,
+        .write =
+            [](void* owner, int level, unsigned number, const char* text) {
+                ProgramContext* target = static_cast<ProgramContext*>(owner);
+                if (target->Message != nullptr) target->Message(target, level, number, "%s", text);
+            },
+    };
 }
 
 void SetUpStandardError(ProgramContext* context, const char* programName) {
@@ -125,14 +126,7 @@ void SetUpStandardError(ProgramContext* context, const char* programName) {
         return;
     }
     char stamp[32];
-    time_t start = static_cast<time_t>(context->startTime);
-    struct tm local;
-    if (start == 0)
-        snprintf(stamp, sizeof stamp, "Not-Set");
-    else if (localtime_r(&start, &local) == nullptr)
-        snprintf(stamp, sizeof stamp, "**ERROR**");
-    else
-        strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
+    FormatLocalTime(static_cast<time_t>(context->startTime), "%Y%m%d%H%M%S", stamp, sizeof stamp);
     snprintf(context->stderrFileName, sizeof context->stderrFileName, "%.240s-%s",
              programName != nullptr ? programName : "", stamp);
 

@@ -12,24 +12,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/value_format.h"
 #include "frame/program_context.h"
-#include "report/value_format.h"
+#include "platform/io.h"
 
 namespace {
 constexpr char DEFAULT_PASSWORD_DIRECTORY[] = "/etc/corvantix/pw/%s";
 constexpr size_t PASSWORD_LIMIT = PASSWORD_BUFFER_SIZE - 1;
 constexpr unsigned char KEY_INTERRUPT = 0x03;     // Control-C
 constexpr unsigned char KEY_END_OF_INPUT = 0x04;  // Control-D
-
-void WriteAll(int fd, const char* text, size_t length) {
-    while (length > 0) {
-        ssize_t n = write(fd, text, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        text += n;
-        length -= static_cast<size_t>(n);
-    }
-}
 
 // Hands a Control-C typed at the prompt to the program's interrupt handling. Where a
 // thread receives the signal, it ends the process; give it time to, then carry on as a
@@ -139,18 +130,18 @@ int ReadPasswordFile(const char* fileName, char* out) {
 }
 }  // namespace
 
-char* GetPassword(ProgramContext* context, const char* user, const char* passwordSpecification,
+char* GetPassword(ProgramContext* context, const char* user, const char* passwordSource,
                   const char*, char* out) {
     memset(out, 0, PASSWORD_BUFFER_SIZE);
     if (user == nullptr) user = "";
-    if (passwordSpecification == nullptr) passwordSpecification = "";
+    if (passwordSource == nullptr) passwordSource = "";
     char fileName[PASSWORD_BUFFER_SIZE] = "";
 
-    if (passwordSpecification[0] == '-') {
-        snprintf(out, PASSWORD_BUFFER_SIZE, "%s", passwordSpecification + 1);
+    if (passwordSource[0] == '-') {
+        snprintf(out, PASSWORD_BUFFER_SIZE, "%s", passwordSource + 1);
         return out;
     }
-    if (passwordSpecification[0] == '+') {
+    if (passwordSource[0] == '+') {
         // A web request has nobody at a keyboard: its standard output is the answer to the
         // client, and the terminal it might find belongs to whoever started the server.
         if ((context->flags & CTX_CGI) != 0) {
@@ -163,8 +154,8 @@ char* GetPassword(ProgramContext* context, const char* user, const char* passwor
         context->Message(context, MSG_ERROR, 1, "Password not read from the terminal: %s", why);
         return nullptr;
     }
-    if (passwordSpecification[0] != 0) {
-        snprintf(fileName, sizeof fileName, "%s", passwordSpecification);
+    if (passwordSource[0] != 0) {
+        snprintf(fileName, sizeof fileName, "%s", passwordSource);
     } else {
         context->Message(context, MSG_INFO, 1,
                          "Password value is empty so checking for environment variable "

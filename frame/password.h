@@ -7,5 +7,5 @@ constexpr int PASSWORD_BUFFER_SIZE = 1024;
 
 // The GetPassword slot. out is a PASSWORD_BUFFER_SIZE buffer; returns out, or none
 // when no password could be obtained. The password itself is never logged.
-char* GetPassword(ProgramContext* context, const char* user, const char* passwordSpecification,
+char* GetPassword(ProgramContext* context, const char* user, const char* passwordSource,
                   const char* tag, char* out);

@@ -28,10 +28,10 @@ class Password : public testing::Test {
     ~Password() override { unsetenv("ZYMBPWPATH"); }
 
     // The password, or "<none>".
-    std::string Get(const char* user, const std::string& passwordSpecification) {
+    std::string Get(const char* user, const std::string& passwordSource) {
         char out[PASSWORD_BUFFER_SIZE];
         memset(out, 'Q', sizeof out);
-        char* result = GetPassword(&log_.context, user, passwordSpecification.c_str(), "zymb", out);
+        char* result = GetPassword(&log_.context, user, passwordSource.c_str(), "zymb", out);
         if (result == nullptr) {
             EXPECT_EQ(out[0], 0);
             return "<none>";
@@ -89,7 +89,7 @@ TEST_F(Password, UnreadableFilesGiveNone) {
     EXPECT_EQ(entries[3], "001E Failed to open Password File: Is a directory");
 }
 
-TEST_F(Password, EmptySpecificationUsesThePasswordDirectory) {
+TEST_F(Password, EmptySourceUsesThePasswordDirectory) {
     File("alice", " from-directory \n");
     setenv("ZYMBPWPATH", dir_.Path().c_str(), 1);
     EXPECT_EQ(Get("alice", ""), "from-directory");

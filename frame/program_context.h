@@ -10,20 +10,10 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/message_sink.h"
+#include "base/progress.h"
 #include "frame/context_lock.h"
 #include "frame/options.h"
-#include "report/progress.h"
-
-#define ZYMB_PRINTF(formatIndex, firstArgument) \
-    __attribute__((format(printf, formatIndex, firstArgument)))
-
-enum MessageLevel {
-    MSG_ERROR = 0,    // E
-    MSG_WARNING = 1,  // W
-    MSG_NOTICE = 2,   // I
-    MSG_INFO = 3,     // N
-    MSG_DEBUG = 4,    // D
-};
 
 constexpr uint32_t CTX_SYSLOG = 0x2;        // messages also go to syslog
 constexpr uint32_t CTX_STDERR_FILE = 0x4;   // log lines go to the redirect file
@@ -32,7 +22,6 @@ constexpr uint32_t CTX_TERMINAL = 0x10;     // also the console, in colour, whil
 constexpr uint32_t CTX_NO_COLOR = 0x20;     // console colours are never changed
 constexpr uint32_t CTX_NOT_CONSOLE = 0x40;  // standard error is not a terminal
 
-constexpr size_t MESSAGE_TEXT_LIMIT = 511;  // characters of formatted message text
 constexpr size_t MESSAGE_LINE_LIMIT = 599;  // characters of a whole log line
 
 // The console as found at start-up.
@@ -44,9 +33,6 @@ struct ProgramContext {
     int console;    // standard-error descriptor: console writes and colour changes
     int jobObject;  // 1 when the process's I/O accounting can be read, else -1
     ConsoleInfo consoleInfo;
-    uint16_t winsockVersion;  // kept for the record's shape; sockets need no start-up here
-    int winsockData;
-    int32_t winsockStatus;
     int32_t beep;
     char argumentPool[512];
     char statusText[256];
@@ -81,7 +67,7 @@ struct ProgramContext {
 
     int (*Begin)(ProgramContext* context, const char** configPath);
     char* (*GetPassword)(ProgramContext* context, const char* user,
-                         const char* passwordSpecification, const char* tag, char* out);
+                         const char* passwordSource, const char* tag, char* out);
     int (*SetIdentity)(ProgramContext* context, const char* buildDate, const char* buildTime,
                        const char* legalNotice, const char* programName, const char* messagePrefix,
                        const char* description);
@@ -100,9 +86,14 @@ extern ProgramContext* CurrentContext;
 // thread, empty configuration, lock, accounting. Returns 1.
 int InitProgramContext(ProgramContext* context);
 
-// Message with an argument list, for sinks that forward (the API client).
+// Message with an argument list, for callers that forward their own arguments.
 int VMessage(ProgramContext* context, int level, unsigned number, const char* format,
              va_list arguments) ZYMB_PRINTF(4, 0);
+
+// A message sink that writes through the context's Message operation, for libraries that
+// report through a sink of their own (progress points, the API client). The context must
+// outlive every use of the sink.
+MessageSink ContextSink(ProgramContext* context);
 
 // The standard-error set-up of SetIdentity: colour switches and the redirect file, named
 // after programName (the identity is stored only after this set-up).

@@ -43,74 +43,34 @@ void CutFields(char* text, char* fields[FIELD_COUNT]) {
     for (int i = 0; i < FIELD_COUNT; ++i)
         if (fields[i] != nullptr && *fields[i] == 0) fields[i] = nullptr;
 }
-
-const char* Shown(const char* text) {
-    return text != nullptr ? text : "";
-}
 }  // namespace
 
 void InitServerAddress(ServerAddress* address, const char* user, const char*, const char* host,
                        const char* port) {
-    memset(address->text, 0, sizeof address->text);
-    address->user = user;
-    address->passwordSpecification = "";
-    address->host = host;
-    address->port = port;
+    address->user = user != nullptr ? user : "";
+    address->passwordSource = "";
+    address->host = host != nullptr ? host : "";
+    address->port = port != nullptr ? port : "";
     address->passwordGiven = 0;
     address->parse = ParseServerString;
 }
 
 int ParseServerString(ServerAddress* address, const char* text, ProgramContext* context) {
-    // The new fields are cut in a work copy first: fields kept from an earlier parse may
-    // point into address->text, and must survive the new text being copied over it.
-    char work[sizeof address->text] = {};
-    size_t length = text != nullptr ? strnlen(text, SERVER_TEXT_LIMIT) : 0;
-    memcpy(work, text != nullptr ? text : "", length);
+    std::string work(text != nullptr ? text : "",
+                     text != nullptr ? strnlen(text, SERVER_TEXT_LIMIT) : 0);
     char* given[FIELD_COUNT];
-    CutFields(work, given);
+    CutFields(work.data(), given);
+    std::string* fields[FIELD_COUNT] = {&address->user, &address->passwordSource, &address->host,
+                                        &address->port};
+    for (int i = 0; i < FIELD_COUNT; ++i)
+        if (given[i] != nullptr) fields[i]->assign(given[i]);
 
-    const char** current[FIELD_COUNT] = {&address->user, &address->passwordSpecification,
-                                         &address->host, &address->port};
-    char fresh[sizeof address->text] = {};
-    memcpy(fresh, work, length + 1);
-    size_t used = length + 1;
-    const char* result[FIELD_COUNT];
-    for (int i = 0; i < FIELD_COUNT; ++i) {
-        if (given[i] != nullptr) {
-            result[i] = address->text + (given[i] - work);
-            continue;
-        }
-        const char* kept = *current[i];
-        bool inBuffer =
-            kept != nullptr && kept >= address->text && kept < address->text + sizeof address->text;
-        if (!inBuffer) {
-            result[i] = kept;
-            continue;
-        }
-        // Relocate a kept field behind the new text, cut to the space that is left.
-        if (used >= sizeof fresh) {
-            result[i] = "";
-            continue;
-        }
-        size_t keptLength = strnlen(kept, address->text + sizeof address->text - kept);
-        size_t room = sizeof fresh - used - 1;
-        if (keptLength > room) keptLength = room;
-        memcpy(fresh + used, kept, keptLength);
-        fresh[used + keptLength] = 0;
-        result[i] = address->text + used;
-        used += keptLength + 1;
-    }
-    memcpy(address->text, fresh, sizeof address->text);
-    for (int i = 0; i < FIELD_COUNT; ++i) *current[i] = result[i];
-
-    const char* passwordSpecification = address->passwordSpecification;
-    if (passwordSpecification != nullptr && passwordSpecification[0] == '-')
-        address->passwordGiven = 1;
+    if (address->passwordSource[0] == '-') address->passwordGiven = 1;
 
     if (context != nullptr)
         context->Message(context, MSG_INFO, 1,
                          "Server Interpreted as: Server(%s) Port(%s) User(%s) Password(%s)",
-                         Shown(address->host), Shown(address->port), Shown(address->user),
-                         address->passwordGiven == 1 ? "******" : Shown(passwordSpecification));
+                         address->host.c_str(), address->port.c_str(), address->user.c_str(),
+                         address->passwordGiven == 1 ? "******" : address->passwordSource.c_str());
     return 1;
 }

@@ -11,22 +11,13 @@
 #include <ctime>
 #include <initializer_list>
 
+#include "platform/io.h"
 #include "platform/new_file.h"
 
 namespace {
 const char* crashPrefix = "XNP10";
 long startupUtcOffset = 0;
 char alternateStack[64 * 1024];
-
-void Put(int fd, const char* text) {
-    size_t length = strlen(text);
-    while (length > 0) {
-        ssize_t n = write(fd, text, length);
-        if (n <= 0) return;
-        text += n;
-        length -= static_cast<size_t>(n);
-    }
-}
 
 // Appends an unsigned decimal or hexadecimal number to out at *at.
 void AppendNumber(char* out, int size, int* at, unsigned long long value, int base) {
@@ -48,8 +39,8 @@ void AppendText(char* out, int size, int* at, const char* text) {
 bool IsLeap(long long year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 void CrashHandler(int signalNumber, siginfo_t* info, void*) {
-    Put(2, "An abnormal termination condition has occured.\r\n");
-    Put(2,
+    WriteText(2, "An abnormal termination condition has occured.\r\n");
+    WriteText(2,
         "A debugging dump file will be created. This dump file can be sent to support for "
         "diagnosis.\r\n");
     char name[128];
@@ -58,11 +49,11 @@ void CrashHandler(int signalNumber, siginfo_t* info, void*) {
     // The report may hold addresses and names: for its owner only, and never written
     // through a link or over an earlier report.
     int fd = Platform_CreateNewFile(name, sizeof name, 0600);
-    Put(2, "File name is: ");
-    Put(2, name);
-    Put(2, "\r\n");
+    WriteText(2, "File name is: ");
+    WriteText(2, name);
+    WriteText(2, "\r\n");
     if (fd < 0) {
-        Put(2, "Unable to produce dump.\r\n");
+        WriteText(2, "Unable to produce dump.\r\n");
     } else {
         char line[160];
         int at = 0;
@@ -76,13 +67,13 @@ void CrashHandler(int signalNumber, siginfo_t* info, void*) {
         AppendText(line, sizeof line, &at, " pid ");
         AppendNumber(line, sizeof line, &at, static_cast<unsigned>(getpid()), 10);
         AppendText(line, sizeof line, &at, "\nbacktrace:\n");
-        Put(fd, line);
+        WriteText(fd, line);
         void* frames[64];
         int depth = backtrace(frames, 64);
         backtrace_symbols_fd(frames, depth, fd);
         close(fd);
     }
-    Put(2, "Program terminating\r\n");
+    WriteText(2, "Program terminating\r\n");
     // SA_RESETHAND put the default action back; raising again ends the process with it.
     raise(signalNumber);
 }

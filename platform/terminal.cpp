@@ -5,17 +5,7 @@
 
 #include <cstring>
 
-namespace {
-void WriteAll(int fd, const char* text) {
-    size_t length = strlen(text);
-    while (length > 0) {
-        ssize_t n = write(fd, text, length);
-        if (n <= 0) return;
-        text += n;
-        length -= static_cast<size_t>(n);
-    }
-}
-}  // namespace
+#include "platform/io.h"
 
 bool Platform_IsTerminal(int fd) { return isatty(fd) == 1; }
 
@@ -27,9 +17,9 @@ const char* Platform_TextAttributeSequence(int attribute) {
 }
 
 void Platform_SetTextAttribute(int fd, int attribute) {
-    WriteAll(fd, Platform_TextAttributeSequence(attribute));
+    WriteText(fd, Platform_TextAttributeSequence(attribute));
 }
 
-void Platform_ResetTextAttribute(int fd) { WriteAll(fd, "\x1b[0m"); }
+void Platform_ResetTextAttribute(int fd) { WriteText(fd, "\x1b[0m"); }
 
-void Platform_Bell(int fd) { WriteAll(fd, "\a"); }
+void Platform_Bell(int fd) { WriteText(fd, "\a"); }

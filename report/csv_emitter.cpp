@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "report/report_form.h"
-#include "report/value_format.h"
+#include "base/value_format.h"
 
 namespace {
 

@@ -1,20 +1,13 @@
 // The choice of a report's form: from ZYMBREPORTFORMAT, or under a web server from the
-// form variable RPT; and the operator's settings read when the report is made.
-#include <strings.h>
-#include <unistd.h>
-
-#include <cctype>
-#include <cerrno>
+// form variable RPT (read by the program's form reader); and the operator's settings read
+// when the report is made.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "frame/arguments.h"
-#include "frame/cgi_form.h"
+#include "base/value_format.h"
 #include "report/report_form.h"
-#include "report/value_format.h"
 
 namespace {
 
@@ -23,36 +16,13 @@ const NameValue kFormatNames[] = {
     {"excel", REPORT_EXCEL}, {"json", REPORT_JSON}, {nullptr, 0},
 };
 
-const char* Variable(const char* name) {
-    const char* value = getenv(name);
-    return value != nullptr ? value : "";
-}
-
-// The value of the first form variable named RPT in any case; "" when there is none or
-// the form cannot be read.
-std::string CgiReportFormat() {
-    CgiRequest request{
-        Variable("REQUEST_METHOD"), Variable("QUERY_STRING"), Variable("CONTENT_TYPE"), {}};
-    if (ClassifyCgiMethod(request.method) == CGI_POST) {
-        const CgiBody& posted = ReadCgiBody();
-        if (posted.status != CgiBody::COMPLETE) return "";
-        request.body = posted.text;
-    }
-    std::vector<FormVariable> variables;
-    std::string error;
-    if (!ParseCgiForm(request, &variables, &error)) return "";
-    for (const FormVariable& variable : variables)
-        if (strcasecmp(variable.name.c_str(), "RPT") == 0) return variable.value;
-    return "";
-}
-
 }  // namespace
 
-void ChooseFormat(Report* report) {
+void ChooseFormat(Report* report, const ReportSetUp* setUp) {
     std::string name;
-    if (getenv("REQUEST_URI") != nullptr) {
+    if (setUp != nullptr && setUp->cgi) {
         report->flags |= REPORT_CGI;
-        name = CgiReportFormat();
+        if (setUp->formVariable != nullptr) name = setUp->formVariable("RPT");
     } else if (const char* value = getenv("ZYMBREPORTFORMAT")) {
         name = value;
     }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "report/report_form.h"
-#include "report/value_format.h"
+#include "base/value_format.h"
 
 namespace {
 
@@ -18,26 +18,10 @@ void EscapeCell(const char* text, char (&cell)[512]) {
     memset(cell, 0, sizeof cell);
     size_t used = 0;
     for (const char* at = text; *at != 0 && used < kCellLimit; ++at) {
-        const char* escaped = nullptr;
-        switch (*at) {
-            case '&':
-                escaped = "&amp;";
-                break;
-            case '<':
-                escaped = "&lt;";
-                break;
-            case '>':
-                escaped = "&gt;";
-                break;
-            case '"':
-                escaped = "&quot;";
-                break;
-            case '\'':
-                escaped = "&apos;";
-                break;
-            default:
-                cell[used++] = *at;
-                continue;
+        const char* escaped = MarkupEntity(*at);
+        if (escaped == nullptr) {
+            cell[used++] = *at;
+            continue;
         }
         size_t length = strlen(escaped);
         memcpy(cell + used, escaped, length);

@@ -13,7 +13,7 @@
 #include "report/excel_report.h"
 #include "report/pdf_report.h"
 #include "report/report_form.h"
-#include "report/value_format.h"
+#include "base/value_format.h"
 
 namespace {
 
@@ -24,24 +24,13 @@ void ResetPageCounters(Report* report) {
     report->parent->pageSlot = 0;
 }
 
-// The line buffer filled with line-width blanks (never past its end).
+}  // namespace
+
 void BlankLine(Report* report) {
     size_t width = std::min<uint64_t>(report->lineWidth, REPORT_LINE_SIZE - 1);
     memset(report->lineBuffer, ' ', width);
     report->lineBuffer[width] = 0;
 }
-
-std::string FormatText(const char* format, va_list arguments) {
-    va_list again;
-    va_copy(again, arguments);
-    int length = vsnprintf(nullptr, 0, format, arguments);
-    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    if (length > 0) vsnprintf(text.data(), text.size() + 1, format, again);
-    va_end(again);
-    return text;
-}
-
-}  // namespace
 
 const ReportForm* FormOf(int format) {
     switch (format) {
@@ -66,7 +55,7 @@ const char* SectionTimeText(Report* report) {
     return FormatTimeText(report->now(nullptr));
 }
 
-void Report_Init(Report* report) {
+void Report_Init(Report* report, const ReportSetUp* setUp) {
     memset(report, 0, sizeof *report);
     report->parent = report;
     report->pdf = static_cast<ReportPdf*>(calloc(1, sizeof(ReportPdf)));
@@ -88,7 +77,7 @@ void Report_Init(Report* report) {
     report->now = time;
     report->out = stdout;
     report->jsonRoot = cJSON_CreateArray();
-    ChooseFormat(report);
+    ChooseFormat(report, setUp);
     Progress_Init(&report->progress, nullptr, 30);
 }
 
@@ -114,7 +103,7 @@ void Report_BeginSection(Report* report, void (*hook)(Report* report), const cha
     if (notes != nullptr) {
         va_list arguments;
         va_start(arguments, notes);
-        notesText = FormatText(notes, arguments);
+        notesText = VFormatString(notes, arguments);
         va_end(arguments);
     }
     form->beginSection(report, hook, shown != nullptr ? shown : "",

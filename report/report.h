@@ -13,8 +13,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
-#include "report/progress.h"
+#include "base/progress.h"
 
 #define REPORT_PRINTF(formatIndex, firstArgument) \
     __attribute__((format(printf, formatIndex, firstArgument)))
@@ -118,9 +119,18 @@ struct Report {
     time_t (*now)(time_t*);
 };
 
-// Fills the record: format chosen from the environment (or the CGI form variable RPT),
-// output on standard output, zeroed PDF and Excel states, an empty JSON document.
-void Report_Init(Report* report);
+// What the program tells the writer about its run; the writer reads no request itself.
+struct ReportSetUp {
+    bool cgi;  // the program answers a web request: CGI header lines, RPT picks the form
+    // The value of the request's first form variable of that name (in any case); "" when
+    // there is none or the form cannot be read. Asked only when cgi is set.
+    std::string (*formVariable)(const char* name);
+};
+
+// Fills the record: format chosen from the environment (or, under a web server, the form
+// variable RPT), output on standard output, zeroed PDF and Excel states, an empty JSON
+// document. No set-up is a command run.
+void Report_Init(Report* report, const ReportSetUp* setUp = nullptr);
 
 // Slot implementations, also callable directly.
 uint64_t Report_AddColumn(Report* report, uint64_t width, const char* heading, int flags);

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <string>
 
+#include "frame/cgi_form.h"
 #include "report/report.h"
 
 namespace {
@@ -41,8 +42,11 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Under a web server, as a CGI program would set it up.
+    const ReportSetUp setUp{.cgi = getenv("REQUEST_URI") != nullptr,
+                            .formVariable = CgiFormVariable};
     Report report;
-    Report_Init(&report);
+    Report_Init(&report, &setUp);
     const char* notes = nullptr;
     bool hook = false;
     for (int i = 1; i < argc; ++i) {

@@ -31,9 +31,9 @@ extern const ReportForm PdfForm;
 extern const ReportForm ExcelForm;
 
 // Report_Init's choices from the environment: the format (ZYMBREPORTFORMAT, or the CGI
-// form variable RPT when REQUEST_URI is set), the column-delete list, the CSV heading
-// switch and the HTML logo.
-void ChooseFormat(Report* report);
+// form variable RPT when the set-up says the program answers a web request), the
+// column-delete list, the CSV heading switch and the HTML logo.
+void ChooseFormat(Report* report, const ReportSetUp* setUp);
 
 // The first Report_BeginSection: per-ID variables, column deletions, the form's set-up
 // (CGI header lines), heading rewrite for JSON, title override and dropping.
@@ -66,6 +66,9 @@ const char* CellText(const ReportColumn& column, const char* field, char (&buffe
 
 // Writes one CGI header line to standard output, followed by CR LF.
 void WriteCgiHeader(const char* format, ...) REPORT_PRINTF(1, 2);
+
+// The line buffer filled with line-width blanks (never past its end).
+void BlankLine(Report* report);
 
 // The time text of a section begun now.
 const char* SectionTimeText(Report* report);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/value_format.h"
 #include "report/report_form.h"
 
 namespace {
@@ -79,12 +80,6 @@ void ChooseOutputName(char (&name)[261], const char* variable, const char* prefi
     }
     if (name[0] != 0) return;
     char stamp[64];
-    time_t when = static_cast<time_t>(creationTime);
-    struct tm local;
-    if (creationTime == 0)
-        snprintf(stamp, sizeof stamp, "Not-Set");
-    else if (localtime_r(&when, &local) == nullptr ||
-             strftime(stamp, sizeof stamp, "%Y-%m-%d-%H-%M-%S", &local) == 0)
-        snprintf(stamp, sizeof stamp, "**ERROR**");
+    FormatLocalTime(static_cast<time_t>(creationTime), "%Y-%m-%d-%H-%M-%S", stamp, sizeof stamp);
     snprintf(name, sizeof name, "%s%s%s", prefix, stamp, extension);
 }

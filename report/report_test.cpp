@@ -12,7 +12,7 @@
 
 #include "report/report_form.h"
 #include "report/utf8_repair.h"
-#include "report/value_format.h"
+#include "base/value_format.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "report/report_form.h"
-#include "report/value_format.h"
+#include "base/value_format.h"
 
 size_t SplitRow(char* row, char** fields, size_t capacity) {
     size_t count = 0;

@@ -16,13 +16,6 @@ void Place(Report* report, uint64_t position, const char* text, size_t count) {
     memcpy(report->lineBuffer + position, text, count);
 }
 
-// The line buffer filled with line-width blanks.
-void BlankLine(Report* report) {
-    size_t width = std::min<uint64_t>(report->lineWidth, kLineLimit);
-    memset(report->lineBuffer, ' ', width);
-    report->lineBuffer[width] = 0;
-}
-
 // Ends the line at the line width less the hidden columns and writes it.
 void WriteLine(Report* report, uint64_t shift) {
     uint64_t width = report->lineWidth > shift ? report->lineWidth - shift : 0;

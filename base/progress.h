@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <ctime>
 
-struct ProgramContext;
+#include "base/message_sink.h"
 
 constexpr uint32_t PROGRESS_SILENT = 0x01;
 
 struct ProgressPoint {
-    ProgramContext* sink;  // whose Message receives the messages; none = never log
+    MessageSink sink;  // receives the messages; one without a write operation = never log
     uint64_t processed;
     uint64_t expected;  // 0 = unknown
     uint64_t processedAtLastReport;
@@ -24,5 +24,6 @@ struct ProgressPoint {
     time_t (*now)(time_t*);
 };
 
-void Progress_Init(ProgressPoint* point, ProgramContext* sink, uint32_t interval);
+// sink: where the progress lines go; none = never log.
+void Progress_Init(ProgressPoint* point, const MessageSink* sink, uint32_t interval);
 void Progress_Add(ProgressPoint* point, uint64_t amount);

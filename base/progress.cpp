@@ -1,16 +1,15 @@
 // Progress points: count items and log a progress line at most once per interval.
-#include "report/progress.h"
+#include "base/progress.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/program_context.h"
-#include "report/value_format.h"
+#include "base/value_format.h"
 
-void Progress_Init(ProgressPoint* point, ProgramContext* sink, uint32_t interval) {
+void Progress_Init(ProgressPoint* point, const MessageSink* sink, uint32_t interval) {
     memset(point, 0, sizeof *point);
-    point->sink = sink;
+    if (sink != nullptr) point->sink = *sink;
     point->add = Progress_Add;
     point->now = time;
     point->interval = interval;
@@ -28,7 +27,7 @@ void Progress_Add(ProgressPoint* point, uint64_t amount) {
         return;
     }
     if (now - point->lastReportTime <= static_cast<int64_t>(point->interval)) return;
-    if (point->interval != 0 && point->sink != nullptr) {
+    if (point->interval != 0 && point->sink.write != nullptr) {
         uint64_t delta = point->processed >= point->processedAtLastReport
                              ? point->processed - point->processedAtLastReport
                              : point->processedAtLastReport - point->processed;
@@ -51,17 +50,16 @@ void Progress_Add(ProgressPoint* point, uint64_t amount) {
                         static_cast<int>(point->numberFlags));
             FormatCount(delta, deltaText, sizeof deltaText, static_cast<int>(point->numberFlags));
             snprintf(elapsedText, sizeof elapsedText, "%s", FormatDuration(elapsed));
-            ProgramContext* sink = point->sink;
             if (percent > 0.0) {
                 // Past the expected total the remaining time would be negative: show none left.
                 uint64_t left = remaining > 0.0 ? static_cast<uint64_t>(remaining) : 0;
-                sink->Message(sink, MSG_NOTICE, 0,
+                SinkMessage(point->sink, MSG_NOTICE, 0,
                               "[%.*s] Progress point: %s %.*s processed in %s. %s in the last %u "
                               "seconds (%2.2f%% complete. %s remaining)",
                               32, point->taskName, processedText, 32, point->unitName, elapsedText,
                               deltaText, point->interval, percent, FormatDuration(left));
             } else {
-                sink->Message(sink, MSG_NOTICE, 0,
+                SinkMessage(point->sink, MSG_NOTICE, 0,
                               "[%.*s] Progress point: %s %.*s processed in %s. %s in the last %u "
                               "seconds (%.2f/second - %.2f/second-average)",
                               32, point->taskName, processedText, 32, point->unitName, elapsedText,

@@ -1,5 +1,5 @@
 // Counts, sizes, durations, time texts, blank trimming, printable copies, name lookup.
-#include "report/value_format.h"
+#include "base/value_format.h"
 
 #include <cctype>
 #include <cstdio>
@@ -55,15 +55,73 @@ const char* FormatDuration(uint64_t seconds) {
     return shared;
 }
 
-const char* FormatTimeText(time_t when) {
-    static char shared[128];
+char* FormatLocalTime(time_t when, const char* format, char* buffer, size_t length) {
     struct tm local;
     if (when == 0)
-        snprintf(shared, sizeof shared, "Not-Set");
-    else if (localtime_r(&when, &local) == nullptr ||
-             strftime(shared, sizeof shared, "%A, %B %d, %Y - %H:%M:%S (%Z)", &local) == 0)
-        snprintf(shared, sizeof shared, "**ERROR**");
-    return shared;
+        snprintf(buffer, length, "Not-Set");
+    else if (localtime_r(&when, &local) == nullptr || strftime(buffer, length, format, &local) == 0)
+        snprintf(buffer, length, "**ERROR**");
+    return buffer;
+}
+
+const char* FormatTimeText(time_t when) {
+    static char shared[128];
+    return FormatLocalTime(when, "%A, %B %d, %Y - %H:%M:%S (%Z)", shared, sizeof shared);
+}
+
+std::string VFormatString(const char* format, va_list arguments) {
+    va_list again;
+    va_copy(again, arguments);
+    const int length = vsnprintf(nullptr, 0, format, arguments);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+std::string FormatString(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::string text = VFormatString(format, arguments);
+    va_end(arguments);
+    return text;
+}
+
+const char* MarkupEntity(char c) {
+    switch (c) {
+        case '&':
+            return "&amp;";
+        case '<':
+            return "&lt;";
+        case '>':
+            return "&gt;";
+        case '"':
+            return "&quot;";
+        case '\'':
+            return "&apos;";
+        default:
+            return nullptr;
+    }
+}
+
+std::string MarkupEscaped(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (char c : text) {
+        const char* entity = MarkupEntity(c);
+        if (entity != nullptr)
+            result += entity;
+        else
+            result += c;
+    }
+    return result;
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 
 char* TrimBlanks(char* text) {

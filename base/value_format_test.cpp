@@ -1,5 +1,5 @@
 // Value helpers: counts, durations, time texts, trimming, printable copies, lookup.
-#include "report/value_format.h"
+#include "base/value_format.h"
 
 #include <gtest/gtest.h>
 

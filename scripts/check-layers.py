@@ -1,0 +1,62 @@
+#!/usr/bin/env python3
+"""check-layers.py [root]: fails when a source file includes a header of a higher layer.
+
+The layers, lowest first: platform; base; frame and report (side by side, neither
+includes the other); api; the programs (download, devserver, batch). A folder may
+include from its own layer and every lower one. tests/, bench/ and fuzz/ may include
+anything, and so may test sources elsewhere (*_test.cpp, *_driver.cpp, test_server.*),
+which start the peers they test against.
+"""
+import pathlib
+import re
+import sys
+
+LAYERS = {
+    "platform": 0,
+    "base": 1,
+    "frame": 2,
+    "report": 2,
+    "api": 3,
+    "download": 4,
+    "devserver": 4,
+    "batch": 4,
+}
+# Folders of one layer that still must not include each other.
+APART = {frozenset({"frame", "report"})}
+FREE = {"tests", "bench", "fuzz"}
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
+
+
+def is_test_source(path):
+    name = path.name
+    return (name.endswith("_test.cpp") or name.endswith("_driver.cpp")
+            or name.startswith("test_server."))
+
+
+def main():
+    root = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ".").resolve()
+    faults = []
+    for path in sorted(root.rglob("*")):
+        if path.suffix not in (".h", ".cpp") or not path.is_file():
+            continue
+        relative = path.relative_to(root)
+        folder = relative.parts[0]
+        if folder in FREE or folder not in LAYERS or is_test_source(relative):
+            continue
+        for target in INCLUDE.findall(path.read_text(errors="replace")):
+            used = target.split("/")[0]
+            if "/" not in target or used == folder or used not in LAYERS and used not in FREE:
+                continue
+            if (used in FREE or LAYERS[used] > LAYERS[folder]
+                    or frozenset({used, folder}) in APART):
+                faults.append(f"{relative}: includes {target} from a higher or separate layer")
+    for fault in faults:
+        print(fault)
+    if faults:
+        print(f"{len(faults)} include(s) against the layers", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
