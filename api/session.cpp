@@ -70,6 +70,8 @@ int ZYMB10API_Init(ZYMB10APISession* session) {
     session->TcpConnect = XNPTCPClient_Connect;
     session->TcpConnectViaProxy = XNPTCPClient_ConnectViaProxy;
     session->clientLevel = API_CLIENT_LEVEL;
+    session->connectTimeout = API_CONNECT_TIMEOUT;
+    session->receiveTimeout = API_RECEIVE_TIMEOUT;
     if (XNPCipher_SetUp(&session->cipher) == 1) {
         session->Encrypt = PayloadCipher_Encrypt;
         session->Decrypt = PayloadCipher_Decrypt;

@@ -67,6 +67,20 @@ void AnswerWebClient(int status) {
     fflush(stdout);
 }
 
+// A whole number from the environment (at most 9 digits), or fallback when the variable
+// is not set; a value that is not such a number is reported and gives fallback.
+uint32_t NumberVariable(const char* name, uint32_t fallback, const char* meaning) {
+    const char* text = getenv(name);
+    if (text == nullptr) return fallback;
+    size_t length = strlen(text);
+    if (length == 0 || length > 9 || strspn(text, "0123456789") != length) {
+        context.Message(&context, MSG_WARNING, 0, "%s=%s is not a number of %s; %u is used", name,
+                        text, meaning, fallback);
+        return fallback;
+    }
+    return static_cast<uint32_t>(strtoul(text, nullptr, 10));
+}
+
 [[noreturn]] void Fail(int status) {
     AnswerWebClient(status);
     context.Complete(&context, status);
@@ -108,6 +122,7 @@ int main(int argc, char** argv) {
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
     session.messageSink = ContextSink(&context);
+    session.receiveTimeout = NumberVariable("ZYMBTIMEOUT", API_RECEIVE_TIMEOUT, "seconds");
     ProxySetting proxy;
     if (ReadProxySetting(&context, &proxy) != 0) {
         session.proxy = ZYMB10APIProxy{
