@@ -195,6 +195,7 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
     int64_t received = 0;
     bool writeFailed = false;
     uint8_t sectionRequest[SECTION_REQUEST_SIZE];
+    uint32_t attempts = 0;  // resumptions so far, over the whole download
     for (uint32_t section = 0;; ++section) {
         context->Message(context, MSG_INFO, 0, "Downloading section %u of %u", section + 1,
                          item.Sections());
@@ -213,6 +214,25 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
                 (length = LoadLittleEndian32(response->Payload + SECTION_DATA_LENGTH_OFFSET)) >
                     response->PayloadLength - SECTION_DATA_OFFSET)
                 rc = RC_RECEIVE_FAILED;
+        }
+        // A failure the exchange made up (no server message arrived: a broken connection
+        // or a time-out) may be resumed on a new connection from this section; a result
+        // code the server sent is its answer and stands.
+        const bool connectionLost = response == nullptr || response->TotalLength == 0;
+        if (rc != 0 && connectionLost && attempts < request.retries && request.reconnect) {
+            session->FreeResponse(response);
+            ++attempts;
+            const unsigned pause = attempts > 7 ? 64u : 1u << (attempts - 1);
+            context->Message(context, MSG_WARNING, 0,
+                             "Section %u failed (%s): resuming on a new connection in %u "
+                             "seconds, attempt %u of %u",
+                             section + 1, ResultText(rc), pause, attempts, request.retries);
+            sleep(pause);
+            if (!request.reconnect())
+                context->Message(context, MSG_WARNING, 0, "Reconnection attempt %u failed",
+                                 attempts);
+            --section;  // the same section again
+            continue;
         }
         if (rc != 0) {
             context->Message(context, MSG_ERROR, 0, "Failed to get section: %s", ResultText(rc));

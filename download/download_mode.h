@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 struct ProgramContext;
 struct ZYMB10APISession;
@@ -14,6 +15,10 @@ struct DownloadRequest {
     const char* outputName;   // "" or none: the destination comes from the stored name
     int32_t stripPath;        // keep only the final name of the stored name
     int32_t generationIndex;  // 1 newest of the first matching name, -1 oldest, 0 none
+    // ZYMBRETRY: how often a section request that broke the connection or timed out is
+    // resumed on a new connection (0: never). reconnect connects and logs on again.
+    uint32_t retries = 0;
+    std::function<bool()> reconnect;
 };
 
 // items holds count items of 432 bytes; they are sorted in place. Returns 0 when the

@@ -123,6 +123,7 @@ int main(int argc, char** argv) {
     ZYMB10API_Init(&session);
     session.messageSink = ContextSink(&context);
     session.receiveTimeout = NumberVariable("ZYMBTIMEOUT", API_RECEIVE_TIMEOUT, "seconds");
+    const uint32_t retries = NumberVariable("ZYMBRETRY", 0, "retries");
     ProxySetting proxy;
     if (ReadProxySetting(&context, &proxy) != 0) {
         session.proxy = ZYMB10APIProxy{
@@ -137,8 +138,10 @@ int main(int argc, char** argv) {
         Fail(1);
     }
     int logon = session.Logon(&session, server.user.c_str(), password, 56, nullptr);
-    OPENSSL_cleanse(password, sizeof password);
+    // Only a download that may log on again keeps the password until it ends.
+    if (retries == 0) OPENSSL_cleanse(password, sizeof password);
     if (logon != 0) {
+        OPENSSL_cleanse(password, sizeof password);
         session.Term(&session);
         Fail(1);
     }
@@ -173,13 +176,23 @@ int main(int argc, char** argv) {
         DownloadRequest download{.filter = fileFilter,
                                  .outputName = outputFileName,
                                  .stripPath = stripPath,
-                                 .generationIndex = generationIndex};
+                                 .generationIndex = generationIndex,
+                                 .retries = retries,
+                                 .reconnect = [&session, &password] {
+                                     session.Close(&session);
+                                     return session.Connect(&session, server.host.c_str(),
+                                                            server.port.c_str()) == 0 &&
+                                            session.Logon(&session, server.user.c_str(),
+                                                          password, 56, nullptr) == 0;
+                                 }};
         status = DownloadFile(&context, &session, response->Count, response->Payload, download) != 0
                      ? 1
                      : 0;
     }
     session.FreeResponse(response);
     session.Term(&session);
+    OPENSSL_cleanse(password, sizeof password);
+    OPENSSL_cleanse(proxy.password, sizeof proxy.password);
     if (!reportWritten) AnswerWebClient(status);
     exit(status);
 }
