@@ -138,6 +138,13 @@ char* GetPassword(ProgramContext* context, const char* user, const char* passwor
     char fileName[PASSWORD_BUFFER_SIZE] = "";
 
     if (passwordSource[0] == '-') {
+        // A password that does not fit would be sent cut, and fail for a reason no one sees.
+        if (strlen(passwordSource + 1) > PASSWORD_LIMIT) {
+            context->Message(context, MSG_ERROR, 1,
+                             "Password given in the server string is longer than %u characters",
+                             static_cast<unsigned>(PASSWORD_LIMIT));
+            return nullptr;
+        }
         snprintf(out, PASSWORD_BUFFER_SIZE, "%s", passwordSource + 1);
         return out;
     }
