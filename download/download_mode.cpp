@@ -19,6 +19,7 @@
 #include "api/file_list.h"
 #include "api/session.h"
 #include "download/unpack.h"
+#include "frame/extended_match.h"
 #include "frame/match_pattern.h"
 #include "frame/program_context.h"
 
@@ -139,6 +140,15 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
     SortItems(count, items, request.generationIndex);
     uint32_t wanted =
         static_cast<uint32_t>(std::abs(static_cast<int64_t>(request.generationIndex)));
+    // A pattern whose matching could not be bounded is refused, not tried (under a web
+    // server the filter comes from the form).
+    if (strncmp(request.filter, "*LIST:", 6) != 0) {
+        if (const char* refusal = ExtendedPatternRefusal(request.filter, strlen(request.filter))) {
+            context->Message(context, MSG_ERROR, 0, "File name filter %s refused: %s",
+                             request.filter, refusal);
+            return DOWNLOAD_FAILED;
+        }
+    }
     if (count == 0) {
         context->Message(context, MSG_ERROR, 0, "No file to download: the list is empty");
         return DOWNLOAD_FAILED;
