@@ -19,12 +19,8 @@ void ApiLogLine(ZYMB10APISession* session, const char* format, ...) {
 }
 
 void ApiReport(ZYMB10APISession* session, int level, const char* format, ...) {
-    const MessageSink& sink = session->messageSink;
-    if (sink.write == nullptr) return;
-    char text[MESSAGE_TEXT_LIMIT + 1];
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(text, sizeof text, format, arguments);
+    VSinkMessage(session->messageSink, level, 0, format, arguments);
     va_end(arguments);
-    sink.write(sink.owner, level, 0, text);
 }

@@ -92,7 +92,7 @@ int XNPCipher_SetUp(XNPCipherBlock* cipher) {
 }
 
 bool PayloadCipher_Encrypt(const XNPCipherBlock* cipher, const uint8_t* data, uint32_t length,
-                          uint8_t** output, uint32_t* outputLength) {
+                           uint8_t** output, uint32_t* outputLength) {
     if (length == 0 || cipher == nullptr || cipher->mode.mode != 1) return false;
     const uint64_t padded =
         (uint64_t{length} + XNP_CIPHER_UNIT - 1) / XNP_CIPHER_UNIT * XNP_CIPHER_UNIT;
@@ -110,7 +110,7 @@ bool PayloadCipher_Encrypt(const XNPCipherBlock* cipher, const uint8_t* data, ui
 }
 
 bool PayloadCipher_Decrypt(const XNPCipherBlock* cipher, const uint8_t* data, uint32_t length,
-                          uint8_t** output) {
+                           uint8_t** output) {
     if (length == 0 || cipher == nullptr || cipher->mode.mode != 1) return false;
     uint8_t* buffer = static_cast<uint8_t*>(calloc(length, 1));
     if (buffer == nullptr) return false;

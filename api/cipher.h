@@ -58,9 +58,9 @@ int XNPCipher_SetUp(XNPCipherBlock* cipher);
 // the caller with free()) whose size goes to *outputLength. False for length 0 or when
 // the block function fails; nothing is allocated then.
 bool PayloadCipher_Encrypt(const XNPCipherBlock* cipher, const uint8_t* data, uint32_t length,
-                          uint8_t** output, uint32_t* outputLength);
+                           uint8_t** output, uint32_t* outputLength);
 // Deciphers the whole units of length bytes into a new buffer of the same length (freed
 // by the caller with free()); a trailing part shorter than a unit stays zero. False for
 // length 0 or when the block function fails.
 bool PayloadCipher_Decrypt(const XNPCipherBlock* cipher, const uint8_t* data, uint32_t length,
-                          uint8_t** output);
+                           uint8_t** output);

@@ -34,12 +34,12 @@ void CopyText(uint8_t* field, size_t width, const char* text) {
 }
 
 void ReportLastLogon(ZYMB10APISession* session, const uint8_t* record) {
-    const time_t when = LoadBigEndian32(record);
+    const time_t when = LoadBigEndian32(record + USER_RECORD_LAST_LOGON);
     char timeText[128];
     FormatLocalTime(when, "%A, %B %d, %Y - %H:%M:%S", timeText, sizeof timeText);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    memcpy(&address.sin_addr, record + 8, 4);
+    memcpy(&address.sin_addr, record + USER_RECORD_ADDRESS, 4);
     char dotted[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted);
     char host[NI_MAXHOST];
@@ -54,7 +54,7 @@ void ReportLastLogon(ZYMB10APISession* session, const uint8_t* record) {
 }
 
 int InheritAccess(ZYMB10APISession* session, const uint8_t* userRecord, const char* fromUser) {
-    if ((userRecord[17] & USER_RECORD_INHERITABLE) == 0) {
+    if ((userRecord[USER_RECORD_FLAGS] & USER_RECORD_INHERITABLE) == 0) {
         ApiReport(session, MSG_ERROR, "This user does not allow access inheretence");
         return RC_OK;
     }
@@ -184,18 +184,22 @@ int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* pas
     identify.TotalLength = 32;
     identify.Function = FUNCTION_ID_SERVER;
     ZYMB10APIResponse* identity = session->Send(session, &identify);
-    char serverName[21] = "";
-    if (identity != nullptr && identity->RC == RC_OK && identity->PayloadLength > 20) {
+    char serverName[SERVER_NAME_SIZE + 1] = "";
+    if (identity != nullptr && identity->RC == RC_OK &&
+        identity->PayloadLength > SERVER_NAME_OFFSET) {
         const uint32_t kept = identity->PayloadLength < SERVER_IDENTITY_LIMIT
                                   ? identity->PayloadLength
                                   : SERVER_IDENTITY_LIMIT;
-        const uint32_t nameBytes = kept - 20 < 20 ? kept - 20 : 20;
-        memcpy(serverName, identity->Payload + 20, nameBytes);
+        const uint32_t nameBytes = kept - SERVER_NAME_OFFSET < SERVER_NAME_SIZE
+                                       ? kept - SERVER_NAME_OFFSET
+                                       : SERVER_NAME_SIZE;
+        memcpy(serverName, identity->Payload + SERVER_NAME_OFFSET, nameBytes);
     }
     session->FreeResponse(identity);
     if (session->messageSink.write == nullptr) return RC_OK;
 
-    ApiReport(session, MSG_INFO, "Welcome to Server: %.*s", 20, serverName);
+    ApiReport(session, MSG_INFO, "Welcome to Server: %.*s", static_cast<int>(SERVER_NAME_SIZE),
+              serverName);
     const char* inheritFrom = getenv("ZYMBUSERINHERIT");
     if (inheritFrom != nullptr) return InheritAccess(session, record, inheritFrom);
     return RC_OK;

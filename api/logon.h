@@ -10,7 +10,13 @@ constexpr uint32_t LOGON_BLOCK_SIZE = 620;
 constexpr uint32_t USER_RECORD_SIZE = 64;
 constexpr uint32_t SERVER_IDENTITY_LIMIT = 1128;
 constexpr uint32_t LOGON_FLAG_PLAIN = 0x20;
-constexpr uint8_t USER_RECORD_INHERITABLE = 0x08;  // bit of user record byte 17
+// The user record the logon answers with: the previous logon's time (big-endian) and
+// IPv4 address, the flag byte and the user ID (16 bytes).
+constexpr uint32_t USER_RECORD_LAST_LOGON = 0, USER_RECORD_ADDRESS = 8;
+constexpr uint32_t USER_RECORD_FLAGS = 17, USER_RECORD_USER = 20;
+constexpr uint8_t USER_RECORD_INHERITABLE = 0x08;  // bit of the flag byte
+// The "ID-Server" reply: the server's name (20 bytes) at this offset.
+constexpr uint32_t SERVER_NAME_OFFSET = 20, SERVER_NAME_SIZE = 20;
 // Largest Kerberos token either side of a "List-SSO" exchange may carry. Tickets with
 // large authorisation data stay well below it; a reply token above it is refused.
 constexpr uint32_t SSO_TOKEN_LIMIT = 64 * 1024;

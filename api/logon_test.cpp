@@ -200,7 +200,7 @@ TEST(Logon, LastLogonLine) {
         firstAt = time(nullptr);
         // The whole record is the caller's, even where the reply said nothing.
         EXPECT_EQ(LoadBigEndian32(logon.record), 0u);
-        EXPECT_TRUE(logon.record[17] & USER_RECORD_INHERITABLE);
+        EXPECT_TRUE(logon.record[USER_RECORD_FLAGS] & USER_RECORD_INHERITABLE);
     }
     Logon logon(server, "batch", "secret");
     ASSERT_EQ(logon.rc, 0);

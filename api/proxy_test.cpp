@@ -75,8 +75,7 @@ struct ProxySession {
     std::string port, user;
     const char* password;
     ZYMB10APISession session;
-    ProxySession(std::string proxyPort, std::string proxyUser = "",
-                 const char* proxyPassword = "")
+    ProxySession(std::string proxyPort, std::string proxyUser = "", const char* proxyPassword = "")
         : port(std::move(proxyPort)), user(std::move(proxyUser)), password(proxyPassword) {
         setenv("ZYMBAPILOGDIR", logs.Path().c_str(), 1);
         ZYMB10API_Init(&session);

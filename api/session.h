@@ -5,6 +5,9 @@
 // Ownership: the session owns its socket, its API log file and its key instances. The
 // caller owns each request and its argument block; every response belongs to the caller
 // of the send slot, who releases it with the free-response slot (or free()).
+//
+// Results are the API's result codes (0 = "Request OK", codes.h) unless an operation
+// says otherwise; a failure is reported once, to the message sink, where it is detected.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -71,7 +74,7 @@ static_assert(sizeof(ZYMB10APIResponse) == 48, "the response record is 48 bytes"
 // The proxy a session connects through, set by the caller after init. The texts belong
 // to the caller and stay valid until the connect returns.
 struct ZYMB10APIProxy {
-    const char* host;      // none = connect directly
+    const char* host;  // none = connect directly
     const char* port;
     const char* user;      // none or "" = no credentials are sent
     const char* password;  // none while user is set: the caller could not get it
@@ -107,11 +110,11 @@ struct ZYMB10APISession {
     bool (*TcpConnectViaProxy)(ZYMB10APISession* session, const char* host, const char* port,
                                const char* proxyHost, const char* proxyPort, const char* user,
                                const char* password, FILE* trace);
-    MessageSink messageSink;      // set by the caller after init; no write operation = silent
-    ZYMB10APIProxy proxy;         // set by the caller after init; no host = direct
-    FILE* apiLog;                 // open when ZYMBAPILOGDIR was set at init
-    uint32_t options;             // API_REPORT_FAILING_RESULTS, API_PLAIN_PASSWORD, ...
-    uint32_t logonArgument;       // OptArgs of the logon request
+    MessageSink messageSink;  // set by the caller after init; no write operation = silent
+    ZYMB10APIProxy proxy;     // set by the caller after init; no host = direct
+    FILE* apiLog;             // open when ZYMBAPILOGDIR was set at init
+    uint32_t options;         // API_REPORT_FAILING_RESULTS, API_PLAIN_PASSWORD, ...
+    uint32_t logonArgument;   // OptArgs of the logon request
     // Time-outs in seconds, set by init and changeable by the caller before the connect;
     // 0 waits forever. A receive (or send) times out when no byte moves for that long.
     uint32_t connectTimeout;  // API_CONNECT_TIMEOUT

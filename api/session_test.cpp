@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "api/byte_order.h"
-#include "api/file_list.h"
 #include "api/codes.h"
 #include "api/exchange.h"
+#include "api/file_list.h"
 #include "api/logon.h"
 #include "devserver/test_server.h"
 
@@ -72,8 +72,7 @@ std::string Download(ZYMB10APISession* session, const uint8_t* item, int* sectio
         ++*sections;
         const uint32_t length = LoadLittleEndian32(reply->Payload + SECTION_DATA_LENGTH_OFFSET);
         EXPECT_LE(SECTION_DATA_OFFSET + length, reply->PayloadLength);
-        content.append(reinterpret_cast<const char*>(reply->Payload + SECTION_DATA_OFFSET),
-                       length);
+        content.append(reinterpret_cast<const char*>(reply->Payload + SECTION_DATA_OFFSET), length);
         session->FreeResponse(reply);
         if (length != 65000) break;
     }

@@ -2,6 +2,7 @@
 // number and the formatted text. The program decides what a message becomes (the frame's
 // log, a test's list); a sink with no write operation drops every message.
 #pragma once
+#include <cstdarg>
 #include <cstddef>
 
 #define ZYMB_PRINTF(formatIndex, firstArgument) \
@@ -26,3 +27,5 @@ struct MessageSink {
 // nothing happens when the sink has no write operation.
 void SinkMessage(const MessageSink& sink, int level, unsigned number, const char* format, ...)
     ZYMB_PRINTF(4, 5);
+void VSinkMessage(const MessageSink& sink, int level, unsigned number, const char* format,
+                  va_list arguments) ZYMB_PRINTF(4, 0);

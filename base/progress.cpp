@@ -54,16 +54,16 @@ void Progress_Add(ProgressPoint* point, uint64_t amount) {
                 // Past the expected total the remaining time would be negative: show none left.
                 uint64_t left = remaining > 0.0 ? static_cast<uint64_t>(remaining) : 0;
                 SinkMessage(point->sink, MSG_NOTICE, 0,
-                              "[%.*s] Progress point: %s %.*s processed in %s. %s in the last %u "
-                              "seconds (%2.2f%% complete. %s remaining)",
-                              32, point->taskName, processedText, 32, point->unitName, elapsedText,
-                              deltaText, point->interval, percent, FormatDuration(left));
+                            "[%.*s] Progress point: %s %.*s processed in %s. %s in the last %u "
+                            "seconds (%2.2f%% complete. %s remaining)",
+                            32, point->taskName, processedText, 32, point->unitName, elapsedText,
+                            deltaText, point->interval, percent, FormatDuration(left));
             } else {
                 SinkMessage(point->sink, MSG_NOTICE, 0,
-                              "[%.*s] Progress point: %s %.*s processed in %s. %s in the last %u "
-                              "seconds (%.2f/second - %.2f/second-average)",
-                              32, point->taskName, processedText, 32, point->unitName, elapsedText,
-                              deltaText, point->interval, rate, average);
+                            "[%.*s] Progress point: %s %.*s processed in %s. %s in the last %u "
+                            "seconds (%.2f/second - %.2f/second-average)",
+                            32, point->taskName, processedText, 32, point->unitName, elapsedText,
+                            deltaText, point->interval, rate, average);
             }
         }
     }

@@ -9,7 +9,9 @@
 namespace {
 
 time_t fakeNow = 1000;
-time_t FakeClock(time_t*) { return fakeNow; }
+time_t FakeClock(time_t*) {
+    return fakeNow;
+}
 
 std::vector<std::string> captured;
 void CaptureMessage(void*, int level, unsigned, const char* text) {
@@ -17,7 +19,7 @@ void CaptureMessage(void*, int level, unsigned, const char* text) {
 }
 
 class ProgressTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         unsetenv("ZYMBPROGRESSDISABLE");
         captured.clear();

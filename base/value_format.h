@@ -1,6 +1,7 @@
 // Small helpers that turn values into text for logs and reports.
 // Helpers that return a shared buffer return the same one on every call: the text is
 // valid until the next call, so a caller that needs two results copies the first.
+// Nothing here fails or logs: texts are cut to their buffers.
 #pragma once
 #include <cstdarg>
 #include <cstddef>

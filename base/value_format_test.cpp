@@ -50,10 +50,15 @@ TEST(FormatCount, CutsToTheBuffer) {
 
 TEST(FormatDuration, PicksTheLargestUnit) {
     const std::pair<uint64_t, const char*> cases[] = {
-        {0, "S0"},          {59, "S59"},         {61, "M1:01"},
-        {3661, "H1:01:01"}, {86400, "D1:00:00:00"}, {90061, "D1:01:01:01"},
+        {0, "S0"},
+        {59, "S59"},
+        {61, "M1:01"},
+        {3661, "H1:01:01"},
+        {86400, "D1:00:00:00"},
+        {90061, "D1:01:01:01"},
     };
-    for (const auto& [seconds, text] : cases) EXPECT_STREQ(FormatDuration(seconds), text) << seconds;
+    for (const auto& [seconds, text] : cases)
+        EXPECT_STREQ(FormatDuration(seconds), text) << seconds;
 }
 
 TEST(FormatTimeText, NotSetAndLocalTime) {
@@ -83,10 +88,8 @@ TEST(MakePrintable, HexForEveryByteOutsidePrintableAscii) {
         size_t count;
         const char* expected;
     } cases[] = {
-        {"A\nB", 3, "A0AB"},
-        {"a\tb", 3, "a09b"},
-        {"\xff\x7f", 2, "FF7F"},
-        {std::string("ab\0cd", 5), 5, "ab"},  // stops at a zero byte
+        {"A\nB", 3, "A0AB"},     {"a\tb", 3, "a09b"},
+        {"\xff\x7f", 2, "FF7F"}, {std::string("ab\0cd", 5), 5, "ab"},  // stops at a zero byte
         {"abcdef", 3, "abc"},
     };
     for (const auto& c : cases) {

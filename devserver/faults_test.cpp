@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "api/byte_order.h"
-#include "api/file_list.h"
 #include "api/codes.h"
+#include "api/file_list.h"
 #include "api/session.h"
 #include "devserver/test_server.h"
 

@@ -9,8 +9,8 @@
 #include <ctime>
 
 #include "api/byte_order.h"
-#include "api/file_list.h"
 #include "api/codes.h"
+#include "api/file_list.h"
 #include "api/logon.h"
 #include "devserver/server.h"
 
@@ -93,10 +93,10 @@ Reply HandleLogon(ServerShared& shared, ConnectionState& connection, const Incom
 
     Reply reply;
     reply.payload.assign(USER_RECORD_SIZE, 0);
-    StoreBigEndian32(reply.payload.data(), before.lastLogonTime);
-    memcpy(reply.payload.data() + 8, &before.lastLogonAddress, 4);
-    if (before.inheritable) reply.payload[17] |= USER_RECORD_INHERITABLE;
-    memcpy(reply.payload.data() + 20, user.data(), std::min<size_t>(user.size(), 16));
+    StoreBigEndian32(reply.payload.data() + USER_RECORD_LAST_LOGON, before.lastLogonTime);
+    memcpy(reply.payload.data() + USER_RECORD_ADDRESS, &before.lastLogonAddress, 4);
+    if (before.inheritable) reply.payload[USER_RECORD_FLAGS] |= USER_RECORD_INHERITABLE;
+    memcpy(reply.payload.data() + USER_RECORD_USER, user.data(), std::min<size_t>(user.size(), 16));
     return reply;
 }
 
@@ -104,7 +104,8 @@ Reply HandleIdServer(ServerShared& shared, ConnectionState&, const IncomingReque
                      const std::vector<Fault>&) {
     Reply reply;
     reply.payload.assign(128, 0);
-    memcpy(reply.payload.data() + 20, shared.name.data(), std::min<size_t>(shared.name.size(), 20));
+    memcpy(reply.payload.data() + SERVER_NAME_OFFSET, shared.name.data(),
+           std::min<size_t>(shared.name.size(), SERVER_NAME_SIZE));
     return reply;
 }
 
@@ -133,7 +134,8 @@ Reply HandleListFile(ServerShared& shared, ConnectionState&, const IncomingReque
         uint8_t item[FILE_LIST_ITEM_SIZE];
         shared.files->MakeItem(customer, file, crc, item);
         if (HasFault(faults, FaultKind::BadCrc)) StoreLittleEndian32(item + ITEM_CRC_OFFSET, ~crc);
-        if (HasFault(faults, FaultKind::BadSize)) StoreLittleEndian64(item + ITEM_SIZE_OFFSET, file.size + 1);
+        if (HasFault(faults, FaultKind::BadSize))
+            StoreLittleEndian64(item + ITEM_SIZE_OFFSET, file.size + 1);
         reply.payload.insert(reply.payload.end(), item, item + FILE_LIST_ITEM_SIZE);
         reply.count++;
     }
@@ -143,8 +145,7 @@ Reply HandleListFile(ServerShared& shared, ConnectionState&, const IncomingReque
 
 Reply HandleDownloadFile(ServerShared& shared, ConnectionState&, const IncomingRequest& request,
                          const std::vector<Fault>& faults) {
-    if (request.payload.size() != SECTION_REQUEST_SIZE)
-        return Result(RC_INVALID_ARGUMENT_LENGTH);
+    if (request.payload.size() != SECTION_REQUEST_SIZE) return Result(RC_INVALID_ARGUMENT_LENGTH);
     const uint8_t* section = request.payload.data();
     const std::string customer = FieldText(section + ITEM_CUSTOMER_OFFSET, ITEM_CUSTOMER_SIZE);
     const uint32_t key1 = LoadLittleEndian32(section + ITEM_KEY1_OFFSET);
@@ -175,8 +176,9 @@ Reply HandleDownloadFile(ServerShared& shared, ConnectionState&, const IncomingR
     const size_t toRead = static_cast<size_t>(left < length ? left : length);
     if (toRead > 0) {
         const int fd = open(file->contentPath.c_str(), O_RDONLY | O_CLOEXEC);
-        const ssize_t got =
-            fd < 0 ? -1 : pread(fd, reply.payload.data() + SECTION_DATA_OFFSET, toRead, static_cast<off_t>(offset));
+        const ssize_t got = fd < 0 ? -1
+                                   : pread(fd, reply.payload.data() + SECTION_DATA_OFFSET, toRead,
+                                           static_cast<off_t>(offset));
         // Sections of gzip content do not shrink: deflating them again would cost the
         // server far more time than the whole transfer.
         uint8_t magic[2] = {};

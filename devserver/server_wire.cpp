@@ -52,15 +52,15 @@ ReadOutcome ReadRequest(int socket, const XNPCipherBlock& cipher, IncomingReques
         return ReadOutcome::Broken;
     }
     std::vector<uint8_t> wire(payloadBytes);
-    if (payloadBytes > 0 && ReceiveExact(socket, wire.data(), payloadBytes) !=
-                                static_cast<ssize_t>(payloadBytes)) {
+    if (payloadBytes > 0 &&
+        ReceiveExact(socket, wire.data(), payloadBytes) != static_cast<ssize_t>(payloadBytes)) {
         *why = "connection closed inside a request payload";
         return ReadOutcome::Broken;
     }
     if (request->header.Flags & REQUEST_FLAG_ENCIPHERED) {
         uint8_t* plain = nullptr;
         if (!PayloadCipher_Decrypt(&cipher, wire.data(), static_cast<uint32_t>(wire.size()),
-                                  &plain)) {
+                                   &plain)) {
             *why = "enciphered payload that does not decipher";
             return ReadOutcome::BadPayload;
         }
@@ -126,7 +126,7 @@ bool SendReply(int socket, const Reply& reply, const ReplyStyle& style,
         uint8_t* enciphered = nullptr;
         uint32_t padded = 0;
         if (PayloadCipher_Encrypt(&cipher, wire.data(), static_cast<uint32_t>(wire.size()),
-                                 &enciphered, &padded)) {
+                                  &enciphered, &padded)) {
             header.PadCount = static_cast<uint8_t>(padded - wire.size());
             wire.assign(enciphered, enciphered + padded);
             free(enciphered);

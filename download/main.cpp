@@ -9,9 +9,9 @@
 
 #include "api/codes.h"
 #include "api/exchange.h"
+#include "api/file_list.h"
 #include "api/session.h"
 #include "download/download_mode.h"
-#include "api/file_list.h"
 #include "download/list_mode.h"
 #include "download/unpack.h"
 #include "frame/cgi_server_policy.h"

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "base/value_format.h"
 #include "frame/cgi_form.h"
 #include "frame/server_address.h"
-#include "base/value_format.h"
 
 namespace {
 // A literal password on the command line is visible to every local user in the process's

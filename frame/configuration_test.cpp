@@ -149,10 +149,9 @@ TEST_F(Configuration, PasswordsNeverReachSyslog) {
     log_.context.argv = argv.data();
     ReadArguments(&log_.context);
     char password[PASSWORD_BUFFER_SIZE];
-    ASSERT_NE(
-        GetPassword(&log_.context, address.user.c_str(), address.passwordSource.c_str(), "zymb",
-                    password),
-        nullptr);
+    ASSERT_NE(GetPassword(&log_.context, address.user.c_str(), address.passwordSource.c_str(),
+                          "zymb", password),
+              nullptr);
     EXPECT_STREQ(password, "Pw0rdLiteral");
     std::string pwFile = dir_ / "pw";
     WriteFile(pwFile, "FilePassw0rd\n");

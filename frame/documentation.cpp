@@ -69,7 +69,7 @@ std::string SynopsisFragment(const ProgramContext* context, const std::string& n
                "</refsynopsisdiv>\n";
     std::string text =
         FormatString("<refsynopsisdiv %s>\n   <cmdsynopsis>\n      <command>%s</command>\n",
-                  DOCBOOK_NAMESPACE, name.c_str());
+                     DOCBOOK_NAMESPACE, name.c_str());
     for (const OptionEntry* row = context->options; row->letter != 0; ++row) {
         if (row->value == nullptr) {
             text += FormatString("      <arg>-%c</arg>\n", row->letter);
@@ -78,7 +78,7 @@ std::string SynopsisFragment(const ProgramContext* context, const std::string& n
         const char* replaceable = ReplaceableName(row->letter);
         std::string generic = FormatString("option-%c", row->letter);
         text += FormatString("      <arg>-%c <replaceable>%s</replaceable></arg>\n", row->letter,
-                          replaceable != nullptr ? replaceable : generic.c_str());
+                             replaceable != nullptr ? replaceable : generic.c_str());
     }
     return text + "</cmdsynopsis>\n</refsynopsisdiv>\n";
 }

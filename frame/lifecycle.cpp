@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/value_format.h"
 #include "frame/arguments.h"
 #include "frame/configuration.h"
 #include "frame/documentation.h"
@@ -19,7 +20,6 @@
 #include "platform/process_io.h"
 #include "platform/system_info.h"
 #include "platform/terminal.h"
-#include "base/value_format.h"
 
 ProgramContext* CurrentContext = nullptr;
 

@@ -2,6 +2,9 @@
 // the log's output state and counters, the option table and argument state, the
 // configuration document, and the nine operations every subsystem reports through.
 // One static context per process; CurrentContext points at it.
+//
+// Results in the frame are 1 for success and 0 for failure; a failure is logged through
+// Message where it is detected, so callers only pass the 0 on.
 #pragma once
 #include <libconfig.h>
 
@@ -66,8 +69,8 @@ struct ProgramContext {
     char stderrFileName[261];
 
     int (*Begin)(ProgramContext* context, const char** configPath);
-    char* (*GetPassword)(ProgramContext* context, const char* user,
-                         const char* passwordSource, const char* tag, char* out);
+    char* (*GetPassword)(ProgramContext* context, const char* user, const char* passwordSource,
+                         const char* tag, char* out);
     int (*SetIdentity)(ProgramContext* context, const char* buildDate, const char* buildTime,
                        const char* legalNotice, const char* programName, const char* messagePrefix,
                        const char* description);

@@ -26,8 +26,7 @@ const char kPort[] = "5000";
 void CheckField(const std::string& field, const char* fallback, const std::string& first,
                 const std::string& second) {
     if (field == fallback) return;
-    if (first.find(field) == std::string::npos && second.find(field) == std::string::npos)
-        abort();
+    if (first.find(field) == std::string::npos && second.find(field) == std::string::npos) abort();
 }
 
 void FuzzServerString(std::string_view input) {

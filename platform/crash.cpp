@@ -36,13 +36,15 @@ void AppendText(char* out, int size, int* at, const char* text) {
     out[*at] = 0;
 }
 
-bool IsLeap(long long year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeap(long long year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 void CrashHandler(int signalNumber, siginfo_t* info, void*) {
     WriteText(2, "An abnormal termination condition has occured.\r\n");
     WriteText(2,
-        "A debugging dump file will be created. This dump file can be sent to support for "
-        "diagnosis.\r\n");
+              "A debugging dump file will be created. This dump file can be sent to support for "
+              "diagnosis.\r\n");
     char name[128];
     Platform_CrashFileName(name, sizeof name, crashPrefix, static_cast<long long>(time(nullptr)),
                            startupUtcOffset, static_cast<unsigned>(getpid()));
@@ -122,7 +124,7 @@ void Platform_InstallCrashHandler(const char* prefix) {
     stack.ss_size = sizeof alternateStack;
     sigaltstack(&stack, nullptr);
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_sigaction = CrashHandler;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
     sigemptyset(&action.sa_mask);

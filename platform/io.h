@@ -1,5 +1,7 @@
 // Whole-buffer reads and writes on descriptors and sockets: the loops every caller would
-// otherwise write again. An interrupted call (EINTR) is always repeated.
+// otherwise write again. An interrupted call (EINTR) is always repeated. As everywhere
+// in the platform layer, a failure is a false (or -1) result with errno set; nothing here
+// logs.
 #pragma once
 #include <sys/types.h>
 

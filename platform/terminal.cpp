@@ -7,7 +7,9 @@
 
 #include "platform/io.h"
 
-bool Platform_IsTerminal(int fd) { return isatty(fd) == 1; }
+bool Platform_IsTerminal(int fd) {
+    return isatty(fd) == 1;
+}
 
 const char* Platform_TextAttributeSequence(int attribute) {
     // Colour bits in console order (blue 1, green 2, red 4) to ANSI colour numbers.
@@ -20,6 +22,10 @@ void Platform_SetTextAttribute(int fd, int attribute) {
     WriteText(fd, Platform_TextAttributeSequence(attribute));
 }
 
-void Platform_ResetTextAttribute(int fd) { WriteText(fd, "\x1b[0m"); }
+void Platform_ResetTextAttribute(int fd) {
+    WriteText(fd, "\x1b[0m");
+}
 
-void Platform_Bell(int fd) { WriteText(fd, "\a"); }
+void Platform_Bell(int fd) {
+    WriteText(fd, "\a");
+}

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "report/report_form.h"
 #include "base/value_format.h"
+#include "report/report_form.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <string>
 
+#include "base/value_format.h"
 #include "report/report_form.h"
 #include "report/utf8_repair.h"
-#include "base/value_format.h"
 
 namespace {
 

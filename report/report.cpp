@@ -10,10 +10,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/value_format.h"
 #include "report/excel_report.h"
 #include "report/pdf_report.h"
 #include "report/report_form.h"
-#include "base/value_format.h"
 
 namespace {
 

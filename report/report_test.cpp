@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "base/value_format.h"
 #include "report/report_form.h"
 #include "report/utf8_repair.h"
-#include "base/value_format.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "report/report_form.h"
 #include "base/value_format.h"
+#include "report/report_form.h"
 
 size_t SplitRow(char* row, char** fields, size_t capacity) {
     size_t count = 0;

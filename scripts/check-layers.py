@@ -36,7 +36,8 @@ def is_test_source(path):
 def main():
     root = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ".").resolve()
     faults = []
-    for path in sorted(root.rglob("*")):
+    paths = [p for folder in LAYERS for p in (root / folder).rglob("*")]
+    for path in sorted(paths):
         if path.suffix not in (".h", ".cpp") or not path.is_file():
             continue
         relative = path.relative_to(root)
