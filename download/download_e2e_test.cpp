@@ -291,3 +291,48 @@ TEST(DownloadArguments, LiteralPasswordLeavesTheArgumentList) {
 }
 
 }  // namespace
+
+namespace {
+
+// A temporary folder that fills up ends the download as a failure with the reason, and
+// the partial copy does not stay to keep the folder full. The folder is a small tmpfs in
+// a mount namespace of the run's own, where the machine allows one.
+TEST(DownloadFullDisk, FailsAndLeavesTheTemporaryFolderEmpty) {
+    const std::string unshare = testsupport::FindProgram("unshare");
+    testsupport::TempDir work;
+    fs::create_directory(work / "tmp");
+    auto probe = testsupport::RunProgram(
+        unshare.empty() ? "/usr/bin/unshare" : unshare,
+        {.arguments = {"-m", "sh", "-c", "mount -t tmpfs -o size=64k tmpfs " + work / "tmp"}});
+    if (unshare.empty() || probe.exitStatus != 0)
+        GTEST_SKIP() << "a tmpfs cannot be mounted here (needs unshare -m and mount rights): "
+                     << probe.err;
+    const std::string samples = SampleData().folder.Path();
+    int port = testsupport::FreeLoopbackPort();
+    testsupport::BackgroundProcess server;
+    ASSERT_TRUE(server.Start(DEVSERVER_PROGRAM, {"--data", samples + "/data", "--users",
+                                                 samples + "/users", "--port",
+                                                 std::to_string(port), "--quiet"}));
+    ASSERT_TRUE(testsupport::WaitForPort(port));
+    // 128 KiB hold two sections of the 430 KB file; the listing is taken before the
+    // namespace, and the tmpfs with it, goes away.
+    const std::string script =
+        "mount -t tmpfs -o size=128k tmpfs \"$TMPDIR\" || exit 99; \"$0\" \"$@\"; status=$?; "
+        "ls -A \"$TMPDIR\" > \"$LISTING\"; exit $status";
+    auto result = testsupport::RunProgram(
+        unshare, {.arguments = {"-m", "sh", "-c", script, DOWNLOAD_PROGRAM, "-C", "ACME", "-f",
+                                "ledger.txt", "-S",
+                                "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
+                  .environment = {{"TMPDIR", work / "tmp"},
+                                  {"LISTING", work / "listing"},
+                                  {"ZYMBKEEPTEMP", std::nullopt}},
+                  .workingDirectory = work.Path()});
+    ASSERT_NE(result.exitStatus, 99) << result.err;
+    EXPECT_EQ(result.exitStatus, 1) << result.err;
+    EXPECT_NE(result.err.find("No space left on device"), std::string::npos) << result.err;
+    EXPECT_TRUE(fs::exists(work / "listing"));
+    EXPECT_EQ(ReadFile(work / "listing"), "") << "left in the temporary folder";
+    EXPECT_FALSE(fs::exists(work / "ledger.txt"));
+}
+
+}  // namespace
