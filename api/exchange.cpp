@@ -240,7 +240,8 @@ ZYMB10APIResponse* XNPTCPClient_Exchange(ZYMB10APISession* session, ZYMB10APIReq
     }
     const bool sent = SendMessage(session, *request, payload);
     if (compressed) OPENSSL_cleanse(compressed.get(), callerRequest.Length);
-    if (enciphered) OPENSSL_cleanse(enciphered.get(), uint32_t{request->Length} + request->PadCount);
+    if (enciphered)
+        OPENSSL_cleanse(enciphered.get(), uint32_t{request->Length} + request->PadCount);
     *request = callerRequest;
     if (!sent) return FailureResponse(RC_SEND_FAILED);
 

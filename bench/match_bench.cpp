@@ -3,9 +3,9 @@
 // patterns of at most 255 characters built to make a backtracking matcher explode.
 // Prints the fastest of several runs per case in CPU time of the thread (the machine may
 // be shared); exits 1 when a case takes 10 ms or more.
-#include <algorithm>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -68,8 +68,8 @@ int main() {
                     ExtendedMatch(pattern.data(), pattern.size(), name.data(), name.size());
                 (void)matched;
                 clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ended);
-                const double took = (ended.tv_sec - started.tv_sec) * 1e3 +
-                                    (ended.tv_nsec - started.tv_nsec) / 1e6;
+                const double took =
+                    (ended.tv_sec - started.tv_sec) * 1e3 + (ended.tv_nsec - started.tv_nsec) / 1e6;
                 slowest = std::min(slowest, took);
             }
             worst = std::max(worst, slowest);

@@ -83,7 +83,8 @@ class CgiTest : public ::testing::Test {
                                    s.root / "logs" + "\", \"ZYMBPWPATH\" => \"" +
                                    s.root / "samples/pw" +
                                    "\", \"ZYMBCGISERVERS\" => \"localhost:1, 127.0.0.1:" +
-                                   std::to_string(s.serverPort) + "\")\n"
+                                   std::to_string(s.serverPort) +
+                                   "\")\n"
                                    "cgi.assign = (\".cgi\" => \"\")\n"
                                    "server.errorlog = \"" +
                                    s.root / "error.log" + "\"\n");
@@ -110,8 +111,8 @@ class CgiTest : public ::testing::Test {
 
     // The password comes from the operator's password folder, by user name.
     std::string Form(const std::string& extra, const std::string& filter = "*") const {
-        return "C=ACME&f=" + Escape(filter) + "&S=" +
-               Escape("batch@127.0.0.1:" + std::to_string(state->serverPort)) + extra;
+        return "C=ACME&f=" + Escape(filter) +
+               "&S=" + Escape("batch@127.0.0.1:" + std::to_string(state->serverPort)) + extra;
     }
     // Everything the program logged in its runs so far, from its redirect files.
     static std::string Logs() {
@@ -242,9 +243,8 @@ TEST_F(CgiTest, ServerStringCannotSteerCredentials) {
         fs::remove_all(state->root / "logs");
         fs::create_directories(state->root / "logs");
         HttpAnswer answer = Fetch(Url("C=ACME&f=x&l=1&S=" + Escape(server)));
-        EXPECT_EQ(Logs().find("refused under a web server"), std::string::npos)
-            << server << "\n"
-            << Logs();
+        EXPECT_EQ(Logs().find("refused under a web server"), std::string::npos) << server << "\n"
+                                                                                << Logs();
         if (server.starts_with("batch:-")) {
             EXPECT_NE(answer.body.find("ledger.txt"), std::string::npos) << answer.body;
         }

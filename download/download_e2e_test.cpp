@@ -147,11 +147,10 @@ TEST_P(DownloadCase, Run) {
         ASSERT_TRUE(server.Start(DEVSERVER_PROGRAM, serverArguments, {}, work / "server.log"));
         ASSERT_TRUE(testsupport::WaitForPort(port)) << ReadFile(work / "server.log");
     }
-    auto result = testsupport::RunProgram(DOWNLOAD_PROGRAM,
-                                          {.arguments = arguments,
-                                           .environment = environment,
-                                           .workingDirectory = work.Path(),
-                                           .timeoutSeconds = 60});
+    auto result = testsupport::RunProgram(DOWNLOAD_PROGRAM, {.arguments = arguments,
+                                                             .environment = environment,
+                                                             .workingDirectory = work.Path(),
+                                                             .timeoutSeconds = 60});
     server.Stop();
     SCOPED_TRACE("standard error:\n" + result.err);
     EXPECT_EQ(result.exitStatus, status);
@@ -225,18 +224,18 @@ TEST(DownloadInterrupt, EndsWithTheSignalsStatusAndLeavesNothing) {
         fs::create_directory(work / "tmp");
         int port = testsupport::FreeLoopbackPort();
         testsupport::BackgroundProcess server;
-        ASSERT_TRUE(server.Start(DEVSERVER_PROGRAM,
-                                 {"--data", samples + "/data", "--users", samples + "/users",
-                                  "--port", std::to_string(port), "--quiet", "--fault",
-                                  "delay=300@5+"}));
+        ASSERT_TRUE(
+            server.Start(DEVSERVER_PROGRAM,
+                         {"--data", samples + "/data", "--users", samples + "/users", "--port",
+                          std::to_string(port), "--quiet", "--fault", "delay=300@5+"}));
         ASSERT_TRUE(testsupport::WaitForPort(port));
         testsupport::BackgroundProcess download;
         const std::string log = work / "download.log";
-        ASSERT_TRUE(download.Start(
-            DOWNLOAD_PROGRAM,
-            {"-C", "ACME", "-f", "ledger.txt", "-o", work / "ledger.txt", "-S",
-             "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
-            {{"TMPDIR", work / "tmp"}, {"ZYMBKEEPTEMP", std::nullopt}}, log));
+        ASSERT_TRUE(
+            download.Start(DOWNLOAD_PROGRAM,
+                           {"-C", "ACME", "-f", "ledger.txt", "-o", work / "ledger.txt", "-S",
+                            "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
+                           {{"TMPDIR", work / "tmp"}, {"ZYMBKEEPTEMP", std::nullopt}}, log));
         auto filesIn = [](const std::string& folder, const std::string& prefix) {
             size_t count = 0;
             for (const auto& entry : fs::directory_iterator(folder))
@@ -275,10 +274,10 @@ TEST(DownloadArguments, LiteralPasswordLeavesTheArgumentList) {
     ASSERT_TRUE(testsupport::WaitForPort(port));
     testsupport::BackgroundProcess download;
     const std::string log = work / "download.log";
-    ASSERT_TRUE(download.Start(DOWNLOAD_PROGRAM,
-                               {"-C", "ACME", "-f", "x", "-l", "-S",
-                                "batch:-corvantix@127.0.0.1:" + std::to_string(port)},
-                               {}, log));
+    ASSERT_TRUE(download.Start(
+        DOWNLOAD_PROGRAM,
+        {"-C", "ACME", "-f", "x", "-l", "-S", "batch:-corvantix@127.0.0.1:" + std::to_string(port)},
+        {}, log));
     for (int i = 0; i < 500 && ReadFile(log).find("Logging on") == std::string::npos; ++i)
         usleep(10000);
     std::string arguments = ReadFile("/proc/" + std::to_string(download.Pid()) + "/cmdline");
@@ -310,9 +309,9 @@ TEST(DownloadFullDisk, FailsAndLeavesTheTemporaryFolderEmpty) {
     const std::string samples = SampleData().folder.Path();
     int port = testsupport::FreeLoopbackPort();
     testsupport::BackgroundProcess server;
-    ASSERT_TRUE(server.Start(DEVSERVER_PROGRAM, {"--data", samples + "/data", "--users",
-                                                 samples + "/users", "--port",
-                                                 std::to_string(port), "--quiet"}));
+    ASSERT_TRUE(
+        server.Start(DEVSERVER_PROGRAM, {"--data", samples + "/data", "--users", samples + "/users",
+                                         "--port", std::to_string(port), "--quiet"}));
     ASSERT_TRUE(testsupport::WaitForPort(port));
     // 128 KiB hold two sections of the 430 KB file; the listing is taken before the
     // namespace, and the tmpfs with it, goes away.
@@ -320,13 +319,13 @@ TEST(DownloadFullDisk, FailsAndLeavesTheTemporaryFolderEmpty) {
         "mount -t tmpfs -o size=128k tmpfs \"$TMPDIR\" || exit 99; \"$0\" \"$@\"; status=$?; "
         "ls -A \"$TMPDIR\" > \"$LISTING\"; exit $status";
     auto result = testsupport::RunProgram(
-        unshare, {.arguments = {"-m", "sh", "-c", script, DOWNLOAD_PROGRAM, "-C", "ACME", "-f",
-                                "ledger.txt", "-S",
-                                "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
-                  .environment = {{"TMPDIR", work / "tmp"},
-                                  {"LISTING", work / "listing"},
-                                  {"ZYMBKEEPTEMP", std::nullopt}},
-                  .workingDirectory = work.Path()});
+        unshare,
+        {.arguments = {"-m", "sh", "-c", script, DOWNLOAD_PROGRAM, "-C", "ACME", "-f", "ledger.txt",
+                       "-S", "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
+         .environment = {{"TMPDIR", work / "tmp"},
+                         {"LISTING", work / "listing"},
+                         {"ZYMBKEEPTEMP", std::nullopt}},
+         .workingDirectory = work.Path()});
     ASSERT_NE(result.exitStatus, 99) << result.err;
     EXPECT_EQ(result.exitStatus, 1) << result.err;
     EXPECT_NE(result.err.find("No space left on device"), std::string::npos) << result.err;

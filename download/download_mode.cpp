@@ -170,8 +170,8 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
     }
     if (selected == nullptr) {
         if (matching == 0)
-            context->Message(context, MSG_ERROR, 0, "No file to download: no stored name matches %s",
-                             request.filter);
+            context->Message(context, MSG_ERROR, 0,
+                             "No file to download: no stored name matches %s", request.filter);
         else
             context->Message(context, MSG_ERROR, 0,
                              "No file to download: %u stored names match %s, index %u requested",

@@ -173,18 +173,17 @@ int main(int argc, char** argv) {
         status = ListFiles(&context, response->Count, response->Payload);
         reportWritten = true;
     } else {
-        DownloadRequest download{.filter = fileFilter,
-                                 .outputName = outputFileName,
-                                 .stripPath = stripPath,
-                                 .generationIndex = generationIndex,
-                                 .retries = retries,
-                                 .reconnect = [&session, &password] {
-                                     session.Close(&session);
-                                     return session.Connect(&session, server.host.c_str(),
-                                                            server.port.c_str()) == 0 &&
-                                            session.Logon(&session, server.user.c_str(),
-                                                          password, 56, nullptr) == 0;
-                                 }};
+        DownloadRequest download{
+            .filter = fileFilter,
+            .outputName = outputFileName,
+            .stripPath = stripPath,
+            .generationIndex = generationIndex,
+            .retries = retries,
+            .reconnect = [&session, &password] {
+                session.Close(&session);
+                return session.Connect(&session, server.host.c_str(), server.port.c_str()) == 0 &&
+                       session.Logon(&session, server.user.c_str(), password, 56, nullptr) == 0;
+            }};
         status = DownloadFile(&context, &session, response->Count, response->Payload, download) != 0
                      ? 1
                      : 0;

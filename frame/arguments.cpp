@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdint>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>

@@ -53,9 +53,8 @@ int CheckCgiServer(ProgramContext* context, const ServerAddress* server, const c
         return 0;
     }
     // An empty password part reads the file named by the user in the password folder.
-    if (specification[0] == 0 &&
-        (user[0] == 0 || strchr(user, '/') != nullptr || strcmp(user, ".") == 0 ||
-         strcmp(user, "..") == 0)) {
+    if (specification[0] == 0 && (user[0] == 0 || strchr(user, '/') != nullptr ||
+                                  strcmp(user, ".") == 0 || strcmp(user, "..") == 0)) {
         context->Message(context, MSG_ERROR, 0,
                          "Server string refused under a web server: user %s names no password "
                          "file in the password folder",

@@ -22,7 +22,7 @@ struct Element {
 };
 
 struct Group {
-    char op;                            // ? * + @ !
+    char op;                             // ? * + @ !
     std::vector<uint32_t> alternatives;  // sequence indexes
 };
 
@@ -371,8 +371,9 @@ class Matcher {
                     uint64_t* row = result.Row(i);
                     const uint64_t* reached = once.Row(i);
                     for (size_t w = 0; w < words_; ++w) {
-                        uint64_t from = w * 64 >= i ? ~uint64_t{0}
-                                        : (i - w * 64 >= 64 ? 0 : ~uint64_t{0} << (i - w * 64));
+                        uint64_t from = w * 64 >= i
+                                            ? ~uint64_t{0}
+                                            : (i - w * 64 >= 64 ? 0 : ~uint64_t{0} << (i - w * 64));
                         row[w] = from & ~reached[w];
                     }
                     if ((n_ + 1) % 64 != 0) row[words_ - 1] &= (uint64_t{1} << ((n_ + 1) % 64)) - 1;
@@ -396,15 +397,13 @@ const char* ExtendedPatternRefusal(const char* pattern, size_t patternLength) {
     Pattern parsed;
     Parser parser(&parsed);
     parser.Sequence(std::string_view(pattern, patternLength));
-    if (parsed.groups.size() > EXTENDED_GROUP_LIMIT)
-        return "it has more than 16 extended groups";
+    if (parsed.groups.size() > EXTENDED_GROUP_LIMIT) return "it has more than 16 extended groups";
     if (parser.deepest > EXTENDED_DEPTH_LIMIT)
         return "its extended groups are nested more than 8 deep";
     return nullptr;
 }
 
-bool ExtendedMatch(const char* pattern, size_t patternLength, const char* text,
-                   size_t textLength) {
+bool ExtendedMatch(const char* pattern, size_t patternLength, const char* text, size_t textLength) {
     Pattern parsed;
     Parser parser(&parsed);
     parser.Sequence(std::string_view(pattern, patternLength));

@@ -60,20 +60,15 @@ INSTANTIATE_TEST_SUITE_P(Printable, PatternCases,
                                          PatternCase{"cafC3A9", "caf\xc3\xa9", true}));
 
 // Brackets: negation, ranges, classes, escapes, and the unclosed forms.
-INSTANTIATE_TEST_SUITE_P(Brackets, PatternCases,
-                         testing::Values(PatternCase{"[]a]", "]", true},
-                                         PatternCase{"[!]a]", "b", true},
-                                         PatternCase{"[a-]", "-", true},
-                                         PatternCase{"[z-a]", "q", false},
-                                         PatternCase{"[[:alpha:]]", "q", true},
-                                         PatternCase{"[[:digit:]]", "q", false},
-                                         PatternCase{"[[:foo:]]", "a", false},
-                                         PatternCase{"[[.a.]]", "a", true},
-                                         PatternCase{"[[=a=]]", "a", true},
-                                         PatternCase{"[\\]]", "]", true},
-                                         PatternCase{"[a", "[a", true},
-                                         PatternCase{"@(a", "@(a", true},
-                                         PatternCase{"a\\", "a\\", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Brackets, PatternCases,
+    testing::Values(PatternCase{"[]a]", "]", true}, PatternCase{"[!]a]", "b", true},
+                    PatternCase{"[a-]", "-", true}, PatternCase{"[z-a]", "q", false},
+                    PatternCase{"[[:alpha:]]", "q", true}, PatternCase{"[[:digit:]]", "q", false},
+                    PatternCase{"[[:foo:]]", "a", false}, PatternCase{"[[.a.]]", "a", true},
+                    PatternCase{"[[=a=]]", "a", true}, PatternCase{"[\\]]", "]", true},
+                    PatternCase{"[a", "[a", true}, PatternCase{"@(a", "@(a", true},
+                    PatternCase{"a\\", "a\\", false}));
 
 // Patterns that made the C library's backtracking matcher run for seconds or minutes on
 // one name end at once, with the right answer.
@@ -126,8 +121,8 @@ TEST(MatchPattern, AgreesWithTheCLibrary) {
             text += textCharacters[random() % textCharacters.size()];
         bool starBeforeGroup = false;
         for (size_t i = 0; i + 2 < pattern.size(); ++i)
-            starBeforeGroup |= pattern[i] == '*' &&
-                               strchr("?*+@!", pattern[i + 1]) != nullptr && pattern[i + 2] == '(';
+            starBeforeGroup |= pattern[i] == '*' && strchr("?*+@!", pattern[i + 1]) != nullptr &&
+                               pattern[i + 2] == '(';
         if (starBeforeGroup) continue;
         ++compared;
         const bool library = fnmatch(pattern.c_str(), text.c_str(), FNM_EXTMATCH) != FNM_NOMATCH;

@@ -36,7 +36,8 @@ int Platform_CreateNewFile(char* path, size_t size, mode_t mode) {
     for (unsigned number = 1; number <= SUFFIX_LIMIT; ++number) {
         char digits[8];
         size_t count = 0;
-        for (unsigned value = number; value != 0; value /= 10) digits[count++] = static_cast<char>('0' + value % 10);
+        for (unsigned value = number; value != 0; value /= 10)
+            digits[count++] = static_cast<char>('0' + value % 10);
         size_t needed = length + 1 + count;
         if (needed >= size) {
             errno = ENAMETOOLONG;

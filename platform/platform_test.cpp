@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-
 #include <string>
 
 #include "platform/crash.h"

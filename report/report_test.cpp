@@ -130,7 +130,8 @@ TEST(WriteFields, BarsAndEmptyFieldsKeepTheirColumns) {
     cJSON* document = cJSON_Parse(json.Output().c_str());
     ASSERT_NE(document, nullptr) << json.Output();
     char* printed = cJSON_PrintUnformatted(document);
-    EXPECT_NE(std::string(printed).find("\"records\":[{\"name\":\"a|b.csv\",\"empty\":\"\",\"gen\":\"2\"}]"),
+    EXPECT_NE(std::string(printed).find(
+                  "\"records\":[{\"name\":\"a|b.csv\",\"empty\":\"\",\"gen\":\"2\"}]"),
               std::string::npos)
         << printed;
     cJSON_free(printed);
