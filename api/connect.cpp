@@ -3,6 +3,7 @@
 
 #include <netdb.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "api/api_log.h"
@@ -14,6 +15,9 @@ void ReportFailure(ZYMB10APISession* session) {
     if (session->resolutionError != 0) {
         ApiReport(session, MSG_ERROR, "Resolution of hostname failed: %s",
                   gai_strerror(session->resolutionError));
+    } else if (session->socketError == ETIMEDOUT && session->connectTimeout != 0) {
+        ApiReport(session, MSG_ERROR, "Connection to server failed: timed out after %u seconds",
+                  session->connectTimeout);
     } else {
         ApiReport(session, MSG_ERROR, "Connection to server failed: WSAError(%d)",
                   session->socketError);

@@ -3,6 +3,9 @@
 // deciphered and inflated, checking every length the server declares.
 #include "api/exchange.h"
 
+#include <openssl/crypto.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -36,6 +39,19 @@ ZYMB10APIResponse* LostStream(ZYMB10APISession* session) {
     return FailureResponse(RC_RECEIVE_FAILED);
 }
 
+bool TimedOut(ssize_t result) {
+    return result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+// A receive that did not complete. One that timed out says so, and leaves the stream,
+// whose position is now unknown.
+ZYMB10APIResponse* ReceiveFailed(ZYMB10APISession* session, ssize_t received) {
+    if (!TimedOut(received)) return FailureResponse(RC_RECEIVE_FAILED);
+    ApiReport(session, MSG_ERROR, "Receive timed out: no data from the server for %u seconds",
+              session->receiveTimeout);
+    return LostStream(session);
+}
+
 void CountReceived(ZYMB10APISession* session, ssize_t received) {
     if (received > 0) session->bytesReceived += static_cast<uint32_t>(received);
 }
@@ -51,6 +67,12 @@ bool SendMessage(ZYMB10APISession* session, const ZYMB10APIRequest& request,
     WriteRequestHeader(message.get(), request, static_cast<uint32_t>(total));
     if (payloadBytes > 0) memcpy(message.get() + REQUEST_HEADER_SIZE, payload, payloadBytes);
     const ssize_t sent = SendAll(session->socket, message.get(), total);
+    const bool timedOut = TimedOut(sent);
+    // A logon request holds the password or its digest; no copy outlives the send.
+    OPENSSL_cleanse(message.get(), total);
+    if (timedOut)
+        ApiReport(session, MSG_ERROR, "Send timed out: the server took no data for %u seconds",
+                  session->receiveTimeout);
     if (sent <= 0) return false;
     session->bytesSent += static_cast<uint32_t>(sent);
     return true;
@@ -61,14 +83,14 @@ ZYMB10APIResponse* ReceiveMessage(ZYMB10APISession* session) {
     uint8_t header[RESPONSE_HEADER_SIZE];
     ssize_t received = ReceiveExact(session->socket, header, 4);
     CountReceived(session, received);
-    if (received != 4) return FailureResponse(RC_RECEIVE_FAILED);
+    if (received != 4) return ReceiveFailed(session, received);
     const uint32_t total = LoadBigEndian32(header);
     if (total < RESPONSE_HEADER_SIZE || total > RESPONSE_LENGTH_LIMIT) {
         return LostStream(session);
     }
     received = ReceiveExact(session->socket, header + 4, RESPONSE_HEADER_SIZE - 4);
     CountReceived(session, received);
-    if (received != RESPONSE_HEADER_SIZE - 4) return FailureResponse(RC_RECEIVE_FAILED);
+    if (received != RESPONSE_HEADER_SIZE - 4) return ReceiveFailed(session, received);
 
     const uint32_t payloadBytes = total - RESPONSE_HEADER_SIZE;
     auto* response =
@@ -81,7 +103,7 @@ ZYMB10APIResponse* ReceiveMessage(ZYMB10APISession* session) {
         CountReceived(session, received);
         if (received != static_cast<ssize_t>(payloadBytes)) {
             free(response);
-            return FailureResponse(RC_RECEIVE_FAILED);
+            return ReceiveFailed(session, received);
         }
     }
     return response;
@@ -217,6 +239,9 @@ ZYMB10APIResponse* XNPTCPClient_Exchange(ZYMB10APISession* session, ZYMB10APIReq
         }
     }
     const bool sent = SendMessage(session, *request, payload);
+    if (compressed) OPENSSL_cleanse(compressed.get(), callerRequest.Length);
+    if (enciphered)
+        OPENSSL_cleanse(enciphered.get(), uint32_t{request->Length} + request->PadCount);
     *request = callerRequest;
     if (!sent) return FailureResponse(RC_SEND_FAILED);
 

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <cstdlib>
@@ -78,8 +79,10 @@ int InheritAccess(ZYMB10APISession* session, const uint8_t* userRecord, const ch
 
 }  // namespace
 
-const uint8_t* ZYMB10API_PasswordDigest(const char* password) {
-    static uint8_t digest[16];
+namespace {
+// The digest is as good as the password to the server: it lives only in the caller's
+// buffer, and the work copy is cleansed.
+void ComputePasswordDigest(const char* password, uint8_t (&digest)[16]) {
     memset(digest, 0, sizeof digest);
     if (password == nullptr) password = "";
     const size_t length = strlen(password);
@@ -93,7 +96,7 @@ const uint8_t* ZYMB10API_PasswordDigest(const char* password) {
             digest[i] = static_cast<uint8_t>(HexDigitValue(password[2 * i]) << 4 |
                                              HexDigitValue(password[2 * i + 1]));
         }
-        return digest;
+        return;
     }
     unsigned int digestLength = 0;
     uint8_t computed[EVP_MAX_MD_SIZE];
@@ -101,6 +104,13 @@ const uint8_t* ZYMB10API_PasswordDigest(const char* password) {
         digestLength == sizeof digest) {
         memcpy(digest, computed, sizeof digest);
     }
+    OPENSSL_cleanse(computed, sizeof computed);
+}
+}  // namespace
+
+const uint8_t* ZYMB10API_PasswordDigest(const char* password) {
+    static uint8_t digest[16];
+    ComputePasswordDigest(password, digest);
     return digest;
 }
 
@@ -134,7 +144,10 @@ int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* pas
             CopyText(block + LOGON_PLAIN_PASSWORD, 256, password);
             logonFlags |= LOGON_FLAG_PLAIN;
         } else {
-            memcpy(block + LOGON_DIGEST, ZYMB10API_PasswordDigest(password), 16);
+            uint8_t digest[16];
+            ComputePasswordDigest(password, digest);
+            memcpy(block + LOGON_DIGEST, digest, sizeof digest);
+            OPENSSL_cleanse(digest, sizeof digest);
         }
     }
     StoreBigEndian16(block + LOGON_PROGRAM_ID, programId);
@@ -150,7 +163,7 @@ int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* pas
     request.Length = LOGON_BLOCK_SIZE;
     request.Payload = block;
     ZYMB10APIResponse* response = session->Send(session, &request);
-    explicit_bzero(block, sizeof block);
+    OPENSSL_cleanse(block, sizeof block);
     const int rc = response ? response->RC : RC_RECEIVE_FAILED;
     if (rc != RC_OK) {
         ApiReport(session, MSG_WARNING, "Logon failed: %s", ResultMessageText(rc));

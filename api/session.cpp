@@ -13,6 +13,7 @@
 #include "api/logon.h"
 #include "api/transport.h"
 #include "base/value_format.h"
+#include "platform/new_file.h"
 
 namespace {
 
@@ -69,6 +70,8 @@ int ZYMB10API_Init(ZYMB10APISession* session) {
     session->TcpConnect = XNPTCPClient_Connect;
     session->TcpConnectViaProxy = XNPTCPClient_ConnectViaProxy;
     session->clientLevel = API_CLIENT_LEVEL;
+    session->connectTimeout = API_CONNECT_TIMEOUT;
+    session->receiveTimeout = API_RECEIVE_TIMEOUT;
     if (XNPCipher_SetUp(&session->cipher) == 1) {
         session->Encrypt = PayloadCipher_Encrypt;
         session->Decrypt = PayloadCipher_Decrypt;
@@ -85,10 +88,12 @@ int ZYMB10API_Init(ZYMB10APISession* session) {
 
     const char* logDirectory = getenv("ZYMBAPILOGDIR");
     if (logDirectory != nullptr) {
-        char name[256];
+        char name[4096];
         snprintf(name, sizeof name, "%s/ZYMBAPILOG-%6.6u.txt", logDirectory,
                  static_cast<unsigned>(getpid()));
-        session->apiLog = fopen(name, "w");
+        // The trace holds the requests: a new file for its owner, never through a link.
+        int fd = Platform_CreateNewFile(name, sizeof name, 0640);
+        if (fd >= 0 && (session->apiLog = fdopen(fd, "w")) == nullptr) close(fd);
         ApiLogLine(session, "%s (API Version=%s %s)\n", "ZYMB10API_Init", __DATE__, __TIME__);
     }
     return 1;

@@ -26,6 +26,10 @@ constexpr uint32_t API_SINGLE_SIGN_ON = 0x4;          // log on with Kerberos
 constexpr uint32_t SESSION_CIPHER_ACTIVE = 0x4;  // the last response switched the cipher on
 
 constexpr uint8_t API_CLIENT_LEVEL = 100;
+// Defaults that suit a slow wide-area link: a server that stops answering never holds a
+// run for ever.
+constexpr uint32_t API_CONNECT_TIMEOUT = 30;
+constexpr uint32_t API_RECEIVE_TIMEOUT = 300;
 constexpr uint8_t API_FORMAT_LEVEL = 3;  // what requests carry; responses above it encipher
 
 // Request flag bits.
@@ -111,6 +115,10 @@ struct ZYMB10APISession {
     FILE* apiLog;             // open when ZYMBAPILOGDIR was set at init
     uint32_t options;         // API_REPORT_FAILING_RESULTS, API_PLAIN_PASSWORD, ...
     uint32_t logonArgument;   // OptArgs of the logon request
+    // Time-outs in seconds, set by init and changeable by the caller before the connect;
+    // 0 waits forever. A receive (or send) times out when no byte moves for that long.
+    uint32_t connectTimeout;  // API_CONNECT_TIMEOUT
+    uint32_t receiveTimeout;  // API_RECEIVE_TIMEOUT
     uint32_t resultCounters[256];
     uint8_t (*FreeResponse)(ZYMB10APIResponse* response);
     bool (*SingleSignOn)(ZYMB10APISession* session, const char* target);

@@ -3,13 +3,19 @@
 // statistics lines.
 #include "api/session.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "api/byte_order.h"
 #include "api/codes.h"
@@ -292,6 +298,28 @@ TEST(Session, ApiLogTracesEveryOperation) {
     EXPECT_EQ(lines, expected);
 }
 
+// The API log is a new file of its own: a planted link or an earlier log under its name
+// is left alone and the log takes a numbered name, readable by owner and group only.
+TEST(Session, ApiLogIsNewAndPrivate) {
+    testsupport::TempDir logs, work;
+    char name[64];
+    snprintf(name, sizeof name, "/ZYMBAPILOG-%6.6u", static_cast<unsigned>(getpid()));
+    const std::string victim = work / "victim";
+    testsupport::WriteFile(victim, "keep me\n");
+    ASSERT_EQ(symlink(victim.c_str(), (logs.Path() + name + ".txt").c_str()), 0);
+    setenv("ZYMBAPILOGDIR", logs.Path().c_str(), 1);
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    unsetenv("ZYMBAPILOGDIR");
+    ZYMB10API_Term(&session);
+    EXPECT_EQ(ReadFile(victim), "keep me\n");
+    const std::string log = logs.Path() + name + "-1.txt";
+    EXPECT_NE(ReadFile(log).find("ZYMB10API_Init"), std::string::npos);
+    struct stat status;
+    ASSERT_EQ(lstat(log.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
 TEST(Session, NoApiLogWithoutTheVariable) {
     testsupport::TempDir logs;
     unsetenv("ZYMBAPILOGDIR");
@@ -439,3 +467,46 @@ TEST(Session, ConnectFailures) {
     EXPECT_EQ(messages.lines.back().level, MSG_ERROR);
     ZYMB10API_Term(&session);
 }
+
+namespace {
+
+// A server whose accept queue is full never answers the connection attempt: the connect
+// gives up after the session's connect time-out and says so.
+TEST(Session, ConnectGivesUpAfterItsTimeOut) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    // Connections nobody accepts fill the queue; later attempts get no answer.
+    std::vector<int> fillers;
+    for (int i = 0; i < 8; ++i) {
+        int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(filler);
+    }
+    MessageCapture messages;
+    ZYMB10APISession session;
+    ZYMB10API_Init(&session);
+    session.messageSink = messages.Sink();
+    EXPECT_EQ(session.connectTimeout, 30u);
+    EXPECT_EQ(session.receiveTimeout, 300u);
+    session.connectTimeout = 1;
+    const auto started = std::chrono::steady_clock::now();
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    EXPECT_EQ(session.Connect(&session, "127.0.0.1", port.c_str()), RC_CONNECTION_FAILED);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    EXPECT_TRUE(messages.Has("Connection to server failed: timed out after 1 seconds"))
+        << testing::PrintToString(messages.Texts());
+    ZYMB10API_Term(&session);
+    for (int filler : fillers) close(filler);
+    close(listener);
+}
+
+}  // namespace

@@ -4,11 +4,14 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 
@@ -25,6 +28,45 @@ struct AddressListFree {
 
 bool SocketOpen(const ZYMB10APISession* session) {
     return session->socket > 0;
+}
+
+// Connects within timeout seconds (0: as long as the system tries); errno says why not,
+// ETIMEDOUT when the time ran out.
+bool ConnectWithin(int fd, const sockaddr* address, socklen_t length, uint32_t timeout) {
+    if (timeout == 0) return ::connect(fd, address, length) == 0;
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    bool connected = ::connect(fd, address, length) == 0;
+    if (!connected && errno == EINPROGRESS) {
+        pollfd waiting = {fd, POLLOUT, 0};
+        int ready;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
+        do {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            ready = poll(&waiting, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        } while (ready < 0 && errno == EINTR);
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (ready == 0) {
+            errno = ETIMEDOUT;
+        } else if (ready > 0 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0) {
+            connected = error == 0;
+            errno = error;
+        }
+    }
+    const int cause = errno;
+    fcntl(fd, F_SETFL, flags);
+    errno = cause;
+    return connected;
+}
+
+// Every later receive and send gives up when no byte moves for timeout seconds.
+void SetTransferTimeout(int fd, uint32_t timeout) {
+    if (timeout == 0) return;
+    const timeval limit = {static_cast<time_t>(timeout), 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
 }  // namespace
@@ -61,10 +103,11 @@ bool XNPTCPClient_Connect(ZYMB10APISession* session, const char* host, const cha
     if (session->resolutionError != 0) return false;
 
     const addrinfo* first = addresses.list;
-    if (::connect(fd, first->ai_addr, first->ai_addrlen) != 0) {
+    if (!ConnectWithin(fd, first->ai_addr, first->ai_addrlen, session->connectTimeout)) {
         session->socketError = errno;
         return false;
     }
+    SetTransferTimeout(fd, session->receiveTimeout);
     session->queriesCompleted = 0;
     session->bytesSent = 0;
     session->bytesReceived = 0;

@@ -6,6 +6,8 @@
 namespace {
 
 constexpr uint32_t PAYLOAD_SIZE_LIMIT = 16u << 20;
+// A stall is a delay longer than any client waits: the request is read and never answered.
+constexpr uint32_t STALL_MILLISECONDS = 24u * 60 * 60 * 1000;
 
 struct KindName {
     const char* name;
@@ -29,6 +31,7 @@ constexpr KindName kKinds[] = {
     {"rc", FaultKind::ResultCode, true},
     {"payload-size", FaultKind::PayloadSize, true},
     {"delay", FaultKind::Delay, true},
+    {"stall", FaultKind::Delay, false},
 };
 
 bool ParseNumber(const std::string& text, uint32_t* value) {
@@ -85,6 +88,7 @@ bool ParseFault(const std::string& text, Fault* fault, std::string* error) {
             return false;
         }
         parsed.kind = kind.kind;
+        if (body == "stall") parsed.value = STALL_MILLISECONDS;
         *fault = parsed;
         return true;
     }
@@ -126,5 +130,6 @@ const char* FaultKindsHelp() {
            "  endless-sections     Download-File answers full sections for ever\n"
            "  rc=N                 answer with result code N and no payload\n"
            "  payload-size=N       cut or zero-fill the answer's payload to N bytes\n"
-           "  delay=MS             wait MS milliseconds before answering\n";
+           "  delay=MS             wait MS milliseconds before answering\n"
+           "  stall                read the request and never answer it\n";
 }

@@ -24,7 +24,7 @@ enum class FaultKind {
     EndlessSections,   // Download-File answers full sections for ever
     ResultCode,        // answer with result code VALUE and no payload
     PayloadSize,       // cut or zero-fill the handler's payload to VALUE bytes
-    Delay,             // wait VALUE milliseconds before answering
+    Delay,             // wait VALUE milliseconds before answering ("stall": a whole day)
 };
 
 struct Fault {

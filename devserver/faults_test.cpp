@@ -152,6 +152,8 @@ TEST(Faults, ParseAndSelect) {
         {"close-mid-header@3", true, FaultKind::CloseMidHeader, 0, 3, false},
         {"rc=92@4+", true, FaultKind::ResultCode, 92, 4, true},
         {"delay=1500", true, FaultKind::Delay, 1500, 0, false},
+        {"stall@5", true, FaultKind::Delay, 24u * 60 * 60 * 1000, 5, false},
+        {"stall=1", false, FaultKind::Delay, 0, 0, false},
         {"rc", false, FaultKind::ResultCode, 0, 0, false},
         {"rc=256", false, FaultKind::ResultCode, 0, 0, false},
         {"rc=x", false, FaultKind::ResultCode, 0, 0, false},

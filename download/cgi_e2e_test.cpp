@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "tests/support/pdf_readers.h"
 #include "report/xls_read_back.h"
@@ -80,7 +82,10 @@ class CgiTest : public ::testing::Test {
                                    "server.bind = \"127.0.0.1\"\n"
                                    "server.modules = (\"mod_cgi\", \"mod_setenv\")\n"
                                    "setenv.add-environment = (\"ZYMBSTDERRDIR\" => \"" +
-                                   s.root / "logs" +
+                                   s.root / "logs" + "\", \"ZYMBPWPATH\" => \"" +
+                                   s.root / "samples/pw" +
+                                   "\", \"ZYMBCGISERVERS\" => \"localhost:1, 127.0.0.1:" +
+                                   std::to_string(s.serverPort) +
                                    "\")\n"
                                    "cgi.assign = (\".cgi\" => \"\")\n"
                                    "server.errorlog = \"" +
@@ -106,11 +111,10 @@ class CgiTest : public ::testing::Test {
     static State* state;
     static bool missing;
 
+    // The password comes from the operator's password folder, by user name.
     std::string Form(const std::string& extra, const std::string& filter = "*") const {
-        return "C=ACME&f=" + Escape(filter) + "&S=" +
-               Escape("batch:" + state->root / "samples/pw/batch@127.0.0.1:" +
-                      std::to_string(state->serverPort)) +
-               extra;
+        return "C=ACME&f=" + Escape(filter) +
+               "&S=" + Escape("batch@127.0.0.1:" + std::to_string(state->serverPort)) + extra;
     }
     // Everything the program logged in its runs so far, from its redirect files.
     static std::string Logs() {
@@ -280,6 +284,49 @@ TEST_F(CgiTest, MissingOptionAnswersWithTheFailure) {
     EXPECT_NE(answer.body.find("ended with RC=1 (Failure)"), std::string::npos) << answer.body;
     EXPECT_NE(Logs().find("Value for argument -C is blank and a value is required"),
               std::string::npos);
+}
+
+// A web client chooses the server string, so it may not name a file or a folder as the
+// password part, nor send a stored password to a server the operator has not listed;
+// such requests end with status 1 and say why, before any password is read.
+TEST_F(CgiTest, ServerStringCannotSteerCredentials) {
+    const std::string port = std::to_string(state->serverPort);
+    const struct {
+        std::string server;
+        std::string reason;
+    } refused[] = {
+        {"batch:/etc/hostname@127.0.0.1:" + port, "its password part may only be a literal"},
+        {"batch:" + state->root / "samples/pw@127.0.0.1:" + port,
+         "its password part may only be a literal"},
+        {"batch:+@127.0.0.1:" + port, "its password part may only be a literal"},
+        {"../pw/batch@127.0.0.1:" + port, "names no password file in the password folder"},
+        {"batch@127.0.0.2:" + port, "Server 127.0.0.2:" + port + " refused under a web server"},
+        {"batch@127.0.0.1:1", "Server 127.0.0.1:1 refused under a web server"},
+    };
+    for (const auto& c : refused) {
+        fs::remove_all(state->root / "logs");
+        fs::create_directories(state->root / "logs");
+        HttpAnswer answer = Fetch(Url("C=ACME&f=x&l=1&S=" + Escape(c.server)));
+        SCOPED_TRACE(c.server + "\n" + Logs());
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_NE(answer.body.find("ended with RC=1 (Failure)"), std::string::npos) << answer.body;
+        EXPECT_NE(Logs().find(std::string("000E-")), std::string::npos);
+        EXPECT_NE(Logs().find(c.reason), std::string::npos);
+        EXPECT_EQ(Logs().find("Getting password from Password File"), std::string::npos);
+        EXPECT_EQ(Logs().find("Connection to server"), std::string::npos);
+    }
+    // A literal password, and a listed server named by host name, are the client's to give.
+    for (const std::string& server :
+         std::vector<std::string>{"batch:-corvantix@127.0.0.1:" + port, "batch@LOCALHOST:1"}) {
+        fs::remove_all(state->root / "logs");
+        fs::create_directories(state->root / "logs");
+        HttpAnswer answer = Fetch(Url("C=ACME&f=x&l=1&S=" + Escape(server)));
+        EXPECT_EQ(Logs().find("refused under a web server"), std::string::npos) << server << "\n"
+                                                                                << Logs();
+        if (server.starts_with("batch:-")) {
+            EXPECT_NE(answer.body.find("ledger.txt"), std::string::npos) << answer.body;
+        }
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 //   server: <development server options>   (added to --data, --users, --port, --quiet)
 //   args:   <program arguments>            (split at blanks; '...' keeps blanks)
 //   setup:  mkdir <path> | write <path> <text>   (in the working folder, before the run)
+//   env:    NAME=value             set in the program's environment (NAME= sets it empty)
 //   status: <exit status>
 //   log:    <text>        must appear in standard error, in this order
 //   nolog:  <text>        must not appear in standard error
@@ -19,7 +20,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -98,6 +101,12 @@ TEST_P(DownloadCase, Run) {
         "--data", samples + "/data",    "--users", samples + "/users",
         "--port", std::to_string(port), "--quiet"};
     std::vector<std::string> arguments;
+    std::map<std::string, std::optional<std::string>> environment = {
+        {"TMPDIR", work / "tmp"},
+        {"ZYMBPWPATH", std::nullopt},
+        {"ZYMBSERVERPROXY", std::nullopt},
+        {"ZYMBKEEPTEMP", std::nullopt},
+        {"REQUEST_URI", std::nullopt}};
     std::vector<std::pair<std::string, std::string>> checks;
     bool startServer = true;
     int status = -1;
@@ -122,6 +131,10 @@ TEST_P(DownloadCase, Run) {
                 testsupport::WriteFile(work / words[1], words.size() > 2 ? words[2] : "");
             else
                 FAIL() << "unknown setup " << line;
+        } else if (key == "env") {
+            size_t equals = value.find('=');
+            ASSERT_NE(equals, std::string::npos) << line;
+            environment[value.substr(0, equals)] = value.substr(equals + 1);
         } else if (key == "status") {
             status = std::stoi(value);
         } else {
@@ -134,14 +147,10 @@ TEST_P(DownloadCase, Run) {
         ASSERT_TRUE(server.Start(DEVSERVER_PROGRAM, serverArguments, {}, work / "server.log"));
         ASSERT_TRUE(testsupport::WaitForPort(port)) << ReadFile(work / "server.log");
     }
-    auto result = testsupport::RunProgram(DOWNLOAD_PROGRAM,
-                                          {.arguments = arguments,
-                                           .environment = {{"TMPDIR", work / "tmp"},
-                                                           {"ZYMBPWPATH", std::nullopt},
-                                                           {"ZYMBSERVERPROXY", std::nullopt},
-                                                           {"REQUEST_URI", std::nullopt}},
-                                           .workingDirectory = work.Path(),
-                                           .timeoutSeconds = 60});
+    auto result = testsupport::RunProgram(DOWNLOAD_PROGRAM, {.arguments = arguments,
+                                                             .environment = environment,
+                                                             .workingDirectory = work.Path(),
+                                                             .timeoutSeconds = 60});
     server.Stop();
     SCOPED_TRACE("standard error:\n" + result.err);
     EXPECT_EQ(result.exitStatus, status);
@@ -204,39 +213,124 @@ INSTANTIATE_TEST_SUITE_P(Cases, DownloadCase, ::testing::ValuesIn(CaseNames()),
 
 namespace {
 
-// An interrupt in the middle of a download ends the run at once, with status 0, and
-// leaves no half-unpacked hidden file beside the destination.
-TEST(DownloadInterrupt, LeavesNoPartialFile) {
+// An interrupt in the middle of a download ends the run at once with 128 + the signal,
+// as the shell reports a killed program, and leaves neither a half-unpacked hidden file
+// beside the destination nor the temporary download file.
+TEST(DownloadInterrupt, EndsWithTheSignalsStatusAndLeavesNothing) {
+    const std::string samples = SampleData().folder.Path();
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signalNumber));
+        testsupport::TempDir work;
+        fs::create_directory(work / "tmp");
+        int port = testsupport::FreeLoopbackPort();
+        testsupport::BackgroundProcess server;
+        ASSERT_TRUE(
+            server.Start(DEVSERVER_PROGRAM,
+                         {"--data", samples + "/data", "--users", samples + "/users", "--port",
+                          std::to_string(port), "--quiet", "--fault", "delay=300@5+"}));
+        ASSERT_TRUE(testsupport::WaitForPort(port));
+        testsupport::BackgroundProcess download;
+        const std::string log = work / "download.log";
+        ASSERT_TRUE(
+            download.Start(DOWNLOAD_PROGRAM,
+                           {"-C", "ACME", "-f", "ledger.txt", "-o", work / "ledger.txt", "-S",
+                            "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
+                           {{"TMPDIR", work / "tmp"}, {"ZYMBKEEPTEMP", std::nullopt}}, log));
+        auto filesIn = [](const std::string& folder, const std::string& prefix) {
+            size_t count = 0;
+            for (const auto& entry : fs::directory_iterator(folder))
+                if (entry.path().filename().string().rfind(prefix, 0) == 0) ++count;
+            return count;
+        };
+        for (int i = 0;
+             i < 500 && ReadFile(log).find("Downloading section 2 of") == std::string::npos; ++i)
+            usleep(10000);
+        ASSERT_EQ(filesIn(work.Path(), ".ZYMpart"), 1u) << ReadFile(log);
+        ASSERT_EQ(filesIn(work / "tmp", "ZYM"), 1u);
+        download.Signal(signalNumber);
+        int status = download.Stop();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signalNumber) << status;
+        EXPECT_NE(ReadFile(log).find("Control-C Entered Program Terminating"), std::string::npos);
+        EXPECT_EQ(filesIn(work.Path(), ".ZYMpart"), 0u);
+        EXPECT_EQ(filesIn(work / "tmp", "ZYM"), 0u);
+        EXPECT_FALSE(fs::exists(work / "ledger.txt"));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A literal password given with -S is not left for every local user to read in the
+// process's argument list while the run goes on.
+TEST(DownloadArguments, LiteralPasswordLeavesTheArgumentList) {
     const std::string samples = SampleData().folder.Path();
     testsupport::TempDir work;
-    fs::create_directory(work / "tmp");
     int port = testsupport::FreeLoopbackPort();
     testsupport::BackgroundProcess server;
     ASSERT_TRUE(server.Start(DEVSERVER_PROGRAM,
                              {"--data", samples + "/data", "--users", samples + "/users", "--port",
-                              std::to_string(port), "--quiet", "--fault", "delay=300@5+"}));
+                              std::to_string(port), "--quiet", "--fault", "delay=1500@1"}));
     ASSERT_TRUE(testsupport::WaitForPort(port));
     testsupport::BackgroundProcess download;
     const std::string log = work / "download.log";
-    ASSERT_TRUE(download.Start(DOWNLOAD_PROGRAM,
-                               {"-C", "ACME", "-f", "ledger.txt", "-o", work / "ledger.txt", "-S",
-                                "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
-                               {{"TMPDIR", work / "tmp"}}, log));
-    auto hiddenFiles = [&] {
-        size_t count = 0;
-        for (const auto& entry : fs::directory_iterator(work.Path()))
-            if (entry.path().filename().string().rfind(".ZYMpart", 0) == 0) ++count;
-        return count;
-    };
-    for (int i = 0; i < 500 && ReadFile(log).find("Downloading section 2 of") == std::string::npos;
-         ++i)
+    ASSERT_TRUE(download.Start(
+        DOWNLOAD_PROGRAM,
+        {"-C", "ACME", "-f", "x", "-l", "-S", "batch:-corvantix@127.0.0.1:" + std::to_string(port)},
+        {}, log));
+    for (int i = 0; i < 500 && ReadFile(log).find("Logging on") == std::string::npos; ++i)
         usleep(10000);
-    ASSERT_EQ(hiddenFiles(), 1u) << ReadFile(log);
-    download.Signal(SIGINT);
-    int status = download.Stop();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_NE(ReadFile(log).find("Control-C Entered Program Terminating"), std::string::npos);
-    EXPECT_EQ(hiddenFiles(), 0u);
+    std::string arguments = ReadFile("/proc/" + std::to_string(download.Pid()) + "/cmdline");
+    std::replace(arguments.begin(), arguments.end(), '\0', ' ');
+    EXPECT_EQ(arguments.find("corvantix"), std::string::npos) << arguments;
+    EXPECT_NE(arguments.find(" batch:-xxxxxxxxx@127.0.0.1:"), std::string::npos) << arguments;
+    for (int i = 0; i < 500 && ReadFile(log).find("List returned") == std::string::npos; ++i)
+        usleep(10000);
+    EXPECT_NE(ReadFile(log).find("List returned 7 items"), std::string::npos) << ReadFile(log);
+}
+
+}  // namespace
+
+namespace {
+
+// A temporary folder that fills up ends the download as a failure with the reason, and
+// the partial copy does not stay to keep the folder full. The folder is a small tmpfs in
+// a mount namespace of the run's own, where the machine allows one.
+TEST(DownloadFullDisk, FailsAndLeavesTheTemporaryFolderEmpty) {
+    const std::string unshare = testsupport::FindProgram("unshare");
+    testsupport::TempDir work;
+    fs::create_directory(work / "tmp");
+    auto probe = testsupport::RunProgram(
+        unshare.empty() ? "/usr/bin/unshare" : unshare,
+        {.arguments = {"-m", "sh", "-c", "mount -t tmpfs -o size=64k tmpfs " + work / "tmp"}});
+    if (unshare.empty() || probe.exitStatus != 0)
+        GTEST_SKIP() << "a tmpfs cannot be mounted here (needs unshare -m and mount rights): "
+                     << probe.err;
+    const std::string samples = SampleData().folder.Path();
+    int port = testsupport::FreeLoopbackPort();
+    testsupport::BackgroundProcess server;
+    ASSERT_TRUE(
+        server.Start(DEVSERVER_PROGRAM, {"--data", samples + "/data", "--users", samples + "/users",
+                                         "--port", std::to_string(port), "--quiet"}));
+    ASSERT_TRUE(testsupport::WaitForPort(port));
+    // 128 KiB hold two sections of the 430 KB file; the listing is taken before the
+    // namespace, and the tmpfs with it, goes away.
+    const std::string script =
+        "mount -t tmpfs -o size=128k tmpfs \"$TMPDIR\" || exit 99; \"$0\" \"$@\"; status=$?; "
+        "ls -A \"$TMPDIR\" > \"$LISTING\"; exit $status";
+    auto result = testsupport::RunProgram(
+        unshare,
+        {.arguments = {"-m", "sh", "-c", script, DOWNLOAD_PROGRAM, "-C", "ACME", "-f", "ledger.txt",
+                       "-S", "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
+         .environment = {{"TMPDIR", work / "tmp"},
+                         {"LISTING", work / "listing"},
+                         {"ZYMBKEEPTEMP", std::nullopt}},
+         .workingDirectory = work.Path()});
+    ASSERT_NE(result.exitStatus, 99) << result.err;
+    EXPECT_EQ(result.exitStatus, 1) << result.err;
+    EXPECT_NE(result.err.find("No space left on device"), std::string::npos) << result.err;
+    EXPECT_TRUE(fs::exists(work / "listing"));
+    EXPECT_EQ(ReadFile(work / "listing"), "") << "left in the temporary folder";
     EXPECT_FALSE(fs::exists(work / "ledger.txt"));
 }
 

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "api/file_list.h"
 #include "api/session.h"
 #include "download/unpack.h"
+#include "frame/extended_match.h"
 #include "frame/match_pattern.h"
 #include "frame/program_context.h"
 
@@ -54,17 +56,40 @@ void SortItems(uint32_t count, uint8_t* items, int32_t generationIndex) {
     memcpy(items, sorted.data(), sorted.size());
 }
 
-// Mkstemp in the system's temporary folder, with the prefix of this program's files.
-FILE* CreateTemporaryFile(char* name, size_t size) {
+const char* TemporaryFolder() {
     const char* folder = getenv("TMPDIR");
-    if (folder == nullptr || *folder == 0) folder = "/tmp";
-    if (snprintf(name, size, "%s/ZYMXXXXXX", folder) >= static_cast<int>(size)) return nullptr;
+    return folder == nullptr || *folder == 0 ? "/tmp" : folder;
+}
+
+// Mkstemp in the system's temporary folder, with the prefix of this program's files.
+// On failure errno holds the cause (ENAMETOOLONG for a folder name that does not fit).
+FILE* CreateTemporaryFile(char* name, size_t size) {
+    if (snprintf(name, size, "%s/ZYMXXXXXX", TemporaryFolder()) >= static_cast<int>(size)) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
     int fd = mkostemp(name, O_CLOEXEC);
     if (fd < 0) return nullptr;
     FILE* file = fdopen(fd, "wb");
-    if (file == nullptr) close(fd);
+    if (file == nullptr) {
+        int cause = errno;
+        close(fd);
+        unlink(name);
+        errno = cause;
+    }
     return file;
 }
+
+// The run's temporary download file. It holds a whole copy of the data, so it goes at
+// the end of every run, the interrupted one included (from the interrupt thread, hence
+// the fixed buffer and the atomic flag); ZYMBKEEPTEMP keeps it for diagnosis.
+char temporaryPath[4096];
+std::atomic<bool> temporaryExists{false};
+
+struct TemporaryDownload {
+    ProgramContext* context;
+    ~TemporaryDownload() { RemoveTemporaryDownload(context); }
+};
 
 // A ".." component or an absolute start, with either separator.
 bool LeavesTheFolder(const char* name) {
@@ -79,6 +104,16 @@ bool LeavesTheFolder(const char* name) {
 }
 
 }  // namespace
+
+void RemoveTemporaryDownload(ProgramContext* context) {
+    if (!temporaryExists.exchange(false)) return;
+    if (getenv("ZYMBKEEPTEMP") != nullptr) {
+        context->Message(context, MSG_INFO, 0, "Temporary file %s kept (ZYMBKEEPTEMP is set)",
+                         temporaryPath);
+        return;
+    }
+    unlink(temporaryPath);
+}
 
 Destination ChooseDestination(const char* outputName, const char* storedName, size_t storedLength,
                               int32_t stripPath) {
@@ -107,7 +142,19 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
     SortItems(count, items, request.generationIndex);
     uint32_t wanted =
         static_cast<uint32_t>(std::abs(static_cast<int64_t>(request.generationIndex)));
-    if (count == 0) return DOWNLOAD_FAILED;
+    // A pattern whose matching could not be bounded is refused, not tried (under a web
+    // server the filter comes from the form).
+    if (strncmp(request.filter, "*LIST:", 6) != 0) {
+        if (const char* refusal = ExtendedPatternRefusal(request.filter, strlen(request.filter))) {
+            context->Message(context, MSG_ERROR, 0, "File name filter %s refused: %s",
+                             request.filter, refusal);
+            return DOWNLOAD_FAILED;
+        }
+    }
+    if (count == 0) {
+        context->Message(context, MSG_ERROR, 0, "No file to download: the list is empty");
+        return DOWNLOAD_FAILED;
+    }
 
     const uint8_t* selected = nullptr;
     uint32_t matching = 0;
@@ -123,15 +170,31 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
                              static_cast<int>(ITEM_NAME_SIZE), item.Name(), matching, wanted);
         }
     }
-    if (selected == nullptr) return DOWNLOAD_FAILED;
+    if (selected == nullptr) {
+        if (matching == 0)
+            context->Message(context, MSG_ERROR, 0,
+                             "No file to download: no stored name matches %s", request.filter);
+        else
+            context->Message(context, MSG_ERROR, 0,
+                             "No file to download: %u stored names match %s, index %u requested",
+                             matching, request.filter, wanted);
+        return DOWNLOAD_FAILED;
+    }
     FileListItem item{selected};
     context->Message(context, MSG_INFO, 0, "Downloading file %.*s",
                      static_cast<int>(ITEM_NAME_SIZE), item.Name());
 
-    char temporaryName[4096];
+    char temporaryName[sizeof temporaryPath];
     std::unique_ptr<FILE, FileCloser> temporary(
         CreateTemporaryFile(temporaryName, sizeof temporaryName));
-    if (!temporary) return DOWNLOAD_FAILED;
+    if (!temporary) {
+        context->Message(context, MSG_ERROR, 0, "Unable to create a temporary file in %s: %s",
+                         TemporaryFolder(), strerror(errno));
+        return DOWNLOAD_FAILED;
+    }
+    memcpy(temporaryPath, temporaryName, sizeof temporaryPath);
+    temporaryExists = true;
+    TemporaryDownload removeAtTheEnd{context};
 
     // Unpacking runs beside the transfer; the destination gets its name only after the
     // checks below. When it cannot start, the finished temporary file is unpacked instead.
@@ -144,6 +207,7 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
     int64_t received = 0;
     bool writeFailed = false;
     uint8_t sectionRequest[SECTION_REQUEST_SIZE];
+    uint32_t attempts = 0;  // resumptions so far, over the whole download
     for (uint32_t section = 0;; ++section) {
         context->Message(context, MSG_INFO, 0, "Downloading section %u of %u", section + 1,
                          item.Sections());
@@ -162,6 +226,25 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
                 (length = LoadLittleEndian32(response->Payload + SECTION_DATA_LENGTH_OFFSET)) >
                     response->PayloadLength - SECTION_DATA_OFFSET)
                 rc = RC_RECEIVE_FAILED;
+        }
+        // A failure the exchange made up (no server message arrived: a broken connection
+        // or a time-out) may be resumed on a new connection from this section; a result
+        // code the server sent is its answer and stands.
+        const bool connectionLost = response == nullptr || response->TotalLength == 0;
+        if (rc != 0 && connectionLost && attempts < request.retries && request.reconnect) {
+            session->FreeResponse(response);
+            ++attempts;
+            const unsigned pause = attempts > 7 ? 64u : 1u << (attempts - 1);
+            context->Message(context, MSG_WARNING, 0,
+                             "Section %u failed (%s): resuming on a new connection in %u "
+                             "seconds, attempt %u of %u",
+                             section + 1, ResultText(rc), pause, attempts, request.retries);
+            sleep(pause);
+            if (!request.reconnect())
+                context->Message(context, MSG_WARNING, 0, "Reconnection attempt %u failed",
+                                 attempts);
+            --section;  // the same section again
+            continue;
         }
         if (rc != 0) {
             context->Message(context, MSG_ERROR, 0, "Failed to get section: %s", ResultText(rc));

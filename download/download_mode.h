@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 struct ProgramContext;
 struct ZYMB10APISession;
@@ -14,12 +15,21 @@ struct DownloadRequest {
     const char* outputName;   // "" or none: the destination comes from the stored name
     int32_t stripPath;        // keep only the final name of the stored name
     int32_t generationIndex;  // 1 newest of the first matching name, -1 oldest, 0 none
+    // ZYMBRETRY: how often a section request that broke the connection or timed out is
+    // resumed on a new connection (0: never). reconnect connects and logs on again.
+    uint32_t retries = 0;
+    std::function<bool()> reconnect;
 };
 
 // items holds count items of 432 bytes; they are sorted in place. Returns 0 when the
 // file was written, else 92 ("File download failed").
 int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t count, uint8_t* items,
                  const DownloadRequest& request);
+
+// Removes the temporary download file of this run, if there is one, unless ZYMBKEEPTEMP is
+// set, which keeps it and logs its path. DownloadFile calls it on every return; the
+// interrupt handler calls it for a run that ends early.
+void RemoveTemporaryDownload(ProgramContext* context);
 
 // The destination for a stored name, or "" with a reason when it would leave the
 // working directory. Exposed for tests.

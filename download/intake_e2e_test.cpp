@@ -201,7 +201,8 @@ TEST_F(Intake, CgiRequestIsNeverPromptedForAPassword) {
     auto result = Run({}, get);
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_TRUE(HasLine(result.err,
-                        "001E Password not read from the terminal: no prompt for a CGI request"))
+                        "000E Server string refused under a web server: its password part may "
+                        "only be a literal password or empty, not a file or a prompt"))
         << result.err;
     EXPECT_EQ(result.out.find("Password:"), std::string::npos) << result.out;
 }
@@ -367,7 +368,7 @@ TEST_F(Intake, ControlCAtThePromptIsAnInterrupt) {
     TerminalRun run({"-C", "ABCD", "-f", "x", "-S", "user:+@" + address_});
     ASSERT_TRUE(run.WaitFor("Password:")) << run.Screen();
     run.Type("ab\x03");
-    EXPECT_EQ(run.Wait(), 0);
+    EXPECT_EQ(run.Wait(), 128 + SIGINT);
     EXPECT_NE(run.Screen().find("Control-C Entered Program Terminating"), std::string::npos)
         << run.Screen();
     EXPECT_EQ(run.Screen().find("Program Complete"), std::string::npos);

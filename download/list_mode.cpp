@@ -1,6 +1,10 @@
 // Writes the file list through the report writer: every item, numbered from 1.
 #include "download/list_mode.h"
 
+#include <cstring>
+#include <iterator>
+#include <string>
+
 #include "api/file_list.h"
 #include "frame/cgi_form.h"
 #include "frame/program_context.h"
@@ -36,12 +40,17 @@ int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
     report.AddColumn(&report, 100, "File Name", 0);
     report.AddColumn(&report, 4, "Gen.", COLUMN_RIGHT);
     report.BeginSection(&report, nullptr, "Corvantix File List", "%s", "");
+    // The fields go as separate values: a stored name or description may hold a "|".
     for (uint32_t i = 0; i < count; ++i) {
         FileListItem item{items + static_cast<size_t>(i) * FILE_LIST_ITEM_SIZE};
-        report.WriteRow(&report, "%u|%.*s |%.*s |%u", i + 1,
-                        static_cast<int>(ITEM_DESCRIPTION_SIZE), item.Description(),
-                        static_cast<int>(ITEM_NAME_SIZE), item.Name(),
-                        static_cast<unsigned>(item.Generation()));
+        std::string sequence = std::to_string(i + 1);
+        std::string description(item.Description(),
+                                strnlen(item.Description(), ITEM_DESCRIPTION_SIZE));
+        std::string name(item.Name(), item.NameLength());
+        std::string generation = std::to_string(static_cast<unsigned>(item.Generation()));
+        const char* fields[] = {sequence.c_str(), description.c_str(), name.c_str(),
+                                generation.c_str()};
+        report.WriteFields(&report, fields, std::size(fields));
     }
     report.EndTable(&report);
     report.Close(&report);

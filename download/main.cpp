@@ -1,5 +1,6 @@
 // ZYMB10DownloadFile: logs on to the Corvantix server, lists a customer's files and
 // prints the list as a report or downloads one file by pattern and generation.
+#include <openssl/crypto.h>
 #include <unistd.h>
 
 #include <climits>
@@ -13,6 +14,7 @@
 #include "download/download_mode.h"
 #include "download/list_mode.h"
 #include "download/unpack.h"
+#include "frame/cgi_server_policy.h"
 #include "frame/password.h"
 #include "frame/program_context.h"
 #include "frame/proxy_setting.h"
@@ -20,6 +22,8 @@
 
 namespace {
 const char kLegalNotice[] = "Copyright (c) Corvantix. All rights reserved.";
+const char kDefaultHost[] = "127.0.0.1";
+const char kDefaultPort[] = "5000";
 ProgramContext context;
 
 // The option variables, their defaults set by main before anything reads them.
@@ -63,6 +67,20 @@ void AnswerWebClient(int status) {
     fflush(stdout);
 }
 
+// A whole number from the environment (at most 9 digits), or fallback when the variable
+// is not set; a value that is not such a number is reported and gives fallback.
+uint32_t NumberVariable(const char* name, uint32_t fallback, const char* meaning) {
+    const char* text = getenv(name);
+    if (text == nullptr) return fallback;
+    size_t length = strlen(text);
+    if (length == 0 || length > 9 || strspn(text, "0123456789") != length) {
+        context.Message(&context, MSG_WARNING, 0, "%s=%s is not a number of %s; %u is used", name,
+                        text, meaning, fallback);
+        return fallback;
+    }
+    return static_cast<uint32_t>(strtoul(text, nullptr, 10));
+}
+
 [[noreturn]] void Fail(int status) {
     AnswerWebClient(status);
     context.Complete(&context, status);
@@ -79,15 +97,20 @@ int main(int argc, char** argv) {
     listMode = 0;
 
     InitProgramContext(&context);
-    // An interrupted download leaves no half-unpacked hidden file beside its destination.
-    context.OnInterrupt = [](ProgramContext*) { RemovePartialFiles(); };
+    // An interrupted download leaves no half-unpacked hidden file beside its destination
+    // and no copy of the data in the temporary folder.
+    context.OnInterrupt = [](ProgramContext* interrupted) {
+        RemovePartialFiles();
+        RemoveTemporaryDownload(interrupted);
+    };
     context.options = options;
     context.argc = argc;
     context.argv = argv;
     context.SetIdentity(&context, __DATE__, __TIME__, kLegalNotice, "ZYMB10DownloadFile", "ZBT",
                         "this program will download a file");
-    InitServerAddress(&server, "batch", "", "127.0.0.1", "5000");
+    InitServerAddress(&server, "batch", "", kDefaultHost, kDefaultPort);
     if (context.Begin(&context, nullptr) == 0 || context.errorCount != 0) Fail(1);
+    if (!CheckCgiServer(&context, &server, kDefaultHost, kDefaultPort)) Fail(1);
 
     char password[PASSWORD_BUFFER_SIZE];
     if (context.GetPassword(&context, server.user.c_str(), server.passwordSource.c_str(), "zymb",
@@ -99,6 +122,8 @@ int main(int argc, char** argv) {
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
     session.messageSink = ContextSink(&context);
+    session.receiveTimeout = NumberVariable("ZYMBTIMEOUT", API_RECEIVE_TIMEOUT, "seconds");
+    const uint32_t retries = NumberVariable("ZYMBRETRY", 0, "retries");
     ProxySetting proxy;
     if (ReadProxySetting(&context, &proxy) != 0) {
         session.proxy = ZYMB10APIProxy{
@@ -112,7 +137,11 @@ int main(int argc, char** argv) {
         session.Term(&session);
         Fail(1);
     }
-    if (session.Logon(&session, server.user.c_str(), password, 56, nullptr) != 0) {
+    int logon = session.Logon(&session, server.user.c_str(), password, 56, nullptr);
+    // Only a download that may log on again keeps the password until it ends.
+    if (retries == 0) OPENSSL_cleanse(password, sizeof password);
+    if (logon != 0) {
+        OPENSSL_cleanse(password, sizeof password);
         session.Term(&session);
         Fail(1);
     }
@@ -144,16 +173,25 @@ int main(int argc, char** argv) {
         status = ListFiles(&context, response->Count, response->Payload);
         reportWritten = true;
     } else {
-        DownloadRequest download{.filter = fileFilter,
-                                 .outputName = outputFileName,
-                                 .stripPath = stripPath,
-                                 .generationIndex = generationIndex};
+        DownloadRequest download{
+            .filter = fileFilter,
+            .outputName = outputFileName,
+            .stripPath = stripPath,
+            .generationIndex = generationIndex,
+            .retries = retries,
+            .reconnect = [&session, &password] {
+                session.Close(&session);
+                return session.Connect(&session, server.host.c_str(), server.port.c_str()) == 0 &&
+                       session.Logon(&session, server.user.c_str(), password, 56, nullptr) == 0;
+            }};
         status = DownloadFile(&context, &session, response->Count, response->Payload, download) != 0
                      ? 1
                      : 0;
     }
     session.FreeResponse(response);
     session.Term(&session);
+    OPENSSL_cleanse(password, sizeof password);
+    OPENSSL_cleanse(proxy.password, sizeof proxy.password);
     if (!reportWritten) AnswerWebClient(status);
     exit(status);
 }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -21,6 +22,26 @@
 #include "frame/server_address.h"
 
 namespace {
+// A literal password on the command line is visible to every local user in the process's
+// argument list (/proc/PID/cmdline). Once the server string is parsed, the password
+// characters of the argument it came from are overwritten, as database clients do.
+void HideArgumentPassword(ProgramContext* context, const char* value) {
+    const auto address = reinterpret_cast<uintptr_t>(value);
+    for (int i = 0; i < context->argc && context->argv != nullptr; ++i) {
+        char* argument = context->argv[i];
+        if (argument == nullptr) continue;
+        const auto start = reinterpret_cast<uintptr_t>(argument);
+        if (address < start || address > start + strlen(argument)) continue;
+        char* text = argument + (address - start);
+        // The password part runs from the first ":" to the first "@" after it.
+        char* colon = strchr(text, ':');
+        char* at = strchr(text, '@');
+        if (colon == nullptr || at == nullptr || colon > at || colon[1] != '-') return;
+        for (char* character = colon + 2; character < at; ++character) *character = 'x';
+        return;
+    }
+}
+
 constexpr char REFERENCE_PREFIX[] = "*FI:";
 constexpr size_t REFERENCE_PREFIX_LENGTH = sizeof REFERENCE_PREFIX - 1;
 constexpr size_t ARGUMENT_LINE_LIMIT = 255;
@@ -50,6 +71,7 @@ bool CheckValue(ProgramContext* context, OptionEntry* row, const char* value) {
         auto* address = static_cast<ServerAddress*>(row->target);
         (address->parse != nullptr ? address->parse : ParseServerString)(address, value, context);
         if (address->passwordGiven == 1) row->flags |= OPT_HIDDEN;
+        HideArgumentPassword(context, value);
     }
     struct stat status;
     if ((row->flags & OPT_FILE) != 0 && stat(value, &status) != 0) {

@@ -24,14 +24,16 @@
 ProgramContext* CurrentContext = nullptr;
 
 namespace {
-void OnInterruptSignal(int) {
+// An interrupted run ends as the shell reports a killed one (128 + the signal), so a
+// scheduler never takes it for a success.
+void OnInterruptSignal(int signalNumber) {
     ProgramContext* context = CurrentContext;
     // Held until the process ends, so that no other line follows this one.
     context->lock.mutex.lock();
     context->Message(context, MSG_NOTICE, 1, "Control-C Entered Program Terminating");
     if (context->OnInterrupt != nullptr) context->OnInterrupt(context);
     fflush(nullptr);
-    _exit(0);
+    _exit(128 + signalNumber);
 }
 
 int FormatInto(char* buffer, size_t size, const char* format, va_list arguments) ZYMB_PRINTF(3, 0);

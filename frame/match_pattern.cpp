@@ -2,7 +2,6 @@
 // printable copies of pattern and text, and "*LIST:" files holding one pattern a line.
 #include "frame/match_pattern.h"
 
-#include <fnmatch.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <string>
 
 #include "base/value_format.h"
+#include "frame/extended_match.h"
 
 namespace {
 constexpr char LIST_PREFIX[] = "*LIST:";
@@ -35,8 +35,11 @@ int MatchPrintable(const char* pattern, const char* text, size_t patternLength, 
     OwnedText printablePattern(MakePrintable(pattern, patternLength));
     OwnedText printableText(MakePrintable(text, textLength));
     if (!printablePattern || !printableText) return 0;
-    // A pattern fnmatch cannot use (an error result) counts as a match.
-    return fnmatch(printablePattern.get(), printableText.get(), FNM_EXTMATCH) != FNM_NOMATCH;
+    // Our own matcher, not fnmatch: fnmatch backtracks through extended groups, and a
+    // pattern from a web form could keep it busy for minutes on one name.
+    const char* printable = printablePattern.get();
+    const char* printedText = printableText.get();
+    return ExtendedMatch(printable, strlen(printable), printedText, strlen(printedText)) ? 1 : 0;
 }
 
 // Opens a list file; a directory does not count as one.

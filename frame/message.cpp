@@ -15,6 +15,7 @@
 #include "frame/program_context.h"
 #include "frame/syslog_sink.h"
 #include "platform/io.h"
+#include "platform/new_file.h"
 #include "platform/terminal.h"
 
 namespace {
@@ -134,13 +135,21 @@ void SetUpStandardError(ProgramContext* context, const char* programName) {
     char path[4096 + 300];
     snprintf(path, sizeof path, "%s%s%s", directory, hasSeparator ? "" : "/",
              context->stderrFileName);
-    FILE* file = fopen(path, "we");
+    // A new file only, never through a link planted under the name, and not for every
+    // local user to read; a run started in the same second gets a numbered name.
+    int fd = Platform_CreateNewFile(path, sizeof path, 0640);
+    FILE* file = fd >= 0 ? fdopen(fd, "w") : nullptr;
     if (file == nullptr) {
+        int cause = errno;
+        if (fd >= 0) close(fd);
         context->Message(context, MSG_ERROR, 0,
                          "Variable ZYMBSTDERRDIR set. Unable to open '%s' for stderr (%s)", path,
-                         strerror(errno));
+                         strerror(cause));
         return;
     }
+    const char* name = strrchr(path, '/');
+    snprintf(context->stderrFileName, sizeof context->stderrFileName, "%s",
+             name != nullptr ? name + 1 : path);
     context->out = file;
     fprintf(stderr, "Variable ZYMBSTDERRDIR set. Writing to '%s'\n", path);
     context->flags |= CTX_STDERR_FILE;

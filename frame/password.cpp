@@ -110,6 +110,8 @@ size_t KeepTypedCharacters(char* text, size_t length) {
 int ReadPasswordFile(const char* fileName, char* out) {
     FILE* file = fopen(fileName, "re");
     if (file == nullptr) return 0;
+    // Unbuffered: no stdio buffer keeps a copy of the password after the file is closed.
+    setvbuf(file, nullptr, _IONBF, 0);
     size_t length = 0;
     int c = 0;
     while (length < PASSWORD_LIMIT && (c = fgetc(file)) != EOF && c != '\n')
@@ -136,6 +138,13 @@ char* GetPassword(ProgramContext* context, const char* user, const char* passwor
     char fileName[PASSWORD_BUFFER_SIZE] = "";
 
     if (passwordSource[0] == '-') {
+        // A password that does not fit would be sent cut, and fail for a reason no one sees.
+        if (strlen(passwordSource + 1) > PASSWORD_LIMIT) {
+            context->Message(context, MSG_ERROR, 1,
+                             "Password given in the server string is longer than %u characters",
+                             static_cast<unsigned>(PASSWORD_LIMIT));
+            return nullptr;
+        }
         snprintf(out, PASSWORD_BUFFER_SIZE, "%s", passwordSource + 1);
         return out;
     }

@@ -53,8 +53,12 @@ class Password : public testing::Test {
 TEST_F(Password, LiteralIsTakenAsItIsAndNotLogged) {
     EXPECT_EQ(Get("batch", "-se:cr@t -x"), "se:cr@t -x");
     EXPECT_EQ(Get("batch", "-"), "");
-    EXPECT_EQ(Get("batch", "-" + std::string(2000, 'p')), std::string(1023, 'p'));
+    EXPECT_EQ(Get("batch", "-" + std::string(1023, 'p')), std::string(1023, 'p'));
     EXPECT_TRUE(log_.Raw().empty());
+    // One that does not fit is refused with a word, never sent cut.
+    EXPECT_EQ(Get("batch", "-" + std::string(1024, 'p')), "<none>");
+    EXPECT_NE(log_.Raw().find("Password given in the server string is longer than 1023 characters"),
+              std::string::npos);
 }
 
 TEST_F(Password, FileFirstLineKeepsTypedCharactersTrimmed) {

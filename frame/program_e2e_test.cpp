@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -120,22 +121,28 @@ TEST(ProgramRun, CrcAndCountsCoverEveryLineBeforeThem) {
     }
 }
 
-TEST(ProgramRun, InterruptEndsWithStatusZeroAndNoCompletion) {
-    testsupport::TempDir work;
-    testsupport::BackgroundProcess driver;
-    std::string log = work / "log";
-    ASSERT_TRUE(driver.Start(FRAME_DRIVER, {"wait"}, {}, log));
-    for (int i = 0; i < 500 && testsupport::ReadFile(log).find("Waiting") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    driver.Signal(SIGINT);
-    int status = driver.Stop();
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    std::string written = testsupport::ReadFile(log);
-    EXPECT_TRUE(std::regex_search(
-        written, std::regex("\nTST001I-" + kTime + " Control-C Entered Program Terminating\n$")))
-        << written;
-    EXPECT_EQ(written.find("Program Complete"), std::string::npos);
+// An interrupt ends the run as the shell reports a killed program: 128 + the signal.
+TEST(ProgramRun, InterruptEndsWithTheSignalsStatusAndNoCompletion) {
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signalNumber));
+        testsupport::TempDir work;
+        testsupport::BackgroundProcess driver;
+        std::string log = work / "log";
+        ASSERT_TRUE(driver.Start(FRAME_DRIVER, {"wait"}, {}, log));
+        for (int i = 0; i < 500 && testsupport::ReadFile(log).find("Waiting") == std::string::npos;
+             ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        driver.Signal(signalNumber);
+        int status = driver.Stop();
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signalNumber);
+        std::string written = testsupport::ReadFile(log);
+        EXPECT_TRUE(std::regex_search(
+            written,
+            std::regex("\nTST001I-" + kTime + " Control-C Entered Program Terminating\n$")))
+            << written;
+        EXPECT_EQ(written.find("Program Complete"), std::string::npos);
+    }
 }
 
 TEST(ProgramRun, CrashWritesTheReportAndDies) {
@@ -159,6 +166,61 @@ TEST(ProgramRun, CrashWritesTheReportAndDies) {
     std::string report = testsupport::ReadFile(work / match[1].str());
     EXPECT_TRUE(report.starts_with("signal 11 ")) << report;
     EXPECT_NE(report.find("backtrace:"), std::string::npos);
+    struct stat status;
+    ASSERT_EQ(stat((work / match[1].str()).c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u) << "a crash report is for its owner only";
+}
+
+// The redirect file is always a new file of its own: a symbolic link planted under its
+// name is not followed (the run takes a numbered name), a run started in the same
+// second does not share it, and other users cannot read it.
+TEST(ProgramRun, RedirectFileIsNewAndPrivate) {
+    testsupport::TempDir logs, work;
+    const std::string victim = work / "victim";
+    testsupport::WriteFile(victim, "keep me\n");
+    // Links under the names of the next few seconds, whichever the run starts in.
+    std::vector<std::string> planted;
+    for (time_t second = time(nullptr); second < time(nullptr) + 4; ++second) {
+        char stamp[32];
+        struct tm local;
+        localtime_r(&second, &local);
+        strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
+        planted.push_back(logs / ("FrameDriver-" + std::string(stamp)));
+        ASSERT_EQ(symlink(victim.c_str(), planted.back().c_str()), 0);
+    }
+    auto result = RunProgram(FRAME_DRIVER, {.arguments = {"complete", "0"},
+                                            .environment = {{"ZYMBSTDERRDIR", logs.Path()}}});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(testsupport::ReadFile(victim), "keep me\n");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(result.err, match, std::regex("Writing to '([^']+)'")))
+        << result.err;
+    const std::string written = match[1].str();
+    EXPECT_TRUE(std::regex_match(written, std::regex(".*/FrameDriver-\\d{14}-1"))) << written;
+    struct stat status;
+    ASSERT_EQ(lstat(written.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+    EXPECT_NE(testsupport::ReadFile(written).find("Program ended with RC=0"), std::string::npos);
+
+    // Two runs at once keep two logs.
+    std::filesystem::remove_all(logs.Path());
+    std::filesystem::create_directory(logs.Path());
+    auto run = [&logs] {
+        RunProgram(FRAME_DRIVER, {.arguments = {"complete", "0"},
+                                  .environment = {{"ZYMBSTDERRDIR", logs.Path()}}});
+    };
+    std::thread first(run), second(run);
+    first.join();
+    second.join();
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(logs.Path())) {
+        ++files;
+        EXPECT_NE(testsupport::ReadFile(entry.path()).find("Program ended with RC=0"),
+                  std::string::npos)
+            << entry.path();
+    }
+    EXPECT_EQ(files, 2u);
 }
 
 TEST(ProgramRun, RedirectFileAndConsoleCopy) {

@@ -6,8 +6,6 @@
 #include "frame/program_context.h"
 
 namespace {
-constexpr size_t SERVER_TEXT_LIMIT = 512;
-
 enum Field { USER, PASSWORD, HOST, PORT, FIELD_COUNT };
 
 // Cuts text (changed in place) into fields; a field that the text does not give, or
@@ -56,8 +54,8 @@ void InitServerAddress(ServerAddress* address, const char* user, const char*, co
 }
 
 int ParseServerString(ServerAddress* address, const char* text, ProgramContext* context) {
-    std::string work(text != nullptr ? text : "",
-                     text != nullptr ? strnlen(text, SERVER_TEXT_LIMIT) : 0);
+    // The whole text: a cut could drop the "@" and with it the password, without a word.
+    std::string work(text != nullptr ? text : "");
     char* given[FIELD_COUNT];
     CutFields(work.data(), given);
     std::string* fields[FIELD_COUNT] = {&address->user, &address->passwordSource, &address->host,

@@ -20,6 +20,6 @@ struct ServerAddress {
 // The password part starts as "" whatever default is given.
 void InitServerAddress(ServerAddress* address, const char* user, const char* passwordSource,
                        const char* host, const char* port);
-// Reads at most 512 characters of text. Returns 1. Logs the interpretation line when a
+// Reads the whole text, however long. Returns 1. Logs the interpretation line when a
 // context is given.
 int ParseServerString(ServerAddress* address, const char* text, ProgramContext* context);

@@ -12,6 +12,7 @@
 #include <initializer_list>
 
 #include "platform/io.h"
+#include "platform/new_file.h"
 
 namespace {
 const char* crashPrefix = "XNP10";
@@ -47,10 +48,12 @@ void CrashHandler(int signalNumber, siginfo_t* info, void*) {
     char name[128];
     Platform_CrashFileName(name, sizeof name, crashPrefix, static_cast<long long>(time(nullptr)),
                            startupUtcOffset, static_cast<unsigned>(getpid()));
+    // The report may hold addresses and names: for its owner only, and never written
+    // through a link or over an earlier report.
+    int fd = Platform_CreateNewFile(name, sizeof name, 0600);
     WriteText(2, "File name is: ");
     WriteText(2, name);
     WriteText(2, "\r\n");
-    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         WriteText(2, "Unable to produce dump.\r\n");
     } else {

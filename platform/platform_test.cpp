@@ -1,9 +1,13 @@
 // The platform layer's pure parts: crash file names, processor words, I/O accounting text.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/crash.h"
+#include "platform/new_file.h"
 #include "platform/process_io.h"
 #include "platform/system_info.h"
 #include "platform/terminal.h"
@@ -59,6 +63,44 @@ TEST(Terminal, LevelAttributesBecomeAnsiColours) {
     EXPECT_STREQ(Platform_TextAttributeSequence(8), "\x1b[2m");   // warnings and notices dim
     EXPECT_STREQ(Platform_TextAttributeSequence(2), "\x1b[32m");  // info green
     EXPECT_STREQ(Platform_TextAttributeSequence(1), "\x1b[34m");  // debug blue
+}
+
+// Each call makes a file that did not exist: the taken name gets "-1", "-2" before its
+// extension, and a name held by a symbolic link is left alone as if it were taken.
+TEST(CreateNewFile, NumberedNamesAndNoLinks) {
+    char folder[] = "/tmp/zymb-newfile-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string base = std::string(folder) + "/log.txt";
+    ASSERT_EQ(symlink("/etc/passwd", base.c_str()), 0);
+    const char* expected[] = {"/log-1.txt", "/log-2.txt", "/log-3.txt"};
+    for (const char* name : expected) {
+        char path[4096];
+        snprintf(path, sizeof path, "%s", base.c_str());
+        int fd = Platform_CreateNewFile(path, sizeof path, 0640);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        EXPECT_EQ(std::string(path), std::string(folder) + name);
+        struct stat status;
+        ASSERT_EQ(lstat(path, &status), 0);
+        EXPECT_TRUE(S_ISREG(status.st_mode));
+        EXPECT_EQ(status.st_mode & 0777, 0640u);
+    }
+    // A name without an extension (or a leading-dot one) takes the number at its end.
+    for (const char* name : {"/plain", "/.hidden"}) {
+        char path[4096];
+        for (int round = 0; round < 2; ++round) {
+            snprintf(path, sizeof path, "%s%s", folder, name);
+            int fd = Platform_CreateNewFile(path, sizeof path, 0600);
+            ASSERT_GE(fd, 0);
+            close(fd);
+        }
+        EXPECT_EQ(std::string(path), std::string(folder) + name + "-1");
+    }
+    char tooSmall[] = "/tmp";  // exists, and a numbered name does not fit in the buffer
+    EXPECT_EQ(Platform_CreateNewFile(tooSmall, sizeof tooSmall, 0600), -1);
+    EXPECT_STREQ(tooSmall, "/tmp");
+    std::string command = std::string("rm -rf ") + folder;
+    EXPECT_EQ(system(command.c_str()), 0);
 }
 
 }  // namespace

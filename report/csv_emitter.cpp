@@ -31,9 +31,7 @@ void BeginSection(Report* report, void (*)(Report*), const char*, const char*) {
     fputs("\n", report->out);
 }
 
-void WriteRow(Report* report, char* row) {
-    char* fields[REPORT_MAX_COLUMNS];
-    size_t count = std::min<size_t>(SplitRow(row, fields, REPORT_MAX_COLUMNS), report->columnCount);
+void WriteRow(Report* report, char** fields, size_t count) {
     for (size_t i = 0; i < count; ++i)
         if ((report->columns[i].flags & COLUMN_HIDDEN) == 0)
             WriteValue(report->out, TrimBlanks(fields[i]));

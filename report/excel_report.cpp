@@ -78,13 +78,12 @@ bool FindRow(Report* report, uint32_t* sheetRow) {
     return true;
 }
 
-void WriteRow(Report* report, char* row) {
+void WriteRow(Report* report, char** fields, size_t given) {
     ReportExcel* excel = report->excel;
     if (excel == nullptr || excel->sheet == nullptr) return;
     uint32_t sheetRow;
     if (!FindRow(report, &sheetRow)) return;
-    char* fields[REPORT_MAX_COLUMNS];
-    size_t count = std::min<size_t>(SplitRow(row, fields, REPORT_MAX_COLUMNS), report->columnCount);
+    const size_t count = std::min<size_t>(given, report->columnCount);
     uint32_t column = 0;
     for (size_t i = 0; i < count; ++i) {
         const ReportColumn& heading = report->columns[i];

@@ -63,10 +63,8 @@ void BeginSection(Report* report, void (*)(Report*), const char* title, const ch
     fputs("</tr>", out);
 }
 
-void WriteRow(Report* report, char* row) {
+void WriteRow(Report* report, char** fields, size_t count) {
     FILE* out = report->out;
-    char* fields[REPORT_MAX_COLUMNS];
-    size_t count = std::min<size_t>(SplitRow(row, fields, REPORT_MAX_COLUMNS), report->columnCount);
     fputs("<tr>", out);
     for (size_t i = 0; i < count; ++i) {
         const ReportColumn& column = report->columns[i];

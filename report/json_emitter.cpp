@@ -33,10 +33,8 @@ void BeginSection(Report* report, void (*)(Report*), const char* title, const ch
     report->jsonRecords = records;
 }
 
-void WriteRow(Report* report, char* row) {
+void WriteRow(Report* report, char** fields, size_t count) {
     if (report->jsonRecords == nullptr) return;  // rows before the first section
-    char* fields[REPORT_MAX_COLUMNS];
-    size_t count = std::min<size_t>(SplitRow(row, fields, REPORT_MAX_COLUMNS), report->columnCount);
     cJSON* record = cJSON_CreateObject();
     if (record == nullptr) return;
     for (uint32_t i = 0; i < report->columnCount; ++i) {

@@ -133,7 +133,7 @@ uint32_t RowsPerPage(const Report* report) {
 }
 
 // A page takes exactly rows-per-page rows; the row after a full page begins the next.
-void WriteRow(Report* report, char* row) {
+void WriteRow(Report* report, char** fields, size_t count) {
     ReportPdf* pdf = report->pdf;
     if (pdf == nullptr || pdf->document == nullptr) return;
     if (report->pageSlot == 0) Pdf_BeginPage(report);
@@ -155,8 +155,6 @@ void WriteRow(Report* report, char* row) {
         HPDF_Page_SetRGBFill(page, 0, 0, 0);
     }
 
-    char* fields[REPORT_MAX_COLUMNS];
-    size_t count = SplitRow(row, fields, REPORT_MAX_COLUMNS);
     if (count > report->columnCount) count = report->columnCount;
     for (size_t i = 0; i < count; ++i) {
         const ReportColumn& column = report->columns[i];

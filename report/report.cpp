@@ -83,6 +83,7 @@ void Report_Init(Report* report, const ReportSetUp* setUp) {
     report->SetPdfOutputPath = Report_SetPdfOutputPath;
     report->SetPdfLogo = Report_SetPdfLogo;
     report->WriteHeading = Report_WriteHeading;
+    report->WriteFields = Report_WriteFields;
     report->now = time;
     report->out = stdout;
     report->jsonRoot = cJSON_CreateArray();
@@ -119,17 +120,43 @@ void Report_BeginSection(Report* report, void (*hook)(Report* report), const cha
                        notes != nullptr ? notesText.c_str() : nullptr);
 }
 
-void Report_WriteRow(Report* report, const char* format, ...) {
+namespace {
+// Every row reaches the form as fields, however the caller gave it.
+void DispatchRow(Report* report, char** fields, size_t count) {
     report->progress.add(&report->progress, 1);
     ++report->rowsCounter;
     BlankLine(report);
+    count = std::min<size_t>(count, report->columnCount);
+    const ReportForm* form = FormOf(report->format);
+    if (form != nullptr && form->writeRow != nullptr) form->writeRow(report, fields, count);
+}
+}  // namespace
+
+void Report_WriteRow(Report* report, const char* format, ...) {
     char row[REPORT_ROW_SIZE];
     va_list arguments;
     va_start(arguments, format);
     vsnprintf(row, sizeof row, format, arguments);
     va_end(arguments);
-    const ReportForm* form = FormOf(report->format);
-    if (form != nullptr && form->writeRow != nullptr) form->writeRow(report, row);
+    char* fields[REPORT_MAX_COLUMNS];
+    DispatchRow(report, fields, SplitRow(row, fields, REPORT_MAX_COLUMNS));
+}
+
+void Report_WriteFields(Report* report, const char* const* fields, size_t count) {
+    // Copies, so that the forms may trim in place as they do with split rows.
+    char row[REPORT_ROW_SIZE];
+    char* copies[REPORT_MAX_COLUMNS];
+    count = std::min<size_t>(count, REPORT_MAX_COLUMNS);
+    size_t used = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const char* field = fields[i] != nullptr ? fields[i] : "";
+        size_t length = std::min(strlen(field), sizeof row - 1 - used);
+        memcpy(row + used, field, length);
+        row[used + length] = 0;
+        copies[i] = row + used;
+        used = std::min(used + length + 1, sizeof row - 1);
+    }
+    DispatchRow(report, copies, count);
 }
 
 void Report_EndTable(Report* report) {

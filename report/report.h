@@ -9,6 +9,7 @@
 #pragma once
 #include <cjson/cJSON.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -109,6 +110,10 @@ struct Report {
     void (*SetPdfOutputPath)(Report* report, const char* path);
     void (*SetPdfLogo)(Report* report, const char* path);
     void (*WriteHeading)(Report* report, const char* text);
+    // A row given as its field texts, one per column in order: a field may hold any
+    // character, "|" included, and an empty field keeps its column. Fields beyond the
+    // column count are ignored; the fields together are cut to 1023 characters.
+    void (*WriteFields)(Report* report, const char* const* fields, size_t count);
 
     // Where the writer reports what it could not do (a workbook it could not save, cells
     // it had to leave out), with the levels of the message log (0 error, 1 warning).
@@ -153,3 +158,4 @@ void Report_SetPageSize(Report* report, int size);
 void Report_SetPdfOutputPath(Report* report, const char* path);
 void Report_SetPdfLogo(Report* report, const char* path);
 void Report_WriteHeading(Report* report, const char* text);
+void Report_WriteFields(Report* report, const char* const* fields, size_t count);

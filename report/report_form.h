@@ -13,8 +13,9 @@ struct ReportForm {
     // the caller's notes formatted, or none when the caller gave no notes format.
     void (*beginSection)(Report* report, void (*hook)(Report* report), const char* title,
                          const char* notes);
-    // row is the formatted row text; the form may split it in place.
-    void (*writeRow)(Report* report, char* row);
+    // The row's fields, at most the column count of them; the form may change their
+    // characters in place (trimming) but not their number.
+    void (*writeRow)(Report* report, char** fields, size_t count);
     void (*endTable)(Report* report);
     void (*writeRule)(Report* report);
     void (*writeHeading)(Report* report, const char* text);

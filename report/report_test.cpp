@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,56 @@ TEST(TextForm, ShiftedFieldsFillTheFirstColumns) {
         text.report.AddColumn(&text.report, 3, heading, 0);
     text.report.WriteRow(&text.report, "%u||%s|%u", 1u, "x", 2u);
     EXPECT_EQ(text.Fresh(), "1   x   2       \n");
+}
+
+// Fields given as separate values keep their columns in every form, whatever they hold:
+// a "|" stays in its value and an empty field stays an empty cell.
+TEST(WriteFields, BarsAndEmptyFieldsKeepTheirColumns) {
+    const char* fields[] = {"1", "", "a|b.csv", "left|right", "extra beyond the columns"};
+    struct Case {
+        int format;
+        std::string expected;
+    } cases[] = {
+        {REPORT_TEXT, "1" + std::string(23, ' ') + "a|b.csv     left|right  \n"},
+        {REPORT_CSV, "1,,a|b.csv,left|right,\n"},
+        {REPORT_HTML,
+         "<tr><td><tt>1</tt></td><td><tt></tt></td><td><tt>a|b.csv</tt></td>"
+         "<td><tt>left|right</tt></td></tr>"},
+    };
+    for (const Case& c : cases) {
+        MemoryReport report(c.format);
+        for (const char* heading : {"Seq", "Empty", "Name", "Description"})
+            report.report.AddColumn(&report.report, 11, heading, 0);
+        report.report.WriteFields(&report.report, fields, std::size(fields));
+        EXPECT_EQ(report.Fresh(), c.expected) << c.format;
+    }
+    MemoryReport json(REPORT_JSON);
+    json.report.AddColumn(&json.report, 6, "Name", 0);
+    json.report.AddColumn(&json.report, 6, "Empty", 0);
+    json.report.AddColumn(&json.report, 6, "Gen", 0);
+    json.report.BeginSection(&json.report, nullptr, "T", nullptr);
+    const char* jsonFields[] = {"a|b.csv", "", "2"};
+    json.report.WriteFields(&json.report, jsonFields, 3);
+    json.Close();
+    cJSON* document = cJSON_Parse(json.Output().c_str());
+    ASSERT_NE(document, nullptr) << json.Output();
+    char* printed = cJSON_PrintUnformatted(document);
+    EXPECT_NE(std::string(printed).find(
+                  "\"records\":[{\"name\":\"a|b.csv\",\"empty\":\"\",\"gen\":\"2\"}]"),
+              std::string::npos)
+        << printed;
+    cJSON_free(printed);
+    cJSON_Delete(document);
+}
+
+// Fields longer than a row can hold are cut, never written past the row buffer.
+TEST(WriteFields, LongFieldsAreCut) {
+    MemoryReport csv(REPORT_CSV);
+    for (int i = 0; i < 3; ++i) csv.report.AddColumn(&csv.report, 10, "c", 0);
+    std::string longField(2000, 'x');
+    const char* fields[] = {longField.c_str(), longField.c_str(), "z"};
+    csv.report.WriteFields(&csv.report, fields, 3);
+    EXPECT_EQ(csv.Fresh(), std::string(1023, 'x') + ",,,\n");
 }
 
 TEST(Columns, OffsetsFollowTheLineWidthAndTheSixtyFifthIsRefused) {

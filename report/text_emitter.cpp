@@ -79,9 +79,7 @@ void BeginSection(Report* report, void (*hook)(Report*), const char* title, cons
     WriteRuledLine(report);
 }
 
-void WriteRow(Report* report, char* row) {
-    char* fields[REPORT_MAX_COLUMNS];
-    size_t count = std::min<size_t>(SplitRow(row, fields, REPORT_MAX_COLUMNS), report->columnCount);
+void WriteRow(Report* report, char** fields, size_t count) {
     uint64_t shift = ForEachVisibleColumn(
         report,
         [report, &fields, count](uint32_t i, const ReportColumn& column, uint64_t position) {

@@ -63,4 +63,10 @@ for i in range(100, 400):
 write(os.path.join(data, "BAD", "corrupt.txt"), bytes(corrupt))
 write(os.path.join(data, "BAD", "truncated.txt"), damaged[: len(damaged) // 2])
 os.makedirs(os.path.join(data, "ZED"), exist_ok=True)
+
+# A stored name and a description that hold the report writer's field separator.
+pipe = os.path.join(data, "PIPE")
+write(os.path.join(pipe, "a|b.csv"), b"a,b\n")
+write(os.path.join(pipe, "notes.txt"), b"notes\n")
+write(os.path.join(pipe, ".index"), b"notes.txt|||left|right\n")
 print(out)
