@@ -1,0 +1,66 @@
+// The variable store: named variables from the file that ZYMBVARFILE names (plain texts
+// and date variables computed at every use), and the expander that replaces $name and
+// %name references in a batch definition's fields.
+//
+// Ownership: the store owns its libconfig tree when ownsTree is set (InitVariableStore
+// sets it); Destroy releases it. A store is used from one thread at a time; stores share
+// no state, so separate stores may be used on separate threads.
+#pragma once
+#include <libconfig.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+// The output size of the batch fields' expansion (a path's worth).
+constexpr size_t EXPAND_OUTPUT_SIZE = 260;
+// A reference name is at most this many characters; longer runs are cut.
+constexpr size_t VARIABLE_NAME_LIMIT = 255;
+
+struct VariableStore {
+    config_t* tree;    // the variables' tree: ownTree, or a tree shared with another owner
+    config_t ownTree;  // the store's own tree
+    int ownsTree;      // 1: Destroy destroys the tree
+
+    // Sets variable name's value to the formatted text (at most 1023 characters), adding
+    // the variable if it is missing. Does nothing when the tree has no variable group.
+    // Always returns 1.
+    int (*SetVariable)(VariableStore* store, const char* name, const char* format, ...)
+        __attribute__((format(printf, 3, 4)));
+    // Destroys the tree when the store owns it. Returns 1.
+    int (*Destroy)(VariableStore* store);
+    // Writes the expansion of input into output (outputSize bytes, always zero-terminated,
+    // at most outputSize - 1 characters). With noEnvironment set every %name reference is
+    // reported as "***BADENV:name***". Always returns 1.
+    int (*Expand)(VariableStore* store, const char* input, char* output, size_t outputSize,
+                  int noEnvironment);
+
+    // The current time date variables start from; 0 means the real clock. Set by tests.
+    time_t fixedNow;
+};
+
+// Initialises the store: an empty own tree, filled from the file named by ZYMBVARFILE when
+// that is set (a file that cannot be read is ignored silently), with an empty group
+// "variable" added when the file has none; then installs the operations.
+void InitVariableStore(VariableStore* store);
+
+// A date as the date-specification parser packs it: bits 31-30 set, day in 29-24, month in
+// 19-16, year in 15-0. Zero means not set.
+using PackedDate = uint32_t;
+constexpr PackedDate PACKED_DATE_MARK = 0xC0000000u;
+constexpr PackedDate PackDate(unsigned year, unsigned month, unsigned day) {
+    return PACKED_DATE_MARK | (day & 0x3Fu) << 24 | (month & 0xFu) << 16 | (year & 0xFFFFu);
+}
+constexpr unsigned PackedYear(PackedDate date) { return date & 0xFFFFu; }
+constexpr unsigned PackedMonth(PackedDate date) { return date >> 16 & 0xFu; }
+constexpr unsigned PackedDay(PackedDate date) { return date >> 24 & 0x3Fu; }
+
+// Parses a date specification (2025-03-17+3, 2024, M+1, m-1, Y+0, y-1, W+0, *+2, *) at
+// the time now, in the local time zone. Returns the packed date, or 0 when the text is no
+// date specification.
+PackedDate ParseDateSpec(const char* specification, time_t now);
+
+// Evaluates one date variable group (settings date, format) at the time now: replaces its
+// value setting with the formatted date ("Not-Set", "**ERROR**" in the odd cases). A date
+// specification that does not parse gives the time now.
+void EvaluateDateVariable(config_setting_t* variable, time_t now);
