@@ -65,6 +65,7 @@ bool CZYMBWinApp::InitApplication(const wxString& name, int bitmapId, const char
     SetVendorName("Brindlemoor");
     profile_ = std::make_unique<CZYMBRegistry>(Settings_UserFile(GetAppName()), false);
     CZYMBRegistry& profile = *profile_;
+    updateSent_ = false;
 
     wxString message = profile.ReadText(kOptions, "StartMessage");
     if (!message.empty()) {
@@ -123,11 +124,13 @@ void CZYMBWinApp::StartUpdateCheck(const char* buildDate) {
     UpdateCheck_MachineAgentText(agent, sizeof agent, name_.utf8_str(), buildDate);
     curl_global_init(CURL_GLOBAL_DEFAULT);  // here, before any other thread uses libcurl
     updateSent_ = true;
+    updateRunning_ = true;
     updateThread_ = std::thread([this, host, agentText = std::string(agent)] {
         char location[1024];
         UpdateCheck_Run(host.c_str(), agentText.c_str(), location, sizeof location);
         std::lock_guard<std::mutex> guard(updateMutex_);
         updateLocation_ = location;
+        updateRunning_ = false;
     });
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include <wx/app.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,8 +34,9 @@ class CZYMBWinApp : public wxApp {
     // Waits for a running update check to end (at most its time-outs) and returns the
     // location its 302 answer named, or "".
     std::string WaitForUpdateCheck();
-    // Whether the start routine sent an update check.
-    bool UpdateCheckStarted() const { return updateThread_.joinable() || updateSent_; }
+    // Whether the start routine sent an update check, and whether it is still waiting.
+    bool UpdateCheckStarted() const { return updateSent_; }
+    bool UpdateCheckRunning() const { return updateRunning_; }
 
     const wxString& Name() const { return name_; }
     const wxString& Guid() const { return guid_; }
@@ -56,6 +58,7 @@ class CZYMBWinApp : public wxApp {
     NotificationService notifications_;
     std::thread updateThread_;
     bool updateSent_ = false;
+    std::atomic<bool> updateRunning_{false};
     std::mutex updateMutex_;
     std::string updateLocation_;
     bool ended_ = false;

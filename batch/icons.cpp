@@ -1,6 +1,7 @@
 // Icons drawn with the graphics context into images with alpha.
 #include "batch/icons.h"
 
+#include <wx/brush.h>
 #include <wx/graphics.h>
 #include <wx/image.h>
 #include <wx/math.h>
@@ -9,7 +10,7 @@
 
 namespace {
 void Disc(wxGraphicsContext* gc, double size, const wxColour& fill) {
-    gc->SetPen(wxPen(fill.ChangeLightness(70), wxMax(1.0, size / 16.0)));
+    gc->SetPen(gc->CreatePen(wxGraphicsPenInfo(fill.ChangeLightness(70)).Width(wxMax(1.0, size / 16.0))));
     gc->SetBrush(gc->CreateLinearGradientBrush(0, 0, 0, size, fill.ChangeLightness(125), fill));
     double inset = size / 16.0;
     gc->DrawEllipse(inset, inset, size - 2 * inset, size - 2 * inset);
@@ -52,7 +53,7 @@ void Draw(wxGraphicsContext* gc, int id, double s) {
             Stroke(gc, s / 8, wxColour(90, 90, 90), {{s * 0.25, s * 0.4}, {s * 0.5, s * 0.65}, {s * 0.75, s * 0.4}});
             break;
         case kIconApplication: {
-            gc->SetPen(wxPen(wxColour(30, 60, 110), wxMax(1.0, s / 16.0)));
+            gc->SetPen(gc->CreatePen(wxGraphicsPenInfo(wxColour(30, 60, 110)).Width(wxMax(1.0, s / 16.0))));
             gc->SetBrush(gc->CreateLinearGradientBrush(0, 0, 0, s, wxColour(70, 120, 200),
                                                        wxColour(30, 70, 140)));
             gc->DrawRoundedRectangle(s * 0.06, s * 0.06, s * 0.88, s * 0.88, s * 0.15);

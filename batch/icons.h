@@ -2,7 +2,7 @@
 // beside it. The numbers are the icon ids its callers pass around.
 #pragma once
 #include <wx/bitmap.h>
-#include <wx/icon.h>
+#include <wx/iconbndl.h>
 
 enum BatchIconId {
     kIconApplication = 128,

@@ -71,6 +71,13 @@ int NotificationService::OpenCount() const {
     return count;
 }
 
+std::vector<ToastWindow*> NotificationService::OpenToasts() const {
+    std::vector<ToastWindow*> open;
+    for (const wxWeakRef<ToastWindow>& window : windows_)
+        if (window) open.push_back(window.get());
+    return open;
+}
+
 void NotificationService::CloseAll() {
     for (wxWeakRef<ToastWindow>& window : windows_)
         if (window) window->Destroy();

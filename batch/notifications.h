@@ -32,8 +32,9 @@ class NotificationService {
               int displayMs, int secondButtonId);
     // Every toast shown so far, oldest first.
     const std::vector<NotificationRecord>& Shown() const { return shown_; }
-    // How many toasts are on the screen now.
+    // How many toasts are on the screen now, and those toasts.
     int OpenCount() const;
+    std::vector<ToastWindow*> OpenToasts() const;
     // Closes every toast still shown (the program is ending).
     void CloseAll();
 

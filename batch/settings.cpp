@@ -3,6 +3,7 @@
 
 #include <wx/filename.h>
 #include <wx/fileconf.h>
+#include <wx/log.h>
 #include <wx/tokenzr.h>
 #include <wx/utils.h>
 
