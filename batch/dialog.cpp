@@ -84,8 +84,9 @@ void ZYMBBatchDlg::BuildControls() {
     SetClientSize(ConvertDialogToPixels(wxSize(653, 436)));
 
     wxRect gridRect = rect(7, 7, 639, 167);
-    grid_ = new wxPropertyGridManager(this, ID_GRID, gridRect.GetPosition(), gridRect.GetSize(),
+    grid_ = new wxPropertyGridManager(this, ID_GRID, wxDefaultPosition, wxDefaultSize,
                                       wxPG_DESCRIPTION | wxPG_BOLD_MODIFIED | wxBORDER_SUNKEN);
+    grid_->SetSize(gridRect);
     grid_->SetDescBoxHeight(grid_->GetCharHeight() * 3 + 10);
 
     struct ButtonPlace {
