@@ -13,9 +13,12 @@ target_link_libraries(zymb_batch_window PUBLIC zymb_batch_core zymb_platform
     ${wxWidgets_LIBRARIES} CURL::libcurl)
 
 # The window tests run on a private Xvfb display that the test program starts itself.
-add_executable(batch_window_test window_test_main.cpp test_display.cpp notifications_test.cpp
+add_library(zymb_batch_test_display STATIC test_display.cpp)
+target_link_libraries(zymb_batch_test_display PUBLIC zymb_testsupport)
+add_executable(batch_window_test window_test_main.cpp notifications_test.cpp
     start_routine_test.cpp dialog_test.cpp crash_test.cpp)
-target_link_libraries(batch_window_test PRIVATE zymb_batch_window zymb_testsupport GTest::gtest)
+target_link_libraries(batch_window_test PRIVATE zymb_batch_window zymb_batch_test_display
+    GTest::gtest)
 target_compile_definitions(batch_window_test PRIVATE BATCH_PROGRAM="$<TARGET_FILE:ZYMBBatch>")
 add_dependencies(batch_window_test ZYMBBatch)
 add_test(NAME batch_window_test COMMAND batch_window_test)
