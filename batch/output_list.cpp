@@ -41,6 +41,7 @@ void OutputList::TakeQueued() {
     // Follow the end of the output unless the user has scrolled up to read.
     long before = static_cast<long>(lines_.size());
     bool following = before == 0 || GetTopItem() + GetCountPerPage() >= before;
+    size_t widestBefore = widestLine_;
     if (lines_.empty()) {
         lines_.swap(taken);
         for (const std::string& line : lines_) widestLine_ = std::max(widestLine_, line.size());
@@ -52,6 +53,8 @@ void OutputList::TakeQueued() {
         }
     }
     SetItemCount(static_cast<long>(lines_.size()));
+    // A longer line widens the column, so no line is cut off at the column's edge.
+    if (widestLine_ > widestBefore) FitColumn();
     if (following) EnsureVisible(static_cast<long>(lines_.size()) - 1);
 }
 
