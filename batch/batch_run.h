@@ -11,10 +11,10 @@
 
 struct RunPreparation {
     enum Outcome {
-        STARTED,          // the runner started: one of its end callbacks follows
-        EMPTY_PROGRAM,    // nothing started; the program text is empty
-        STDIN_UNOPENED,   // nothing started; the standard-input file cannot be opened
-        START_FAILED,     // the runner refused to start (reason holds its text)
+        STARTED,         // the runner started: one of its end callbacks follows
+        EMPTY_PROGRAM,   // nothing started; the program text is empty
+        STDIN_UNOPENED,  // nothing started; the standard-input file cannot be opened
+        START_FAILED,    // the runner refused to start (reason holds its text)
     } outcome;
     std::string reason;  // STDIN_UNOPENED: the C library's text; START_FAILED: the runner's
 };

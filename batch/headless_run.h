@@ -5,5 +5,7 @@
 #pragma once
 
 // Returns the exit status: the child's exit code (100 after a cancel, 128 + N when it died
-// of signal N), or 2 when the definition cannot be read or the program not started.
+// of signal N); 127 when the program does not exist and 126 when it cannot be started for
+// another reason (as a shell reports them); 2 when the definition cannot be read or is
+// refused (empty program, standard-input file that cannot be opened).
 int RunBatchHeadless(const char* batchFile);

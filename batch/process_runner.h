@@ -59,6 +59,10 @@ struct RunnerStream {
     // lines are read and dropped.
     void (*lineCallback)(RunnerStream* stream, std::string_view line) = nullptr;
     ProcessRunner* runner = nullptr;  // the runner this stream belongs to
+    // Called on the reader thread after the lines of one read have all been delivered, and
+    // once more after the last line: the moment to flush or post what was gathered. Null:
+    // nothing is called.
+    void (*afterReadCallback)(RunnerStream* stream) = nullptr;
 };
 
 struct ProcessRunner {
@@ -77,18 +81,16 @@ struct ProcessRunner {
     std::string workingDirectory;
     uint32_t exitCode = 0;
     std::atomic<uint32_t> flags{0};
-    int createError = 0;           // errno of a failed start, else 0
+    int createError = 0;             // errno of a failed start, else 0
     char createErrorText[256] = {};  // its text (strerror), or why the command line was refused
-    void* userContext = nullptr;   // the caller's (the window)
+    void* userContext = nullptr;     // the caller's (the window)
     // Called on the runner thread when a started child has ended and both streams are
     // drained: exit code (100 after Cancel, 128 + N when the child died of signal N) and
     // run time in whole seconds. Every line callback has returned before it is called.
-    void (*completedCallback)(ProcessRunner* runner, uint32_t exitCode, uint32_t seconds) =
-        nullptr;
+    void (*completedCallback)(ProcessRunner* runner, uint32_t exitCode, uint32_t seconds) = nullptr;
     // Called on the runner thread instead of completedCallback when the child could not be
     // started (no such program, no permission, bad working directory): errno and its text.
-    void (*failedStartCallback)(ProcessRunner* runner, int error, const char* errorText) =
-        nullptr;
+    void (*failedStartCallback)(ProcessRunner* runner, int error, const char* errorText) = nullptr;
     int64_t startTime = 0;  // seconds: just before the child was started
     int64_t endTime = 0;    // seconds: just after it ended
     VariableStore variables;

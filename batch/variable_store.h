@@ -51,9 +51,15 @@ constexpr PackedDate PACKED_DATE_MARK = 0xC0000000u;
 constexpr PackedDate PackDate(unsigned year, unsigned month, unsigned day) {
     return PACKED_DATE_MARK | (day & 0x3Fu) << 24 | (month & 0xFu) << 16 | (year & 0xFFFFu);
 }
-constexpr unsigned PackedYear(PackedDate date) { return date & 0xFFFFu; }
-constexpr unsigned PackedMonth(PackedDate date) { return date >> 16 & 0xFu; }
-constexpr unsigned PackedDay(PackedDate date) { return date >> 24 & 0x3Fu; }
+constexpr unsigned PackedYear(PackedDate date) {
+    return date & 0xFFFFu;
+}
+constexpr unsigned PackedMonth(PackedDate date) {
+    return date >> 16 & 0xFu;
+}
+constexpr unsigned PackedDay(PackedDate date) {
+    return date >> 24 & 0x3Fu;
+}
 
 // Parses a date specification (2025-03-17+3, 2024, M+1, m-1, Y+0, y-1, W+0, *+2, *) at
 // the time now, in the local time zone. Returns the packed date, or 0 when the text is no

@@ -1,0 +1,127 @@
+// Reading and writing .cvbatch files, and copying a definition's texts into its tree.
+#include "batch/batch_definition.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kPaths[5] = {"options.program", "options.arguments",
+                                   "options.working_directory", "options.environment",
+                                   "options.stdin"};
+constexpr const char* kNames[5] = {"program", "arguments", "working_directory", "environment",
+                                   "stdin"};
+
+std::optional<std::string> LookUpText(const config_t* tree, const char* path) {
+    const config_setting_t* setting = config_lookup(tree, path);
+    if (setting == nullptr || config_setting_type(setting) != CONFIG_TYPE_STRING) {
+        return std::nullopt;
+    }
+    const char* text = config_setting_get_string(setting);
+    return std::string(text != nullptr ? text : "");
+}
+
+// A name beside the final one for the file under way: same folder, so the rename that
+// finishes the save stays within one file system.
+std::string SidePath(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return folder + "." + name + "." + std::to_string(getpid()) + "." +
+           std::to_string(counter.fetch_add(1)) + ".part";
+}
+
+}  // namespace
+
+BatchDefinition::BatchDefinition() {
+    config_init(&tree_);
+    config_setting_t* options =
+        config_setting_add(config_root_setting(&tree_), "options", CONFIG_TYPE_GROUP);
+    for (const char* name : kNames) {
+        config_setting_set_string(config_setting_add(options, name, CONFIG_TYPE_STRING), "");
+    }
+}
+
+BatchDefinition::~BatchDefinition() {
+    config_destroy(&tree_);
+}
+
+BatchReadResult BatchDefinition::Read(const char* path) {
+    BatchReadResult result;
+    // Opened here rather than by libconfig so that a file that cannot be opened, or a
+    // folder, fails before the reader clears the tree.
+    FILE* file = fopen(path, "re");
+    if (file == nullptr) {
+        result.errorText = strerror(errno);
+        return result;
+    }
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+        result.errorText = strerror(S_ISDIR(info.st_mode) ? EISDIR : errno);
+        fclose(file);
+        return result;
+    }
+    int parsed = config_read(&tree_, file);
+    fclose(file);
+    if (parsed != CONFIG_TRUE) {
+        const char* text = config_error_text(&tree_);
+        result.errorText = text != nullptr ? text : "unreadable file";
+        result.errorLine = config_error_line(&tree_);
+        return result;
+    }
+    result.ok = true;
+    result.program = LookUpText(&tree_, kPaths[0]);
+    result.arguments = LookUpText(&tree_, kPaths[1]);
+    result.workingDirectory = LookUpText(&tree_, kPaths[2]);
+    result.environment = LookUpText(&tree_, kPaths[3]);
+    result.stdinFile = LookUpText(&tree_, kPaths[4]);
+    return result;
+}
+
+void BatchDefinition::CopyIntoTree(const BatchFields& fields) {
+    const std::string* texts[5] = {&fields.program, &fields.arguments, &fields.workingDirectory,
+                                   &fields.environment, &fields.stdinFile};
+    for (int i = 0; i < 5; ++i) {
+        config_setting_t* setting = config_lookup(&tree_, kPaths[i]);
+        // The setter refuses a setting of another type and leaves it as it is.
+        if (setting != nullptr) config_setting_set_string(setting, texts[i]->c_str());
+    }
+}
+
+bool BatchDefinition::Write(const char* path, std::string* reason) const {
+    std::string side = SidePath(path);
+    int fd = open(side.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (reason != nullptr) *reason = strerror(errno);
+        return false;
+    }
+    FILE* file = fdopen(fd, "w");
+    if (file == nullptr) {
+        int error = errno;
+        close(fd);
+        unlink(side.c_str());
+        if (reason != nullptr) *reason = strerror(error);
+        return false;
+    }
+    config_write(&tree_, file);
+    int error = 0;
+    if (fflush(file) != 0 || ferror(file) || fsync(fileno(file)) != 0) error = errno ? errno : EIO;
+    if (fclose(file) != 0 && error == 0) error = errno;
+    if (error == 0 && rename(side.c_str(), path) != 0) error = errno;
+    if (error != 0) {
+        unlink(side.c_str());
+        if (reason != nullptr) *reason = strerror(error);
+        return false;
+    }
+    return true;
+}
+
+void BatchDefinition::WriteToLog(FILE* stream) const {
+    if (stream != nullptr) config_write(&tree_, stream);
+}

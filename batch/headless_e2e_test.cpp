@@ -1,0 +1,183 @@
+// End-to-end cases of ZYMBBatch --run. Each file in cases/ holds a batch definition and
+// what must come of running it:
+//
+//   batch:  <a line of the .cvbatch file>          (several lines make the file)
+//   vars:   <a line of the variable file>          (ZYMBVARFILE names it when present)
+//   write:  <path> <text>                          (a file in the work folder; \n, \r)
+//   env:    NAME=VALUE                             (in ZYMBBatch's own environment)
+//   status: <exit status>
+//   out:    <text>   a line of standard output, in this order
+//   err:    <text>   must appear in standard error
+//   log:    <text>   must appear in the batch log, in this order
+//   nolog:  <text>   must not appear in the batch log
+//
+// {WORK} is replaced by the work folder in every value. Interrupts are tested below.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+std::string Replace(std::string text, const std::string& name, const std::string& value) {
+    for (size_t at = text.find(name); at != std::string::npos;
+         at = text.find(name, at + value.size())) {
+        text.replace(at, name.size(), value);
+    }
+    return text;
+}
+
+// The one batch log ZYMBBatch left in the folder.
+std::string OnlyLog(const std::string& folder) {
+    std::string found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename();
+        if (name.rfind("BRM", 0) != 0) continue;
+        EXPECT_TRUE(found.empty()) << "more than one file: " << found << ", " << name;
+        EXPECT_EQ(fs::status(entry.path()).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
+        found = entry.path();
+    }
+    return found;
+}
+
+class BatchCase : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(BatchCase, Runs) {
+    std::ifstream file(std::string(ZYMB_SOURCE) + "/batch/cases/" + GetParam() + ".case");
+    ASSERT_TRUE(file);
+    TempDir work;
+    fs::create_directory(work / "tmp");
+    std::string batch, variables;
+    std::vector<std::pair<std::string, std::string>> checks;
+    testsupport::ChildOptions options;
+    options.environment["TMPDIR"] = work / "tmp";
+    options.environment["ZYMBVARFILE"] = std::nullopt;
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        size_t colon = line.find(':');
+        ASSERT_NE(colon, std::string::npos) << line;
+        std::string key = line.substr(0, colon);
+        std::string value =
+            Replace(line.substr(std::min(colon + 2, line.size())), "{WORK}", work.Path());
+        if (key == "batch") {
+            batch += value + "\n";
+        } else if (key == "vars") {
+            variables += value + "\n";
+        } else if (key == "write") {
+            size_t blank = value.find(' ');
+            fs::create_directories(fs::path(work / value.substr(0, blank)).parent_path());
+            WriteFile(work / value.substr(0, blank),
+                      Replace(Replace(value.substr(blank + 1), "\\n", "\n"), "\\r", "\r"));
+        } else if (key == "env") {
+            size_t equals = value.find('=');
+            options.environment[value.substr(0, equals)] = value.substr(equals + 1);
+        } else {
+            checks.emplace_back(key, value);
+        }
+    }
+    WriteFile(work / "run.cvbatch", batch);
+    if (!variables.empty()) {
+        WriteFile(work / "vars.cfg", variables);
+        options.environment["ZYMBVARFILE"] = work / "vars.cfg";
+    }
+    options.arguments = {"--run", work / "run.cvbatch"};
+    options.workingDirectory = work.Path();
+    testsupport::ChildResult result = testsupport::RunProgram(BATCH_PROGRAM, options);
+    std::string log = ReadFile(OnlyLog(work / "tmp"));
+    std::vector<std::string> outLines = testsupport::Lines(result.out);
+    size_t outAt = 0, logAt = 0;
+    for (const auto& [key, value] : checks) {
+        if (key == "status") {
+            EXPECT_EQ(result.exitStatus, std::stoi(value)) << result.err;
+        } else if (key == "out") {
+            while (outAt < outLines.size() && outLines[outAt] != value) ++outAt;
+            EXPECT_LT(outAt, outLines.size()) << "no line \"" << value << "\" in order in:\n"
+                                              << result.out;
+            ++outAt;
+        } else if (key == "err") {
+            EXPECT_NE(result.err.find(value), std::string::npos) << value << " in:\n" << result.err;
+        } else if (key == "log") {
+            size_t found = log.find(value, logAt);
+            EXPECT_NE(found, std::string::npos) << "\"" << value << "\" in order in:\n" << log;
+            if (found != std::string::npos) logAt = found + value.size();
+        } else if (key == "nolog") {
+            EXPECT_EQ(log.find(value), std::string::npos) << value << " in:\n" << log;
+        } else {
+            FAIL() << "unknown check " << key;
+        }
+    }
+    // The log's path is told at the end.
+    EXPECT_NE(result.err.find("batch log " + OnlyLog(work / "tmp")), std::string::npos)
+        << result.err;
+}
+
+std::vector<std::string> CaseNames() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(std::string(ZYMB_SOURCE) + "/batch/cases")) {
+        if (entry.path().extension() == ".case") names.push_back(entry.path().stem().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BatchCase, ::testing::ValuesIn(CaseNames()), [](const auto& info) {
+    std::string name = info.param;
+    for (char& c : name) {
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name;
+});
+
+TEST(BatchInterrupt, SigintAndSigtermCancelTheChildGroupWith100) {
+    for (int signalNumber : {SIGINT, SIGTERM}) {
+        TempDir work;
+        WriteFile(work / "run.cvbatch",
+                  "options = { program = \"sh\"; arguments = \"-c 'echo $$ > " + (work / "pid") +
+                      "; sleep 100 & sleep 100 & wait'\"; };\n");
+        testsupport::BackgroundProcess batch;
+        ASSERT_TRUE(batch.Start(BATCH_PROGRAM, {"--run", work / "run.cvbatch"},
+                                {{"TMPDIR", work.Path()}}, work / "output"));
+        std::string pid;
+        for (int i = 0; i < 1000 && pid.empty(); ++i) {
+            pid = ReadFile(work / "pid");
+            if (pid.empty() || pid.back() != '\n') pid.clear();
+            usleep(10000);
+        }
+        ASSERT_FALSE(pid.empty());
+        batch.Signal(signalNumber);
+        // It must end on its own; Stop would send a SIGTERM of its own after waiting.
+        siginfo_t info = {};
+        for (int i = 0; i < 1000; ++i) {
+            info.si_pid = 0;
+            if (waitid(P_PID, batch.Pid(), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid != 0)
+                break;
+            usleep(10000);
+        }
+        EXPECT_NE(info.si_pid, 0) << "still running after the signal";
+        int status = batch.Stop();
+        ASSERT_TRUE(WIFEXITED(status)) << ReadFile(work / "output");
+        EXPECT_EQ(WEXITSTATUS(status), 100);
+        pid_t group = std::stoi(pid);
+        bool gone = false;
+        for (int i = 0; i < 200 && !gone; ++i) {
+            gone = kill(-group, 0) != 0 && errno == ESRCH;
+            usleep(10000);
+        }
+        EXPECT_TRUE(gone) << "a process of the child's group survived";
+    }
+}
+
+}  // namespace

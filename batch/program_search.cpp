@@ -1,0 +1,68 @@
+// The program search: our own folder, the current folder, then PATH.
+#include "batch/program_search.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool IsExecutableFile(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           access(path.c_str(), X_OK) == 0;
+}
+
+std::string CurrentFolder() {
+    char folder[PATH_MAX];
+    return getcwd(folder, sizeof folder) != nullptr ? folder : "";
+}
+
+std::string Join(const std::string& folder, const char* name) {
+    if (folder.empty()) return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+}  // namespace
+
+std::string OwnProgramFolder() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return "";
+    path[length] = '\0';
+    char* slash = strrchr(path, '/');
+    if (slash == nullptr) return "";
+    *(slash == path ? slash + 1 : slash) = '\0';
+    return path;
+}
+
+std::string SearchProgram(const char* program) {
+    if (program == nullptr || *program == '\0') return "";
+    std::string current = CurrentFolder();
+    if (strchr(program, '/') != nullptr) {
+        std::string path = program[0] == '/' ? program : Join(current, program);
+        return IsExecutableFile(path) ? path : "";
+    }
+    std::string folders[2] = {OwnProgramFolder(), current};
+    for (const std::string& folder : folders) {
+        if (folder.empty()) continue;
+        std::string path = Join(folder, program);
+        if (IsExecutableFile(path)) return path;
+    }
+    const char* searchPath = getenv("PATH");
+    if (searchPath == nullptr) return "";
+    for (const char* start = searchPath;;) {
+        const char* end = strchrnul(start, ':');
+        // An empty element of PATH names the current folder.
+        std::string folder = end == start ? current : std::string(start, end);
+        std::string path = Join(folder, program);
+        if (folder[0] != '/') path = Join(current, path.c_str());
+        if (IsExecutableFile(path)) return path;
+        if (*end == '\0') break;
+        start = end + 1;
+    }
+    return "";
+}

@@ -1,0 +1,136 @@
+// The variable store and the expander of $name (variable file) and %name (environment)
+// references in a batch definition's fields.
+#include "batch/variable_store.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool IsNameCharacter(char c) {
+    // Only the C locale's letters and digits: bytes above 127 end a name whatever the
+    // locale the window runs in.
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
+}
+
+int SetVariable(VariableStore* store, const char* name, const char* format, ...) {
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    if (store->tree == nullptr) return 1;
+    config_setting_t* variables = config_lookup(store->tree, "variable");
+    if (variables == nullptr || !config_setting_is_group(variables)) return 1;
+    config_setting_t* variable = config_setting_get_member(variables, name);
+    if (variable == nullptr) variable = config_setting_add(variables, name, CONFIG_TYPE_GROUP);
+    if (variable == nullptr || !config_setting_is_group(variable)) return 1;
+    config_setting_t* value = config_setting_get_member(variable, "value");
+    if (value == nullptr) value = config_setting_add(variable, "value", CONFIG_TYPE_STRING);
+    if (value != nullptr) config_setting_set_string(value, text);
+    return 1;
+}
+
+int Destroy(VariableStore* store) {
+    if (store->ownsTree && store->tree != nullptr) config_destroy(store->tree);
+    store->tree = nullptr;
+    store->ownsTree = 0;
+    return 1;
+}
+
+// The text of $name, or null when the reference stays as written.
+const char* NamedVariable(VariableStore* store, const char* name) {
+    if (store->tree == nullptr) return nullptr;
+    config_setting_t* variables = config_lookup(store->tree, "variable");
+    if (variables == nullptr || !config_setting_is_group(variables)) return nullptr;
+    config_setting_t* variable = config_setting_get_member(variables, name);
+    if (variable == nullptr || !config_setting_is_group(variable)) return nullptr;
+    const char* type = nullptr;
+    if (config_setting_lookup_string(variable, "type", &type) && strcmp(type, "date") == 0) {
+        EvaluateDateVariable(variable, store->fixedNow != 0 ? store->fixedNow : time(nullptr));
+    }
+    const char* value = nullptr;
+    if (!config_setting_lookup_string(variable, "value", &value)) return nullptr;
+    return value;
+}
+
+int Expand(VariableStore* store, const char* input, char* output, size_t outputSize,
+           int noEnvironment) {
+    if (output == nullptr || outputSize == 0) return 1;
+    memset(output, 0, outputSize);
+    const size_t limit = outputSize - 1;
+    size_t written = 0;
+    char previous = ' ';
+    bool justSubstituted = false;
+    char name[VARIABLE_NAME_LIMIT + 1];
+    char formatted[VARIABLE_NAME_LIMIT + 16];
+    const char* p = input != nullptr ? input : "";
+    while (*p != '\0' && written < limit) {
+        char c = *p;
+        if (c != '$' && c != '%') {
+            if (!(justSubstituted && c == '.')) output[written++] = c;
+            justSubstituted = false;
+            previous = c;
+            ++p;
+            continue;
+        }
+        size_t length = 0;
+        while (length < VARIABLE_NAME_LIMIT && IsNameCharacter(p[1 + length])) {
+            name[length] = p[1 + length];
+            ++length;
+        }
+        name[length] = '\0';
+        const char* text;
+        if (length == 0) {
+            text = c == '$' ? "$" : "%";
+        } else if (previous == c) {
+            text = name;  // a doubled sign: the name itself, unexpanded
+        } else if (c == '$') {
+            text = NamedVariable(store, name);
+            if (text == nullptr) {
+                snprintf(formatted, sizeof formatted, "$%s", name);
+                text = formatted;
+            }
+        } else {
+            text = noEnvironment ? nullptr : getenv(name);
+            if (text == nullptr) {
+                snprintf(formatted, 128, "***BADENV:%s***", name);
+                text = formatted;
+            }
+        }
+        size_t textLength = strlen(text);
+        // A text that does not fit is left out whole, never cut.
+        if (written + textLength < limit) {
+            memcpy(output + written, text, textLength);
+            written += textLength;
+        }
+        previous = length == 0 ? c : name[length - 1];
+        justSubstituted = true;
+        p += 1 + length;
+    }
+    return 1;
+}
+
+}  // namespace
+
+void InitVariableStore(VariableStore* store) {
+    config_init(&store->ownTree);
+    store->tree = &store->ownTree;
+    store->ownsTree = 1;
+    store->fixedNow = 0;
+    const char* path = getenv("ZYMBVARFILE");
+    // The file is optional: without it (or when it does not read) no variable is defined.
+    if (path != nullptr && *path != '\0' && config_read_file(store->tree, path) != CONFIG_TRUE) {
+        config_destroy(store->tree);
+        config_init(store->tree);
+    }
+    if (config_lookup(store->tree, "variable") == nullptr) {
+        config_setting_add(config_root_setting(store->tree), "variable", CONFIG_TYPE_GROUP);
+    }
+    store->SetVariable = SetVariable;
+    store->Destroy = Destroy;
+    store->Expand = Expand;
+}
