@@ -155,6 +155,7 @@ void ZYMBBatchDlg::BuildProperties() {
     stdinProperty_->SetHelpString("File to be processed by the Sync");
     stdinProperty_->SetAttribute(wxPG_FILE_DIALOG_STYLE, static_cast<long>(wxFD_OPEN | wxFD_FILE_MUST_EXIST));
     stdinProperty_->SetAttribute(wxPG_FILE_WILDCARD, "All files|*");
+    stdinProperty_->SetAttribute(wxPG_FILE_SHOW_FULL_PATH, true);
     environmentProperty_ = text(kPropertyEnvironment, wxString(),
                                 "Environmental variables to be merged with the existing "
                                 "variables, Delimited by colons eg. VAR1=VAL1;VAR2=VAL2",
