@@ -55,7 +55,9 @@ BatchDialogPrompts DesktopPrompts(wxWindow* parent) {
 ZYMBBatchDlg::ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile)
     : wxDialog(parent, wxID_ANY, "Corvantix Batch Utility", wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxRESIZE_BORDER | wxCLOSE_BOX),
-      initialFile_(initialFile) {
+      initialFile_(initialFile),
+      takeTimer_(this),
+      logTimer_(this) {
     InitProcessRunner(&runner_);
     SetIcons(BatchIcon_ApplicationBundle());
     std::string reason;
@@ -129,6 +131,8 @@ void ZYMBBatchDlg::BuildControls() {
     Bind(wxEVT_PG_CHANGED, &ZYMBBatchDlg::OnPropertyChanged, this, ID_GRID);
     Bind(wxEVT_NOTEBOOK_PAGE_CHANGING, &ZYMBBatchDlg::OnTabChanging, this, ID_TABS);
     Bind(wxEVT_CLOSE_WINDOW, &ZYMBBatchDlg::OnCloseWindow, this);
+    Bind(wxEVT_TIMER, &ZYMBBatchDlg::OnTakeLines, this, takeTimer_.GetId());
+    Bind(wxEVT_TIMER, &ZYMBBatchDlg::OnLogSlice, this, logTimer_.GetId());
     // The name column keeps its width whatever the grid's size.
     grid_->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         event.Skip();
@@ -173,12 +177,15 @@ void ZYMBBatchDlg::BuildProperties() {
 ZYMBBatchDlg::~ZYMBBatchDlg() {
     // Cancels a run still going and waits for its threads, so no callback outlives us.
     runner_.Destroy(&runner_);
+    takeTimer_.Stop();
+    logTimer_.Stop();
     if (runActive_ && !startFailed_) {
         // Closed before the run's end was handled: its output still goes to the log.
         outputList_->TakeQueued();
         messagesList_->TakeQueued();
-        WriteRunOutputToLog();
+        StartRunOutputLog();
     }
+    WriteRunOutputSlice(SIZE_MAX);
 }
 
 wxString ZYMBBatchDlg::PropertyText(const char* name) const {

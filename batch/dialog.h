@@ -4,8 +4,10 @@
 // batch log; the application object owns the notifications it shows.
 #pragma once
 #include <wx/dialog.h>
+#include <wx/timer.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 
 #include "batch/batch_definition.h"
@@ -96,7 +98,14 @@ class ZYMBBatchDlg : public wxDialog {
                 int icon);
     void HandleCompleted(uint32_t exitCode, uint32_t seconds);
     void HandleFailedStart(int error, const wxString& text);
-    void WriteRunOutputToLog();
+    // The run's output goes to the log in slices, so the window keeps answering while a
+    // million lines are written. Returns true when the whole output is written.
+    void StartRunOutputLog();
+    bool WriteRunOutputSlice(size_t maxLines);
+    // Writes a slice and, when the output is all written, shows the statistics.
+    void ContinueRunOutputLog(size_t maxLines);
+    void OnTakeLines(wxTimerEvent& event);
+    void OnLogSlice(wxTimerEvent& event);
     void OnPropertyChanged(wxPropertyGridEvent& event);
     void OnTabChanging(wxBookCtrlEvent& event);
     void OnCloseWindow(wxCloseEvent& event);
@@ -125,6 +134,13 @@ class ZYMBBatchDlg : public wxDialog {
     BatchLog log_;
     BatchDialogPrompts prompts_;
     bool runActive_ = false;
+    wxTimer takeTimer_;  // takes queued lines into the lists while a run is in progress
+    wxTimer logTimer_;   // writes the next slice of a run's output to the log
+    struct RunOutputLog {
+        bool active = false;
+        int stream = 0;  // 0: standard output, 1: standard error
+        size_t next = 0;
+    } runOutputLog_;
     // Set on the runner thread when the child could not be started, for a window that is
     // closed before it has handled that.
     std::atomic<bool> startFailed_{false};

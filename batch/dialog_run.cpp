@@ -10,10 +10,23 @@
 #include "batch/icons.h"
 #include "batch/output_list.h"
 
-// Reader threads: the line waits in its list's queue; the window takes queued lines over in
-// batches on its own thread.
+namespace {
+// How often the window takes queued lines over, and how many lines of output one slice of
+// log writing covers: both small enough that input is never kept waiting long.
+const int kTakeIntervalMs = 25;
+const size_t kLogSliceLines = 20000;
+}  // namespace
+
+// Reader threads: the line waits in its list's queue; the window's take timer moves queued
+// lines into the lists in batches. Nothing is posted per line, so a flood of output cannot
+// crowd out the window's other events.
 void ZYMBBatchDlg::LineArrived(RunnerStream* stream, std::string_view line) {
-    static_cast<OutputList*>(stream->userContext)->QueueLineAndPost(line);
+    static_cast<OutputList*>(stream->userContext)->QueueLine(line);
+}
+
+void ZYMBBatchDlg::OnTakeLines(wxTimerEvent&) {
+    outputList_->TakeQueued();
+    messagesList_->TakeQueued();
 }
 
 // Runner thread: every line callback has returned, so the lines are queued before this.
@@ -37,6 +50,8 @@ void ZYMBBatchDlg::SetRunControlsEnabled(bool enabled) {
 
 void ZYMBBatchDlg::OnRun() {
     if (runActive_) return;  // one run at a time; Run is disabled meanwhile anyway
+    // The last run's output must be in the log before its lists are emptied.
+    if (runOutputLog_.active) ContinueRunOutputLog(SIZE_MAX);
     // Lines of this run go to the lists; the run's end comes back to this window.
     runner_.output.userContext = outputList_;
     runner_.output.lineCallback = LineArrived;
@@ -70,6 +85,7 @@ void ZYMBBatchDlg::OnRun() {
     outputList_->Clear();
     messagesList_->Clear();
     runActive_ = true;
+    takeTimer_.Start(kTakeIntervalMs);
     SetRunControlsEnabled(false);
     if (outputList_->Count() == 0)
         tabs_->SetSelection(1);
@@ -107,17 +123,47 @@ void ZYMBBatchDlg::OnCloseWindow(wxCloseEvent& event) {
         Destroy();
 }
 
-void ZYMBBatchDlg::WriteRunOutputToLog() {
-    if (!log_.IsOpen()) return;
+void ZYMBBatchDlg::StartRunOutputLog() {
+    runOutputLog_ = RunOutputLog{true, 0, 0};
     log_.Header(LOG_HEADER_STDOUT);
-    for (size_t i = 0; i < outputList_->Count(); ++i) log_.Line(outputList_->Line(i));
-    log_.Header(LOG_HEADER_STDERR);
-    for (size_t i = 0; i < messagesList_->Count(); ++i) log_.Line(messagesList_->Line(i));
-    log_.Header(LOG_HEADER_ENDED);
-    log_.Flush();
 }
 
+bool ZYMBBatchDlg::WriteRunOutputSlice(size_t maxLines) {
+    if (!runOutputLog_.active) return true;
+    size_t written = 0;
+    while (runOutputLog_.stream < 2) {
+        OutputList* list = runOutputLog_.stream == 0 ? outputList_ : messagesList_;
+        while (runOutputLog_.next < list->Count()) {
+            if (written++ == maxLines) return false;
+            log_.Line(list->Line(runOutputLog_.next++));
+        }
+        if (++runOutputLog_.stream == 1) {
+            runOutputLog_.next = 0;
+            log_.Header(LOG_HEADER_STDERR);
+        }
+    }
+    log_.Header(LOG_HEADER_ENDED);
+    log_.Flush();
+    runOutputLog_.active = false;
+    return true;
+}
+
+void ZYMBBatchDlg::ContinueRunOutputLog(size_t maxLines) {
+    if (!WriteRunOutputSlice(maxLines)) {
+        logTimer_.StartOnce(1);
+        return;
+    }
+    logTimer_.Stop();
+    Notify("Output Statistics",
+           wxString::Format("%u records written to stdout", static_cast<unsigned>(outputList_->Count())),
+           wxString::Format("%u records written to stderr", static_cast<unsigned>(messagesList_->Count())),
+           kIconInformation);
+}
+
+void ZYMBBatchDlg::OnLogSlice(wxTimerEvent&) { ContinueRunOutputLog(kLogSliceLines); }
+
 void ZYMBBatchDlg::HandleCompleted(uint32_t exitCode, uint32_t seconds) {
+    takeTimer_.Stop();
     outputList_->TakeQueued();
     messagesList_->TakeQueued();
     runActive_ = false;
@@ -125,14 +171,13 @@ void ZYMBBatchDlg::HandleCompleted(uint32_t exitCode, uint32_t seconds) {
     Notify("Program Completed", wxString::Format("Return Code was %u", exitCode),
            wxString::Format("Runtime %u seconds", seconds),
            exitCode == 0 ? kIconSuccess : kIconFailure);
-    WriteRunOutputToLog();
-    Notify("Output Statistics",
-           wxString::Format("%u records written to stdout", static_cast<unsigned>(outputList_->Count())),
-           wxString::Format("%u records written to stderr", static_cast<unsigned>(messagesList_->Count())),
-           kIconInformation);
+    // Then the output to the log and, once it is all there, the statistics.
+    StartRunOutputLog();
+    ContinueRunOutputLog(kLogSliceLines);
 }
 
 void ZYMBBatchDlg::HandleFailedStart(int error, const wxString& text) {
+    takeTimer_.Stop();
     outputList_->TakeQueued();
     messagesList_->TakeQueued();
     runActive_ = false;

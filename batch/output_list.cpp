@@ -18,16 +18,9 @@ OutputList::OutputList(wxWindow* parent, wxWindowID id, const wxFont& font)
     AppendColumn("Output", wxLIST_FORMAT_LEFT, 300);
 }
 
-bool OutputList::QueueLine(std::string_view line) {
+void OutputList::QueueLine(std::string_view line) {
     std::lock_guard<std::mutex> guard(queueMutex_);
     queued_.emplace_back(line);
-    if (takePosted_) return false;
-    takePosted_ = true;
-    return true;
-}
-
-void OutputList::QueueLineAndPost(std::string_view line) {
-    if (QueueLine(line)) CallAfter(&OutputList::TakeQueued);
 }
 
 void OutputList::TakeQueued() {
@@ -35,22 +28,15 @@ void OutputList::TakeQueued() {
     {
         std::lock_guard<std::mutex> guard(queueMutex_);
         taken.swap(queued_);
-        takePosted_ = false;
     }
     if (taken.empty()) return;
     // Follow the end of the output unless the user has scrolled up to read.
     long before = static_cast<long>(lines_.size());
     bool following = before == 0 || GetTopItem() + GetCountPerPage() >= before;
     size_t widestBefore = widestLine_;
-    if (lines_.empty()) {
-        lines_.swap(taken);
-        for (const std::string& line : lines_) widestLine_ = std::max(widestLine_, line.size());
-    } else {
-        lines_.reserve(lines_.size() + taken.size());
-        for (std::string& line : taken) {
-            widestLine_ = std::max(widestLine_, line.size());
-            lines_.push_back(std::move(line));
-        }
+    for (std::string& line : taken) {
+        widestLine_ = std::max(widestLine_, line.size());
+        lines_.push_back(std::move(line));
     }
     SetItemCount(static_cast<long>(lines_.size()));
     // A longer line widens the column, so no line is cut off at the column's edge.
@@ -59,8 +45,12 @@ void OutputList::TakeQueued() {
 }
 
 void OutputList::Clear() {
-    lines_.clear();
-    lines_.shrink_to_fit();
+    // Freeing a flood's million lines takes a while: a helper thread does it, so the new
+    // run's window answers at once.
+    if (releaser_.joinable()) releaser_.join();
+    if (lines_.size() > 10000)
+        releaser_ = std::thread([old = std::move(lines_)]() mutable { old.clear(); });
+    lines_ = std::deque<std::string>();
     widestLine_ = 0;
     SetItemCount(0);
     Refresh();
@@ -73,6 +63,10 @@ void OutputList::FitColumn() {
     int width = static_cast<int>(widestLine_) * charWidth;
     width = std::max(width, dc.GetTextExtent("Output").x);
     SetColumnWidth(0, width + 12);
+}
+
+OutputList::~OutputList() {
+    if (releaser_.joinable()) releaser_.join();
 }
 
 wxString OutputList::OnGetItemText(long item, long) const {

@@ -1,25 +1,25 @@
 // One output list of the batch dialog: a report-view list, white monospaced text on black,
 // showing the lines of one of the child's streams. Lines arrive on the runner's reader
-// threads and are queued; the window's thread takes them over in batches, so a child that
-// prints a flood of lines costs one event per batch, not one per line. Every line is kept
-// and shown; the list itself only draws the rows in view.
+// threads and are only queued there; the window's thread takes them over in batches on a
+// timer of its own, so a child that prints a flood of lines never floods the window's
+// event queue. Every line is kept and shown; the list itself only draws the rows in view.
 #pragma once
 #include <wx/listctrl.h>
 
+#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 class OutputList : public wxListCtrl {
   public:
     OutputList(wxWindow* parent, wxWindowID id, const wxFont& font);
+    ~OutputList() override;
 
-    // Any thread: queues one line. Returns true when the caller must arrange for
-    // TakeQueued on the window's thread (the first line since the last take).
-    bool QueueLine(std::string_view line);
-    // Any thread: queues a line and posts the take to the window's thread when needed.
-    void QueueLineAndPost(std::string_view line);
+    // Any thread: queues one line.
+    void QueueLine(std::string_view line);
     // Window's thread: moves every queued line into the list.
     void TakeQueued();
 
@@ -33,11 +33,12 @@ class OutputList : public wxListCtrl {
   private:
     wxString OnGetItemText(long item, long column) const override;
 
-    std::vector<std::string> lines_;
+    // A deque: growing by a batch never moves the lines already kept.
+    std::deque<std::string> lines_;
+    std::thread releaser_;  // frees the lines of the previous run
     size_t widestLine_ = 0;  // in characters; the font is monospaced
     std::mutex queueMutex_;
     std::vector<std::string> queued_;
-    bool takePosted_ = false;
 };
 
 // Text of a child's line for the screen: UTF-8 when it is valid UTF-8, else Latin-1, so that

@@ -4,11 +4,13 @@
 //     batch_window_bench [LINES] [--runs N]       (default 1000000 lines, 3 runs)
 //
 // For each run: the time from Run to "Program Completed" in the window, the longest gap
-// between two ticks of a 10 ms timer on the window's thread during that time (how long an
-// input event could have waited), and the time of the same definition with --run. Exit
+// between two ticks of a 10 ms timer on the window's thread from Run until the output is in
+// the log ("Output Statistics"; how long an input event could have waited), and the time of
+// the same definition with --run. Exit
 // status 0 when the window takes at most twice the headless time and no gap reaches 100 ms.
 #include <sys/stat.h>
 
+#include <wx/button.h>
 #include <wx/evtloop.h>
 #include <wx/init.h>
 #include <wx/stopwatch.h>
@@ -49,13 +51,13 @@ WindowRun RunInWindow(ZYMBBatchDlg* dialog) {
     wxStopWatch clock;
     wxStopWatch sinceTick;
     size_t completedBefore = CountTitled("Program Completed");
+    size_t statisticsBefore = CountTitled("Output Statistics");
     wxTimer ticker;
     ticker.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
         result.longestGapMs = std::max(result.longestGapMs, static_cast<double>(sinceTick.Time()));
         sinceTick.Start();
-        if (CountTitled("Program Completed") > completedBefore) {
+        if (result.seconds == 0 && CountTitled("Program Completed") > completedBefore) {
             result.seconds = clock.Time() / 1000.0;
-            ticker.Stop();
             loop.Exit();
         }
     });
@@ -69,6 +71,16 @@ WindowRun RunInWindow(ZYMBBatchDlg* dialog) {
     });
     loop.Run();
     result.lines = dialog->OutputLines()->Count();
+    // The run's output is in the log when the statistics are shown; the next run starts
+    // after that, as a user's would.
+    wxGUIEventLoop untilLogged;
+    wxTimer waiter;
+    waiter.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        if (CountTitled("Output Statistics") > statisticsBefore) untilLogged.Exit();
+    });
+    waiter.Start(10);
+    untilLogged.Run();  // the ticker goes on: writing the log must not stall the window either
+    ticker.Stop();
     return result;
 }
 }  // namespace
@@ -116,7 +128,8 @@ int main(int argc, char** argv) {
 
     auto* app = new CZYMBWinApp();
     wxApp::SetInstance(app);
-    if (!wxEntryStart(argc, argv) || !app->CallOnInit()) {
+    int toolkitArgc = 1;  // our own arguments are not the toolkit's
+    if (!wxEntryStart(toolkitArgc, argv) || !app->CallOnInit()) {
         fprintf(stderr, "batch_window_bench: the window toolkit does not start\n");
         return 1;
     }
