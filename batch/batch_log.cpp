@@ -40,6 +40,8 @@ bool BatchLog::Open(std::string* reason) {
         if (reason != nullptr) *reason = strerror(error);
         return false;
     }
+    // A run's output can be large: fewer, larger writes.
+    setvbuf(stream, nullptr, _IOFBF, 64 * 1024);
     stream_ = stream;
     path_ = path;
     Header("Opening Log");

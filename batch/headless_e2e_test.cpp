@@ -180,4 +180,22 @@ TEST(BatchInterrupt, SigintAndSigtermCancelTheChildGroupWith100) {
     }
 }
 
+TEST(BatchSample, TheSampleDefinitionRunsAsTheReadmeShows) {
+    TempDir work;
+    testsupport::ChildOptions options;
+    options.arguments = {"--run", "samples/batch/sort-names.cvbatch"};
+    options.workingDirectory = ZYMB_SOURCE;
+    options.environment["ZYMBVARFILE"] = "samples/batch/variables.cfg";
+    options.environment["TMPDIR"] = work.Path();
+    options.environment["HOME"] = work.Path();
+    testsupport::ChildResult result = testsupport::RunProgram(BATCH_PROGRAM, options);
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    std::vector<std::string> lines = testsupport::Lines(result.out);
+    ASSERT_EQ(lines.size(), 5u) << result.out;
+    EXPECT_EQ(lines[0].rfind("Names of ACME on 2", 0), 0u) << lines[0];
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()),
+              (std::vector<std::string>{"Ada", "Bo", "Jonas", "Mira"}));
+    EXPECT_NE(result.err.find("sorted in " + work.Path()), std::string::npos) << result.err;
+}
+
 }  // namespace

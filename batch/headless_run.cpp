@@ -16,12 +16,18 @@
 
 namespace {
 
-// One output stream of the child: echoed to ours, and spooled to a hidden file for the
-// log, which wants each stream's lines together after the run.
+constexpr size_t kEchoBuffer = 64 * 1024;
+
+// One output stream of the child: echoed to ours and kept for the log, which wants each
+// stream's lines together after the run. Standard output goes straight into the log
+// behind its "Stdout" header, written before its first line; standard error waits in a
+// hidden spool file until the run is over. Only one copy of each line is ever written
+// besides the log's own.
 struct Passage {
     FILE* echo;
-    FILE* spool = nullptr;
-    uint64_t lines = 0;
+    FILE* spool = nullptr;    // standard error's lines until the run ends
+    BatchLog* log = nullptr;  // standard output's lines go here directly
+    bool headerWritten = false;
 };
 
 struct HeadlessRun {
@@ -45,18 +51,29 @@ FILE* OpenSpool() {
     if (fd < 0) return nullptr;
     unlink(path.c_str());  // gone with the last close, whatever ends the run
     FILE* spool = fdopen(fd, "w+");
-    if (spool == nullptr) close(fd);
+    if (spool == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    setvbuf(spool, nullptr, _IOFBF, kEchoBuffer);
     return spool;
 }
 
 void PassLine(RunnerStream* stream, std::string_view line) {
     Passage* passage = static_cast<Passage*>(stream->userContext);
-    ++passage->lines;
     fwrite_unlocked(line.data(), 1, line.size(), passage->echo);
     putc_unlocked('\n', passage->echo);
-    if (passage->spool != nullptr) {
-        fwrite_unlocked(line.data(), 1, line.size(), passage->spool);
-        putc_unlocked('\n', passage->spool);
+    FILE* keep = passage->spool;
+    if (passage->log != nullptr) {
+        if (!passage->headerWritten) {
+            passage->log->Header("Stdout");
+            passage->headerWritten = true;
+        }
+        keep = passage->log->Stream();
+    }
+    if (keep != nullptr) {
+        fwrite_unlocked(line.data(), 1, line.size(), keep);
+        putc_unlocked('\n', keep);
     }
 }
 
@@ -90,11 +107,23 @@ void FailedStart(ProcessRunner* runner, int error, const char* text) {
 void CopySpool(FILE* spool, BatchLog* log) {
     if (spool == nullptr || log->Stream() == nullptr) return;
     fflush(spool);
-    rewind(spool);
+    log->Flush();
+    // Copied by the kernel where it can; by hand from wherever that stopped.
+    int from = fileno(spool);
+    int to = fileno(log->Stream());
+    off_t offset = 0;
+    for (;;) {
+        ssize_t copied = copy_file_range(from, &offset, to, nullptr, 1 << 30, 0);
+        if (copied <= 0) break;
+    }
+    if (lseek(from, offset, SEEK_SET) != offset) return;
     char buffer[64 * 1024];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, spool)) > 0) {
-        fwrite(buffer, 1, count, log->Stream());
+    ssize_t count;
+    while ((count = read(from, buffer, sizeof buffer)) > 0) {
+        if (fwrite(buffer, 1, static_cast<size_t>(count), log->Stream()) !=
+            static_cast<size_t>(count)) {
+            break;
+        }
     }
 }
 
@@ -131,9 +160,15 @@ int RunBatchHeadless(const char* batchFile) {
     HeadlessRun run;
     run.mainThread = pthread_self();
     if (log.IsOpen()) {
-        run.output.spool = OpenSpool();
+        run.output.log = &log;
         run.error.spool = OpenSpool();
     }
+    // Standard error is unbuffered by default, which would cost a system call per line; each
+    // stream is flushed after every read of the child's output instead, so lines still
+    // appear as they arrive.
+    static char outputBuffer[kEchoBuffer], errorBuffer[kEchoBuffer];
+    setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+    setvbuf(stderr, errorBuffer, _IOFBF, sizeof errorBuffer);
     ProcessRunner runner;
     InitProcessRunner(&runner);
     runner.userContext = &run;
@@ -175,8 +210,7 @@ int RunBatchHeadless(const char* batchFile) {
             }
             runner.Destroy(&runner);  // the run is over: this only joins its thread
             if (run.started) {
-                log.Header("Stdout");
-                CopySpool(run.output.spool, &log);
+                if (!run.output.headerWritten) log.Header("Stdout");
                 log.Header("Stderr");
                 CopySpool(run.error.spool, &log);
                 log.Header("Program Ended");
@@ -191,8 +225,9 @@ int RunBatchHeadless(const char* batchFile) {
             }
             break;
     }
-    if (run.output.spool != nullptr) fclose(run.output.spool);
     if (run.error.spool != nullptr) fclose(run.error.spool);
     if (log.IsOpen()) fprintf(stderr, "ZYMBBatch: batch log %s\n", log.Path().c_str());
+    fflush(stdout);
+    fflush(stderr);
     return status;
 }

@@ -223,7 +223,9 @@ TEST_F(Runner, EnvironmentIsDumpedAndBuiltInByteOrder) {
 
     char* block = runner_.BuildEnvironmentBlock(&runner_);
     ASSERT_NE(block, nullptr);
-    std::string expected("=empty name\0B=3\0a=replaced\0b=2\0\xC3\xA9=e\0\0", 38);
+    // Every entry with its zero byte, then the one that ends the block.
+    static const char kBlock[] = "=empty name\0B=3\0a=replaced\0b=2\0\xC3\xA9=e\0";
+    std::string expected(kBlock, sizeof kBlock);
     EXPECT_EQ(std::string(block, expected.size()), expected);
     free(block);
 }
@@ -309,13 +311,13 @@ TEST_F(Runner, OnlyOneRunAtATime) {
 }
 
 TEST_F(Runner, PausedThenResumedRunCompletesNormally) {
-    ASSERT_TRUE(Start("sh -c 'echo $$; sleep 0.5; echo done'"));
+    ASSERT_TRUE(Start("sh -c 'echo $$; sleep 2; echo done'"));
     pid_t child = std::stoi(FirstOutputLine());
     runner_.Pause(&runner_);
     EXPECT_TRUE(runner_.flags & RUNNER_PAUSED);
     for (int i = 0; i < 100 && ProcessState(child) != 'T'; ++i) usleep(10000);
     EXPECT_EQ(ProcessState(child), 'T');
-    EXPECT_FALSE(WaitForEnd(1));  // stopped: the half second never passes for it
+    EXPECT_FALSE(WaitForEnd(1));  // stopped: its sleep cannot end the run meanwhile
     runner_.Resume(&runner_);
     EXPECT_FALSE(runner_.flags & RUNNER_PAUSED);
     ASSERT_TRUE(WaitForEnd());
