@@ -23,4 +23,4 @@ target_compile_definitions(batch_window_test PRIVATE BATCH_PROGRAM="$<TARGET_FIL
 add_dependencies(batch_window_test ZYMBBatch)
 add_test(NAME batch_window_test COMMAND batch_window_test)
 set_tests_properties(batch_window_test PROPERTIES TIMEOUT 600
-    ENVIRONMENT "ZYMB_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    ENVIRONMENT "ZYMB_SOURCE_DIR=${CMAKE_SOURCE_DIR};LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/window_test.lsan")
