@@ -4,7 +4,6 @@
 #include <curl/curl.h>
 #include <sys/random.h>
 #include <unistd.h>
-
 #include <wx/filename.h>
 
 #include <cstdio>
@@ -47,7 +46,9 @@ wxString MakeUpperCaseGuid() {
     return text;
 }
 
-CZYMBWinApp* CZYMBWinApp_Current() { return dynamic_cast<CZYMBWinApp*>(wxApp::GetInstance()); }
+CZYMBWinApp* CZYMBWinApp_Current() {
+    return dynamic_cast<CZYMBWinApp*>(wxApp::GetInstance());
+}
 
 CZYMBWinApp::CZYMBWinApp() = default;
 
@@ -56,7 +57,8 @@ CZYMBWinApp::~CZYMBWinApp() {
 }
 
 CZYMBRegistry& CZYMBWinApp::Profile() {
-    if (!profile_) profile_ = std::make_unique<CZYMBRegistry>(Settings_UserFile(GetAppName()), false);
+    if (!profile_)
+        profile_ = std::make_unique<CZYMBRegistry>(Settings_UserFile(GetAppName()), false);
     return *profile_;
 }
 
@@ -141,9 +143,9 @@ std::string CZYMBWinApp::WaitForUpdateCheck() {
 }
 
 void CZYMBWinApp::ShowNotification(wxWindow* parent, const wxString& title,
-                                   const wxString& firstLine, const wxString& secondLine,
-                                   int icon, int firstButtonIcon, int secondButtonIcon,
-                                   int displayMs, int secondButtonId) {
+                                   const wxString& firstLine, const wxString& secondLine, int icon,
+                                   int firstButtonIcon, int secondButtonIcon, int displayMs,
+                                   int secondButtonId) {
     notifications_.Show(parent, title, firstLine, secondLine, icon, firstButtonIcon,
                         secondButtonIcon, displayMs, secondButtonId);
 }

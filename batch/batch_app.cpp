@@ -2,7 +2,6 @@
 // until it closes. Also the crash message, shown by a fresh start of the program after a
 // crash.
 #include <signal.h>
-
 #include <wx/clipbrd.h>
 #include <wx/msgdlg.h>
 

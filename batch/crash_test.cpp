@@ -1,10 +1,9 @@
 // A crash of the real program: the report file, the message shown by a fresh process (its
 // path on the clipboard), and the next start counting the crash.
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-
 #include <wx/clipbrd.h>
 
 #include <ctime>
@@ -42,7 +41,8 @@ pid_t ReporterOf(const std::string& reportPath) {
     for (const std::string& name : FilesIn("/proc", "")) {
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
         std::string commandLine = ReadFile("/proc/" + name + "/cmdline");
-        if (commandLine.find(std::string(kCrashReportOption) + '\0' + reportPath) != std::string::npos)
+        if (commandLine.find(std::string(kCrashReportOption) + '\0' + reportPath) !=
+            std::string::npos)
             return static_cast<pid_t>(std::stol(name));
     }
     return -1;
@@ -74,7 +74,8 @@ TEST(Crash, AFatalSignalLeavesAReportShowsItAndIsCountedAtTheNextStart) {
     ASSERT_EQ(found.size(), 1u);
     struct tm local;
     localtime_r(&started, &local);
-    std::string expectedStart = "ZYMB-" + std::to_string(1900 + local.tm_year) + "-" + std::to_string(local.tm_yday) + "-";
+    std::string expectedStart =
+        "ZYMB-" + std::to_string(1900 + local.tm_year) + "-" + std::to_string(local.tm_yday) + "-";
     EXPECT_EQ(found[0].rfind(expectedStart, 0), 0u) << found[0];
     std::string reportPath = reports + "/" + found[0];
     struct stat status;

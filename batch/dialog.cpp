@@ -29,7 +29,9 @@ namespace {
 const char* const kBatchFileFilter = "Corvantix Batch Files (*.cvbatch)|*.cvbatch";
 const int kNameColumnWidth = 180;
 
-wxString FromUtf8(const std::string& text) { return OutputLineText(text); }
+wxString FromUtf8(const std::string& text) {
+    return OutputLineText(text);
+}
 
 BatchDialogPrompts DesktopPrompts(wxWindow* parent) {
     BatchDialogPrompts prompts;
@@ -96,9 +98,9 @@ void ZYMBBatchDlg::BuildControls() {
         const char* caption;
         int x, y;
     };
-    for (const ButtonPlace& place : {ButtonPlace{ID_LOAD, "&Load", 7, 180},
-                                     ButtonPlace{ID_SAVE, "&Save", 59, 180},
-                                     ButtonPlace{ID_OPEN_LOG, "&Open Log", 111, 180}}) {
+    for (const ButtonPlace& place :
+         {ButtonPlace{ID_LOAD, "&Load", 7, 180}, ButtonPlace{ID_SAVE, "&Save", 59, 180},
+          ButtonPlace{ID_OPEN_LOG, "&Open Log", 111, 180}}) {
         wxRect r = rect(place.x, place.y, 50, 14);
         new wxButton(this, place.id, place.caption, r.GetPosition(), r.GetSize());
     }
@@ -119,15 +121,21 @@ void ZYMBBatchDlg::BuildControls() {
     runButton_ = new wxButton(this, ID_RUN, "Run", runRect.GetPosition(), runRect.GetSize());
     runButton_->SetDefault();
     wxRect closeRect = rect(597, 416, 50, 14);
-    closeButton_ = new wxButton(this, ID_CLOSE, "Cancel", closeRect.GetPosition(), closeRect.GetSize());
+    closeButton_ =
+        new wxButton(this, ID_CLOSE, "Cancel", closeRect.GetPosition(), closeRect.GetSize());
     SetEscapeId(ID_CLOSE);
     SetAffirmativeId(ID_RUN);
 
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnRun(); }, ID_RUN);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnClose(); }, ID_CLOSE);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnLoad(); }, ID_LOAD);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, ID_SAVE);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOpenLog(); }, ID_OPEN_LOG);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnRun(); }, ID_RUN);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnClose(); }, ID_CLOSE);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnLoad(); }, ID_LOAD);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, ID_SAVE);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnOpenLog(); }, ID_OPEN_LOG);
     Bind(wxEVT_PG_CHANGED, &ZYMBBatchDlg::OnPropertyChanged, this, ID_GRID);
     Bind(wxEVT_NOTEBOOK_PAGE_CHANGING, &ZYMBBatchDlg::OnTabChanging, this, ID_TABS);
     Bind(wxEVT_CLOSE_WINDOW, &ZYMBBatchDlg::OnCloseWindow, this);
@@ -157,7 +165,8 @@ void ZYMBBatchDlg::BuildProperties() {
     page->Append(new wxPropertyCategory("Environment"));
     stdinProperty_ = page->Append(new wxFileProperty(kPropertyStdinFile, wxPG_LABEL, wxString()));
     stdinProperty_->SetHelpString("File to be processed by the Sync");
-    stdinProperty_->SetAttribute(wxPG_FILE_DIALOG_STYLE, static_cast<long>(wxFD_OPEN | wxFD_FILE_MUST_EXIST));
+    stdinProperty_->SetAttribute(wxPG_FILE_DIALOG_STYLE,
+                                 static_cast<long>(wxFD_OPEN | wxFD_FILE_MUST_EXIST));
     stdinProperty_->SetAttribute(wxPG_FILE_WILDCARD, "All files|*");
     stdinProperty_->SetAttribute(wxPG_FILE_SHOW_FULL_PATH, true);
     environmentProperty_ = text(kPropertyEnvironment, wxString(),
@@ -213,7 +222,9 @@ void ZYMBBatchDlg::Notify(const wxString& title, const wxString& firstLine,
                               kIconOptionButton, 10000, -1);
 }
 
-void ZYMBBatchDlg::OnPropertyChanged(wxPropertyGridEvent&) { SearchForProgram(); }
+void ZYMBBatchDlg::OnPropertyChanged(wxPropertyGridEvent&) {
+    SearchForProgram();
+}
 
 void ZYMBBatchDlg::SearchForProgram() {
     wxString program = PropertyText(kPropertyExecutableProgram);
@@ -246,14 +257,15 @@ void ZYMBBatchDlg::LoadFile(const wxString& path) {
                                  Loaded{kPropertyStdinFile, result.stdinFile}}) {
         if (loaded.value) grid_->SetPropertyValue(loaded.property, FromUtf8(*loaded.value));
     }
-    Notify("Config File Loaded", "Parsed OK", "Program is " + PropertyText(kPropertyExecutableProgram),
-           kIconSuccess);
+    Notify("Config File Loaded", "Parsed OK",
+           "Program is " + PropertyText(kPropertyExecutableProgram), kIconSuccess);
     SearchForProgram();
 }
 
 void ZYMBBatchDlg::OnLoad() {
     CZYMBWinApp* app = CZYMBWinApp_Current();
-    wxString last = app != nullptr ? app->Profile().ReadText("Runtime", "LastDirectory") : wxString();
+    wxString last =
+        app != nullptr ? app->Profile().ReadText("Runtime", "LastDirectory") : wxString();
     wxString path = prompts_.chooseBatchFile(false, last);
     if (path.empty()) return;
     LoadFile(path);

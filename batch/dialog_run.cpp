@@ -69,9 +69,9 @@ void ZYMBBatchDlg::OnRun() {
             prompts_.messageBox(EMPTY_PROGRAM_TEXT, EMPTY_PROGRAM_CAPTION, wxOK | wxICON_WARNING);
             return;
         case RunPreparation::STDIN_UNOPENED:
-            prompts_.messageBox(wxString::Format(STDIN_UNOPENED_FORMAT,
-                                                 OutputLineText(prepared.reason)),
-                                STDIN_UNOPENED_CAPTION, wxOK | wxICON_WARNING);
+            prompts_.messageBox(
+                wxString::Format(STDIN_UNOPENED_FORMAT, OutputLineText(prepared.reason)),
+                STDIN_UNOPENED_CAPTION, wxOK | wxICON_WARNING);
             return;
         case RunPreparation::START_FAILED:
             Notify("Program Failed to Start", "The run could not begin",
@@ -155,12 +155,16 @@ void ZYMBBatchDlg::ContinueRunOutputLog(size_t maxLines) {
     }
     logTimer_.Stop();
     Notify("Output Statistics",
-           wxString::Format("%u records written to stdout", static_cast<unsigned>(outputList_->Count())),
-           wxString::Format("%u records written to stderr", static_cast<unsigned>(messagesList_->Count())),
+           wxString::Format("%u records written to stdout",
+                            static_cast<unsigned>(outputList_->Count())),
+           wxString::Format("%u records written to stderr",
+                            static_cast<unsigned>(messagesList_->Count())),
            kIconInformation);
 }
 
-void ZYMBBatchDlg::OnLogSlice(wxTimerEvent&) { ContinueRunOutputLog(kLogSliceLines); }
+void ZYMBBatchDlg::OnLogSlice(wxTimerEvent&) {
+    ContinueRunOutputLog(kLogSliceLines);
+}
 
 void ZYMBBatchDlg::HandleCompleted(uint32_t exitCode, uint32_t seconds) {
     takeTimer_.Stop();
@@ -182,6 +186,7 @@ void ZYMBBatchDlg::HandleFailedStart(int error, const wxString& text) {
     messagesList_->TakeQueued();
     runActive_ = false;
     SetRunControlsEnabled(true);
-    Notify("Program Failed to Start", wxString::Format("Return Code was %u", static_cast<unsigned>(error)),
-           text, kIconFailure);
+    Notify("Program Failed to Start",
+           wxString::Format("Return Code was %u", static_cast<unsigned>(error)), text,
+           kIconFailure);
 }

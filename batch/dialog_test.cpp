@@ -1,7 +1,8 @@
 // The batch dialog as a real window on the test display, driven through its controls'
 // events: loading, editing, running a child, pausing and cancelling it, saving.
-#include <gtest/gtest.h>
+#include "batch/dialog.h"
 
+#include <gtest/gtest.h>
 #include <wx/button.h>
 #include <wx/notebook.h>
 #include <wx/propgrid/manager.h>
@@ -9,7 +10,6 @@
 #include <fstream>
 #include <regex>
 
-#include "batch/dialog.h"
 #include "batch/output_list.h"
 #include "batch/window_test_support.h"
 #include "tests/support/test_support.h"
@@ -77,7 +77,9 @@ class BatchDialogTest : public testing::Test {
         std::vector<std::string> texts;
         const auto& shown = App().Notifications().Shown();
         for (size_t i = firstNotification_; i < shown.size(); ++i)
-            texts.push_back((shown[i].title + " | " + shown[i].firstLine + " | " + shown[i].secondLine).utf8_string());
+            texts.push_back(
+                (shown[i].title + " | " + shown[i].firstLine + " | " + shown[i].secondLine)
+                    .utf8_string());
         return texts;
     }
 
@@ -138,17 +140,20 @@ TEST_F(BatchDialogTest, ShowsTheDefinitionInAGroupedGridAboveTwoOutputTabs) {
          "Environmental variables to be merged with the existing variables, Delimited by colons "
          "eg. VAR1=VAL1;VAR2=VAL2"},
         {"Environment", kPropertyWorkingDirectory, false, ""},
-        {"Logging", kPropertyLogFile, true, "Path to log file that will capture debugging information"},
+        {"Logging", kPropertyLogFile, true,
+         "Path to log file that will capture debugging information"},
     };
     size_t row = 0;
-    for (wxPropertyGridIterator it = dialog_->Grid()->GetGrid()->GetIterator(wxPG_ITERATE_PROPERTIES);
+    for (wxPropertyGridIterator it =
+             dialog_->Grid()->GetGrid()->GetIterator(wxPG_ITERATE_PROPERTIES);
          !it.AtEnd(); ++it, ++row) {
         wxPGProperty* property = *it;
         ASSERT_LT(row, std::size(expected));
         EXPECT_EQ(property->GetLabel(), expected[row].name);
         EXPECT_EQ(property->GetParent()->GetLabel(), expected[row].group);
         EXPECT_TRUE(property->GetParent()->IsExpanded());
-        EXPECT_EQ(property->HasFlag(wxPG_PROP_READONLY) != 0, expected[row].readOnly) << expected[row].name;
+        EXPECT_EQ(property->HasFlag(wxPG_PROP_READONLY) != 0, expected[row].readOnly)
+            << expected[row].name;
         EXPECT_EQ(property->GetHelpString(), expected[row].help) << expected[row].name;
     }
     EXPECT_EQ(row, std::size(expected));
@@ -169,8 +174,10 @@ TEST_F(BatchDialogTest, ShowsTheDefinitionInAGroupedGridAboveTwoOutputTabs) {
     ASSERT_NE(run, nullptr);
     EXPECT_EQ(run->GetLabel(), "Run");
     EXPECT_EQ(dialog_->GetDefaultItem(), run);
-    for (auto [id, caption] : {std::pair{ZYMBBatchDlg::ID_CLOSE, "Cancel"}, {ZYMBBatchDlg::ID_LOAD, "&Load"},
-                               {ZYMBBatchDlg::ID_SAVE, "&Save"}, {ZYMBBatchDlg::ID_OPEN_LOG, "&Open Log"}})
+    for (auto [id, caption] : {std::pair{ZYMBBatchDlg::ID_CLOSE, "Cancel"},
+                               {ZYMBBatchDlg::ID_LOAD, "&Load"},
+                               {ZYMBBatchDlg::ID_SAVE, "&Save"},
+                               {ZYMBBatchDlg::ID_OPEN_LOG, "&Open Log"}})
         EXPECT_EQ(dialog_->FindWindow(id)->GetLabel(), caption);
 
     Click(ZYMBBatchDlg::ID_OPEN_LOG);
@@ -186,8 +193,8 @@ TEST_F(BatchDialogTest, LoadsEditsRunsAndSavesADefinition) {
         "read line; echo \"got $line\"; echo \"greeting $GREETING\"; echo \"in $(pwd)\"; "
         "echo warning one >&2; printf \"no line end\"";
     const std::string batchFile = folder + "/job.cvbatch";
-    WriteFile(batchFile, "options :\n{\n  program = \"sh\";\n  arguments = \"-c '" + Escaped(script) +
-                             "'\";\n  working_directory = \"" + folder +
+    WriteFile(batchFile, "options :\n{\n  program = \"sh\";\n  arguments = \"-c '" +
+                             Escaped(script) + "'\";\n  working_directory = \"" + folder +
                              "\";\n  environment = \"GREETING=hello there;EMPTY=\";\n  stdin = \"" +
                              folder + "/input.txt\";\n  extra = 5;\n};\n");
     chosenFile_ = batchFile;
@@ -218,10 +225,12 @@ TEST_F(BatchDialogTest, LoadsEditsRunsAndSavesADefinition) {
     EXPECT_EQ(ListLines(dialog_->MessageLines()), (std::vector<std::string>{"warning one"}));
     std::vector<std::string> all = Notifications();
     ASSERT_GE(all.size(), 2u);
-    EXPECT_TRUE(std::regex_match(all[all.size() - 2],
-                                 std::regex("Program Completed \\| Return Code was 0 \\| Runtime \\d+ seconds")))
+    EXPECT_TRUE(std::regex_match(
+        all[all.size() - 2],
+        std::regex("Program Completed \\| Return Code was 0 \\| Runtime \\d+ seconds")))
         << all[all.size() - 2];
-    EXPECT_EQ(all.back(), "Output Statistics | 4 records written to stdout | 1 records written to stderr");
+    EXPECT_EQ(all.back(),
+              "Output Statistics | 4 records written to stdout | 1 records written to stderr");
     EXPECT_TRUE(dialog_->RunButton()->IsEnabled());
     EXPECT_TRUE(dialog_->Grid()->IsEnabled());
     if (getenv("ZYMBSCREENSHOTDIR") != nullptr) {
@@ -241,8 +250,10 @@ TEST_F(BatchDialogTest, LoadsEditsRunsAndSavesADefinition) {
     EXPECT_LT(stderrHeader, ended);
     EXPECT_NE(log.find("GREETING=hello there\n"), std::string::npos);
     std::string outputSection = log.substr(stdoutHeader, stderrHeader - stdoutHeader);
-    EXPECT_NE(outputSection.find("\ngot a line from the input file\ngreeting hello there\n"), std::string::npos);
-    EXPECT_NE(log.substr(stderrHeader, ended - stderrHeader).find("\nwarning one\n"), std::string::npos);
+    EXPECT_NE(outputSection.find("\ngot a line from the input file\ngreeting hello there\n"),
+              std::string::npos);
+    EXPECT_NE(log.substr(stderrHeader, ended - stderrHeader).find("\nwarning one\n"),
+              std::string::npos);
 
     // Save: the grid's texts, the unknown setting carried along; LastDirectory unchanged.
     dialog_->EditProperty(kPropertyEnvironment, "GREETING=\"quoted\" \\ back");
@@ -262,7 +273,8 @@ TEST_F(BatchDialogTest, LoadsEditsRunsAndSavesADefinition) {
 TEST_F(BatchDialogTest, AFileThatDoesNotParseLeavesThePropertiesAsTheyWere) {
     dialog_->EditProperty(kPropertyExecutableProgram, "before");
     const std::string path = windowtest::Folder() + "/broken.cvbatch";
-    WriteFile(path, "options :\n{\n  program = \"x\";\n  arguments = \"y\";\n\n\n  stdin = oops\n};\n");
+    WriteFile(path,
+              "options :\n{\n  program = \"x\";\n  arguments = \"y\";\n\n\n  stdin = oops\n};\n");
     chosenFile_ = path;
     Click(ZYMBBatchDlg::ID_LOAD);
     ASSERT_FALSE(Notifications().empty());
@@ -276,18 +288,23 @@ TEST_F(BatchDialogTest, AFileThatDoesNotParseLeavesThePropertiesAsTheyWere) {
 
 TEST_F(BatchDialogTest, CancelDuringARunPausesTheChildAndAsks) {
     dialog_->EditProperty(kPropertyExecutableProgram, "sh");
-    dialog_->EditProperty(kPropertyArguments, "-c 'echo started; echo going >&2; sleep 1; echo finished'");
+    dialog_->EditProperty(kPropertyArguments,
+                          "-c 'echo started; echo going >&2; sleep 1; echo finished'");
     // No: the child goes on and finishes.
     char stateAtQuestion = '?';
     answerHook_ = [&] {
         EXPECT_TRUE(dialog_->Runner().flags & RUNNER_PAUSED);
         // The stop signal is delivered a moment after it is sent.
-        windowtest::PumpUntil([&] {
-            std::string stat = ReadFile("/proc/" + std::to_string(dialog_->Runner().pid) + "/stat");
-            size_t close = stat.rfind(')');
-            if (close != std::string::npos && close + 2 < stat.size()) stateAtQuestion = stat[close + 2];
-            return stateAtQuestion == 'T';
-        }, 2000);
+        windowtest::PumpUntil(
+            [&] {
+                std::string stat =
+                    ReadFile("/proc/" + std::to_string(dialog_->Runner().pid) + "/stat");
+                size_t close = stat.rfind(')');
+                if (close != std::string::npos && close + 2 < stat.size())
+                    stateAtQuestion = stat[close + 2];
+                return stateAtQuestion == 'T';
+            },
+            2000);
     };
     answer_ = wxNO;
     Click(ZYMBBatchDlg::ID_RUN);
@@ -297,7 +314,8 @@ TEST_F(BatchDialogTest, CancelDuringARunPausesTheChildAndAsks) {
     Click(ZYMBBatchDlg::ID_CLOSE);
     ASSERT_EQ(asked_.size(), 1u);
     EXPECT_EQ(asked_[0].caption, "Process Paused");
-    EXPECT_EQ(asked_[0].text, "The running process has been paused.\nDo you want to cancel the process?");
+    EXPECT_EQ(asked_[0].text,
+              "The running process has been paused.\nDo you want to cancel the process?");
     EXPECT_EQ(asked_[0].style & (wxYES_NO | wxICON_QUESTION), wxYES_NO | wxICON_QUESTION);
     EXPECT_EQ(stateAtQuestion, 'T');
     EXPECT_FALSE(dialog_->Runner().flags & RUNNER_PAUSED);
@@ -314,7 +332,8 @@ TEST_F(BatchDialogTest, CancelDuringARunPausesTheChildAndAsks) {
     ASSERT_EQ(asked_.size(), 2u);
     ASSERT_TRUE(WaitForNotification("Output Statistics", 2));
     std::vector<std::string> all = Notifications();
-    EXPECT_EQ(all[all.size() - 2].rfind("Program Completed | Return Code was 100 | Runtime ", 0), 0u)
+    EXPECT_EQ(all[all.size() - 2].rfind("Program Completed | Return Code was 100 | Runtime ", 0),
+              0u)
         << all[all.size() - 2];
     EXPECT_TRUE(dialog_->IsShown());
     EXPECT_TRUE(dialog_->RunButton()->IsEnabled());
@@ -363,8 +382,9 @@ TEST_F(BatchDialogTest, AFloodOfLinesIsShownAndLoggedWhole) {
     EXPECT_EQ(dialog_->OutputLines()->Line(0), "1");
     EXPECT_EQ(dialog_->OutputLines()->Line(199999), "200000");
     EXPECT_EQ(dialog_->MessageLines()->Count(), 3000u);
-    EXPECT_EQ(Notifications().back(),
-              "Output Statistics | 200000 records written to stdout | 3000 records written to stderr");
+    EXPECT_EQ(
+        Notifications().back(),
+        "Output Statistics | 200000 records written to stdout | 3000 records written to stderr");
     std::string log = ReadFile(dialog_->Log().Path());
     size_t from = log.find(":: Stdout (");
     size_t to = log.find(":: Stderr (");
@@ -382,10 +402,12 @@ TEST_F(BatchDialogTest, ABatchFileGivenAtStartIsLoadedOnceTheWindowIsUp) {
     WriteFile(path, "options : { program = \"no-such-tool-anywhere\"; };\n");
     size_t before = App().Notifications().Shown().size();
     OpenDialog(path);
-    ASSERT_TRUE(windowtest::PumpUntil([&] { return App().Notifications().Shown().size() >= before + 2; }));
+    ASSERT_TRUE(
+        windowtest::PumpUntil([&] { return App().Notifications().Shown().size() >= before + 2; }));
     EXPECT_EQ(dialog_->PropertyText(kPropertyExecutableProgram), "no-such-tool-anywhere");
     std::vector<std::string> all = Notifications();
-    EXPECT_EQ(all[all.size() - 2], "Config File Loaded | Parsed OK | Program is no-such-tool-anywhere");
+    EXPECT_EQ(all[all.size() - 2],
+              "Config File Loaded | Parsed OK | Program is no-such-tool-anywhere");
     EXPECT_EQ(all.back(), "Invalid Program | no-such-tool-anywhere not found in path | ");
 }
 

@@ -10,7 +10,8 @@
 
 namespace {
 void Disc(wxGraphicsContext* gc, double size, const wxColour& fill) {
-    gc->SetPen(gc->CreatePen(wxGraphicsPenInfo(fill.ChangeLightness(70)).Width(wxMax(1.0, size / 16.0))));
+    gc->SetPen(
+        gc->CreatePen(wxGraphicsPenInfo(fill.ChangeLightness(70)).Width(wxMax(1.0, size / 16.0))));
     gc->SetBrush(gc->CreateLinearGradientBrush(0, 0, 0, size, fill.ChangeLightness(125), fill));
     double inset = size / 16.0;
     gc->DrawEllipse(inset, inset, size - 2 * inset, size - 2 * inset);
@@ -18,8 +19,8 @@ void Disc(wxGraphicsContext* gc, double size, const wxColour& fill) {
 
 void Stroke(wxGraphicsContext* gc, double width, const wxColour& colour,
             std::initializer_list<wxPoint2DDouble> points) {
-    wxGraphicsPen pen = gc->CreatePen(
-        wxGraphicsPenInfo(colour).Width(width).Cap(wxCAP_ROUND).Join(wxJOIN_ROUND));
+    wxGraphicsPen pen =
+        gc->CreatePen(wxGraphicsPenInfo(colour).Width(width).Cap(wxCAP_ROUND).Join(wxJOIN_ROUND));
     gc->SetPen(pen);
     wxGraphicsPath path = gc->CreatePath();
     bool first = true;
@@ -43,22 +44,26 @@ void Draw(wxGraphicsContext* gc, int id, double s) {
             break;
         case kIconSuccess:
             Disc(gc, s, wxColour(40, 150, 60));
-            Stroke(gc, s / 8, white, {{s * 0.28, s * 0.52}, {s * 0.44, s * 0.68}, {s * 0.72, s * 0.34}});
+            Stroke(gc, s / 8, white,
+                   {{s * 0.28, s * 0.52}, {s * 0.44, s * 0.68}, {s * 0.72, s * 0.34}});
             break;
         case kIconCloseButton:
             Stroke(gc, s / 8, wxColour(90, 90, 90), {{s * 0.25, s * 0.25}, {s * 0.75, s * 0.75}});
             Stroke(gc, s / 8, wxColour(90, 90, 90), {{s * 0.75, s * 0.25}, {s * 0.25, s * 0.75}});
             break;
         case kIconOptionButton:
-            Stroke(gc, s / 8, wxColour(90, 90, 90), {{s * 0.25, s * 0.4}, {s * 0.5, s * 0.65}, {s * 0.75, s * 0.4}});
+            Stroke(gc, s / 8, wxColour(90, 90, 90),
+                   {{s * 0.25, s * 0.4}, {s * 0.5, s * 0.65}, {s * 0.75, s * 0.4}});
             break;
         case kIconApplication: {
-            gc->SetPen(gc->CreatePen(wxGraphicsPenInfo(wxColour(30, 60, 110)).Width(wxMax(1.0, s / 16.0))));
+            gc->SetPen(gc->CreatePen(
+                wxGraphicsPenInfo(wxColour(30, 60, 110)).Width(wxMax(1.0, s / 16.0))));
             gc->SetBrush(gc->CreateLinearGradientBrush(0, 0, 0, s, wxColour(70, 120, 200),
                                                        wxColour(30, 70, 140)));
             gc->DrawRoundedRectangle(s * 0.06, s * 0.06, s * 0.88, s * 0.88, s * 0.15);
             // A prompt and a cursor: a program run from a definition.
-            Stroke(gc, s / 10, white, {{s * 0.25, s * 0.3}, {s * 0.45, s * 0.5}, {s * 0.25, s * 0.7}});
+            Stroke(gc, s / 10, white,
+                   {{s * 0.25, s * 0.3}, {s * 0.45, s * 0.5}, {s * 0.25, s * 0.7}});
             Stroke(gc, s / 10, white, {{s * 0.52, s * 0.72}, {s * 0.75, s * 0.72}});
             break;
         }

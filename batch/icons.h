@@ -6,9 +6,9 @@
 
 enum BatchIconId {
     kIconApplication = 128,
-    kIconInformation = 130,  // notifications with statistics; the output tabs
-    kIconCloseButton = 131,  // the notification's close button
-    kIconOptionButton = 132, // the notification's second button
+    kIconInformation = 130,   // notifications with statistics; the output tabs
+    kIconCloseButton = 131,   // the notification's close button
+    kIconOptionButton = 132,  // the notification's second button
     kIconFailure = 133,
     kIconSuccess = 134,
 };

@@ -24,10 +24,9 @@ wxPoint NotificationService::DefaultCorner() const {
     return wxPoint(area.x + area.width, area.y + area.height);
 }
 
-void NotificationService::Show(wxWindow* parent, const wxString& title,
-                               const wxString& firstLine, const wxString& secondLine, int icon,
-                               int firstButtonIcon, int secondButtonIcon, int displayMs,
-                               int secondButtonId) {
+void NotificationService::Show(wxWindow* parent, const wxString& title, const wxString& firstLine,
+                               const wxString& secondLine, int icon, int firstButtonIcon,
+                               int secondButtonIcon, int displayMs, int secondButtonId) {
     (void)secondButtonId;  // -1: the second button closes the toast like the first
     wxPoint corner = position_ == wxPoint(-1, -1) ? DefaultCorner() : position_;
     wxRect start(corner.x - ToastWindow::kWidth, corner.y - ToastWindow::kHeight,

@@ -35,7 +35,7 @@ class OutputList : public wxListCtrl {
 
     // A deque: growing by a batch never moves the lines already kept.
     std::deque<std::string> lines_;
-    std::thread releaser_;  // frees the lines of the previous run
+    std::thread releaser_;   // frees the lines of the previous run
     size_t widestLine_ = 0;  // in characters; the font is monospaced
     std::mutex queueMutex_;
     std::vector<std::string> queued_;

@@ -1,8 +1,8 @@
 // Settings files under the XDG folders, read and written through wxFileConfig.
 #include "batch/settings.h"
 
-#include <wx/filename.h>
 #include <wx/fileconf.h>
+#include <wx/filename.h>
 #include <wx/log.h>
 #include <wx/tokenzr.h>
 #include <wx/utils.h>
@@ -76,15 +76,13 @@ bool CZYMBRegistry::ReadDword(const wxString& section, const wxString& name,
     return true;
 }
 
-long CZYMBRegistry::ReadNumber(const wxString& section, const wxString& name,
-                               long fallback) const {
+long CZYMBRegistry::ReadNumber(const wxString& section, const wxString& name, long fallback) const {
     wxString text = ReadText(section, name);
     long number = 0;
     return text.Trim(true).Trim(false).ToLong(&number) ? number : fallback;
 }
 
-bool CZYMBRegistry::WriteText(const wxString& section, const wxString& name,
-                              const wxString& text) {
+bool CZYMBRegistry::WriteText(const wxString& section, const wxString& name, const wxString& text) {
     return config_->Write(EntryPath(section, name), text) && Flush();
 }
 
@@ -96,7 +94,8 @@ bool CZYMBRegistry::Flush() {
     wxLogNull noLog;
     wxFileName file(path_);
     if (!file.DirExists() && !file.Mkdir(0700, wxPATH_MKDIR_FULL)) {
-        if (!quiet_) fprintf(stderr, "Cannot create the settings folder of %s\n", path_.utf8_str().data());
+        if (!quiet_)
+            fprintf(stderr, "Cannot create the settings folder of %s\n", path_.utf8_str().data());
         return false;
     }
     if (config_->Flush()) return true;

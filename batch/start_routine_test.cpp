@@ -2,7 +2,6 @@
 // counting, and the update check against a local HTTP listener.
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
-
 #include <wx/filename.h>
 #include <wx/stattext.h>
 
@@ -55,12 +54,14 @@ TEST(StartRoutine, CountsStartsKeepsItsGuidAndClearsTheCrashIndicatorAtANormalEn
     EXPECT_EQ(first["Runtime/CrashIndicator"], "1");
     EXPECT_EQ(first["Runtime/CrashCount"], "0");
     EXPECT_EQ(first["Options/StartMessage"], "");
-    EXPECT_TRUE(std::regex_match(first["Runtime/GUID"],
-                                 std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
+    EXPECT_TRUE(std::regex_match(
+        first["Runtime/GUID"],
+        std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
         << first["Runtime/GUID"];
     // "Thursday, December 10, 2026 - 02:52:14"
-    EXPECT_TRUE(std::regex_match(first["Runtime/LastRunTime"],
-                                 std::regex("[A-Za-z]+, [A-Za-z]+ \\d\\d, \\d{4} - \\d\\d:\\d\\d:\\d\\d")))
+    EXPECT_TRUE(
+        std::regex_match(first["Runtime/LastRunTime"],
+                         std::regex("[A-Za-z]+, [A-Za-z]+ \\d\\d, \\d{4} - \\d\\d:\\d\\d:\\d\\d")))
         << first["Runtime/LastRunTime"];
     App().EndApplication();
     EXPECT_EQ(ProfileValues(profile)["Runtime/CrashIndicator"], "0");
@@ -102,10 +103,12 @@ TEST(StartRoutine, ShowsTheStartMessageInATaskDialogAtEveryStart) {
                 if (dialog == nullptr || !dialog->IsModal()) continue;
                 title = dialog->GetTitle();
                 for (wxWindow* child : dialog->GetChildren())
-                    if (auto* text = dynamic_cast<wxStaticText*>(child)) texts.push_back(Unwrapped(text));
+                    if (auto* text = dynamic_cast<wxStaticText*>(child))
+                        texts.push_back(Unwrapped(text));
                 for (wxWindow* panel : dialog->GetChildren())
                     for (wxWindow* child : panel->GetChildren())
-                        if (auto* text = dynamic_cast<wxStaticText*>(child)) texts.push_back(Unwrapped(text));
+                        if (auto* text = dynamic_cast<wxStaticText*>(child))
+                            texts.push_back(Unwrapped(text));
                 if (start == 0 && getenv("ZYMBSCREENSHOTDIR") != nullptr) {
                     windowtest::Pump(300);  // drawn before the picture is taken
                     windowtest::MaybeScreenshot("start-message");

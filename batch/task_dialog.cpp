@@ -36,7 +36,8 @@ TaskDialog::TaskDialog(wxWindow* parent, const wxString& title, const wxString& 
     outer->Add(new wxStaticLine(this), 0, wxEXPAND);
     auto* footerSizer = new wxBoxSizer(wxHORIZONTAL);
     footerSizer->Add(new wxStaticBitmap(this, wxID_ANY,
-                                        wxArtProvider::GetBitmapBundle(wxART_INFORMATION, wxART_MESSAGE_BOX, wxSize(16, 16))),
+                                        wxArtProvider::GetBitmapBundle(
+                                            wxART_INFORMATION, wxART_MESSAGE_BOX, wxSize(16, 16))),
                      0, wxALL | wxALIGN_CENTER_VERTICAL, 8);
     auto* footerText = new wxStaticText(this, wxID_ANY, footer);
     footerText->Wrap(FromDIP(400));

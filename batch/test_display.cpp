@@ -39,8 +39,8 @@ bool TestDisplay::Start(int width, int height, std::string* reason) {
         dup2(null, 0);
         dup2(null, 1);
         dup2(null, 2);
-        execl(server.c_str(), "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0",
-              screen.c_str(), "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+        execl(server.c_str(), "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", screen.c_str(),
+              "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(pipeFds[1]);

@@ -92,7 +92,9 @@ void ToastWindow::OnSlide(wxTimerEvent&) {
     PlaceForHeight(height < 1 ? 1 : height);
 }
 
-void ToastWindow::OnExpire(wxTimerEvent&) { Finish(); }
+void ToastWindow::OnExpire(wxTimerEvent&) {
+    Finish();
+}
 
 void ToastWindow::Finish() {
     slideTimer_.Stop();
@@ -110,8 +112,10 @@ void ToastWindow::OnPaint(wxPaintEvent&) {
     dc.DrawRectangle(whole);
 
     dc.DrawBitmap(BatchIcon_Bitmap(content_.icon, 32), kIconCorner, true);
-    dc.DrawBitmap(BatchIcon_Bitmap(content_.firstButtonIcon, 16), kCloseButtonRect.GetTopLeft(), true);
-    dc.DrawBitmap(BatchIcon_Bitmap(content_.secondButtonIcon, 16), kSecondButtonRect.GetTopLeft(), true);
+    dc.DrawBitmap(BatchIcon_Bitmap(content_.firstButtonIcon, 16), kCloseButtonRect.GetTopLeft(),
+                  true);
+    dc.DrawBitmap(BatchIcon_Bitmap(content_.secondButtonIcon, 16), kSecondButtonRect.GetTopLeft(),
+                  true);
 
     dc.SetTextForeground(wxColour(20, 20, 20));
     dc.SetFont(GetFont().Bold());

@@ -32,7 +32,9 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* target) {
     return size * count;
 }
 
-size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
+size_t DiscardBody(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
 }  // namespace
 
 int UpdateCheck_AgentText(char* out, size_t size, const char* name, const char* buildDate,

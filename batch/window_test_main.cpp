@@ -2,7 +2,6 @@
 // settings and temporary files in a folder of its own, then runs the tests.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
 #include <wx/evtloop.h>
 #include <wx/init.h>
 #include <wx/stopwatch.h>
@@ -22,9 +21,15 @@ std::unique_ptr<testsupport::TempDir> folder;
 int settingsCount = 0;
 }  // namespace
 
-TestDisplay& Display() { return display; }
-CZYMBWinApp& App() { return *CZYMBWinApp_Current(); }
-const std::string& Folder() { return folder->Path(); }
+TestDisplay& Display() {
+    return display;
+}
+CZYMBWinApp& App() {
+    return *CZYMBWinApp_Current();
+}
+const std::string& Folder() {
+    return folder->Path();
+}
 
 std::string FreshSettings() {
     std::string base = Folder() + "/settings" + std::to_string(++settingsCount);

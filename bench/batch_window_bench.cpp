@@ -9,7 +9,6 @@
 // the same definition with --run. Exit
 // status 0 when the window takes at most twice the headless time and no gap reaches 100 ms.
 #include <sys/stat.h>
-
 #include <wx/button.h>
 #include <wx/evtloop.h>
 #include <wx/init.h>
@@ -109,10 +108,11 @@ int main(int argc, char** argv) {
     unsetenv("ZYMBUPDATEHOST");
 
     std::string definition = work / "flood.cvbatch";
-    testsupport::WriteFile(definition,
-                           "options :\n{\n  program = \"sh\";\n  arguments = \"-c 'seq -f \\\"output "
-                           "line %.0f of the benchmark run\\\" 1 " +
-                               std::to_string(lines) + "'\";\n};\n");
+    testsupport::WriteFile(
+        definition,
+        "options :\n{\n  program = \"sh\";\n  arguments = \"-c 'seq -f \\\"output "
+        "line %.0f of the benchmark run\\\" 1 " +
+            std::to_string(lines) + "'\";\n};\n");
 
     std::vector<double> headless;
     for (int run = 0; run < runs; ++run) {
@@ -120,7 +120,8 @@ int main(int argc, char** argv) {
         spec.argv = {BATCH_PROGRAM, "--run", definition};
         TimedRun timed = RunTimed(spec);
         if (timed.exitStatus != 0) {
-            fprintf(stderr, "batch_window_bench: ZYMBBatch --run ended with %d\n", timed.exitStatus);
+            fprintf(stderr, "batch_window_bench: ZYMBBatch --run ended with %d\n",
+                    timed.exitStatus);
             return 1;
         }
         headless.push_back(timed.seconds);
@@ -154,18 +155,22 @@ int main(int argc, char** argv) {
     double bestHeadless = *std::min_element(headless.begin(), headless.end());
     double bestWindow = 1e9, worstGap = 0;
     printf("%ld lines, %d runs\n\n", lines, runs);
-    printf("| run | ZYMBBatch --run | window: Run to \"Program Completed\" | longest gap of a 10 ms timer |\n");
+    printf(
+        "| run | ZYMBBatch --run | window: Run to \"Program Completed\" | longest gap of a 10 ms "
+        "timer |\n");
     printf("|---|---|---|---|\n");
     for (int run = 0; run < runs; ++run) {
         printf("| %d | %.2f s | %.2f s | %.0f ms |\n", run + 1, headless[static_cast<size_t>(run)],
-               window[static_cast<size_t>(run)].seconds, window[static_cast<size_t>(run)].longestGapMs);
+               window[static_cast<size_t>(run)].seconds,
+               window[static_cast<size_t>(run)].longestGapMs);
         bestWindow = std::min(bestWindow, window[static_cast<size_t>(run)].seconds);
         worstGap = std::max(worstGap, window[static_cast<size_t>(run)].longestGapMs);
     }
     double ratio = bestWindow / bestHeadless;
-    printf("\nbest: --run %.2f s, window %.2f s, ratio %.2f (target at most 2.00); longest gap "
-           "%.0f ms (target under 100 ms)\n",
-           bestHeadless, bestWindow, ratio, worstGap);
+    printf(
+        "\nbest: --run %.2f s, window %.2f s, ratio %.2f (target at most 2.00); longest gap "
+        "%.0f ms (target under 100 ms)\n",
+        bestHeadless, bestWindow, ratio, worstGap);
     bool met = ratio <= 2.0 && worstGap < 100;
     printf("%s\n", met ? "targets met" : "target missed");
     wxEntryCleanup();
