@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/support/pdf_readers.h"
-#include "report/xls_read_back.h"
+#include "tests/support/xls_read_back.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;

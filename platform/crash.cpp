@@ -57,22 +57,7 @@ void CrashHandler(int signalNumber, siginfo_t* info, void*) {
     if (fd < 0) {
         WriteText(2, "Unable to produce dump.\r\n");
     } else {
-        char line[160];
-        int at = 0;
-        AppendText(line, sizeof line, &at, "signal ");
-        AppendNumber(line, sizeof line, &at, static_cast<unsigned>(signalNumber), 10);
-        AppendText(line, sizeof line, &at, " code ");
-        AppendNumber(line, sizeof line, &at, static_cast<unsigned>(info->si_code), 10);
-        AppendText(line, sizeof line, &at, " address 0x");
-        AppendNumber(line, sizeof line, &at, reinterpret_cast<unsigned long long>(info->si_addr),
-                     16);
-        AppendText(line, sizeof line, &at, " pid ");
-        AppendNumber(line, sizeof line, &at, static_cast<unsigned>(getpid()), 10);
-        AppendText(line, sizeof line, &at, "\nbacktrace:\n");
-        WriteText(fd, line);
-        void* frames[64];
-        int depth = backtrace(frames, 64);
-        backtrace_symbols_fd(frames, depth, fd);
+        Platform_WriteCrashReport(fd, signalNumber, info);
         close(fd);
     }
     WriteText(2, "Program terminating\r\n");
@@ -80,6 +65,24 @@ void CrashHandler(int signalNumber, siginfo_t* info, void*) {
     raise(signalNumber);
 }
 }  // namespace
+
+void Platform_WriteCrashReport(int fd, int signalNumber, const siginfo_t* info) {
+    char line[160];
+    int at = 0;
+    AppendText(line, sizeof line, &at, "signal ");
+    AppendNumber(line, sizeof line, &at, static_cast<unsigned>(signalNumber), 10);
+    AppendText(line, sizeof line, &at, " code ");
+    AppendNumber(line, sizeof line, &at, static_cast<unsigned>(info->si_code), 10);
+    AppendText(line, sizeof line, &at, " address 0x");
+    AppendNumber(line, sizeof line, &at, reinterpret_cast<unsigned long long>(info->si_addr), 16);
+    AppendText(line, sizeof line, &at, " pid ");
+    AppendNumber(line, sizeof line, &at, static_cast<unsigned>(getpid()), 10);
+    AppendText(line, sizeof line, &at, "\nbacktrace:\n");
+    WriteText(fd, line);
+    void* frames[64];
+    int depth = backtrace(frames, 64);
+    backtrace_symbols_fd(frames, depth, fd);
+}
 
 int Platform_CrashFileName(char* out, int size, const char* prefix, long long now, long utcOffset,
                            unsigned pid) {
@@ -110,11 +113,7 @@ int Platform_CrashFileName(char* out, int size, const char* prefix, long long no
     return at;
 }
 
-void Platform_InstallCrashHandler(const char* prefix) {
-    crashPrefix = prefix;
-    time_t now = time(nullptr);
-    struct tm local;
-    if (localtime_r(&now, &local) != nullptr) startupUtcOffset = local.tm_gmtoff;
+void Platform_InstallFatalSignalHandler(void (*handler)(int, siginfo_t*, void*)) {
     // The first backtrace loads the unwinder; do it now, not inside the handler.
     void* warmUp[2];
     backtrace(warmUp, 2);
@@ -124,10 +123,22 @@ void Platform_InstallCrashHandler(const char* prefix) {
     stack.ss_size = sizeof alternateStack;
     sigaltstack(&stack, nullptr);
 
-    struct sigaction action {};
-    action.sa_sigaction = CrashHandler;
+    struct sigaction action{};
+    action.sa_sigaction = handler;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     for (int signalNumber : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT})
         sigaction(signalNumber, &action, nullptr);
+}
+
+long Platform_LocalUtcOffset() {
+    time_t now = time(nullptr);
+    struct tm local;
+    return localtime_r(&now, &local) != nullptr ? local.tm_gmtoff : 0;
+}
+
+void Platform_InstallCrashHandler(const char* prefix) {
+    crashPrefix = prefix;
+    startupUtcOffset = Platform_LocalUtcOffset();
+    Platform_InstallFatalSignalHandler(CrashHandler);
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "report/xls_read_back.h"
+#include "tests/support/xls_read_back.h"
 #include "tests/support/test_support.h"
 
 using testsupport::ChildOptions;

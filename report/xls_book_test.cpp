@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "report/xls_read_back.h"
+#include "tests/support/xls_read_back.h"
 #include "report/xls_text.h"
 #include "tests/support/test_support.h"
 

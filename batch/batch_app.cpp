@@ -1,0 +1,70 @@
+// The batch utility's application: the start routine, then the batch dialog, shown modally
+// until it closes. Also the crash message, shown by a fresh start of the program after a
+// crash.
+#include <signal.h>
+#include <wx/clipbrd.h>
+#include <wx/msgdlg.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "batch/app.h"
+#include "batch/crash_handler.h"
+#include "batch/dialog.h"
+#include "batch/window_entry.h"
+
+namespace {
+class CZYMBBatchApp : public CZYMBWinApp {
+  public:
+    bool OnInit() override {
+        // The command line is ours: one optional batch file, no options to parse.
+        InitApplication("Corvantix Batch Utility", 0, __DATE__);
+        if (argc > 1) initialFile_ = argv[1];
+        return true;
+    }
+
+    int OnRun() override {
+        ZYMBBatchDlg dialog(nullptr, initialFile_);
+        SetTopWindow(&dialog);
+        // A way for the tests to end the program by a fatal signal once it is up.
+        if (getenv("ZYMBBATCHCRASHTEST") != nullptr) dialog.CallAfter([] { raise(SIGSEGV); });
+        dialog.ShowModal();
+        SetTopWindow(nullptr);
+        return 0;
+    }
+
+  private:
+    wxString initialFile_;
+};
+
+// The crash message with the report's path, which also goes to the clipboard.
+int ShowCrashReport(int argc, char** argv, const char* reportPath) {
+    wxApp::SetInstance(new wxApp());
+    if (!wxEntryStart(argc, argv)) return 1;
+    wxTheApp->CallOnInit();
+    wxString path = wxString::FromUTF8(reportPath);
+    bool onClipboard = false;
+    if (wxTheClipboard->Open()) {
+        onClipboard = wxTheClipboard->SetData(new wxTextDataObject(path));
+        wxTheClipboard->Close();
+    }
+    (void)onClipboard;
+    wxMessageBox(wxString::Format("This Program has terminated due to error.\n\nA debugging dump "
+                                  "file has been created at %s.\n\nIf you send us this file we "
+                                  "can use it to fix the problem.\n\nThe path to dump file has "
+                                  "been copied to your Windows Clipboard.",
+                                  path),
+                 "Program Terminated", wxOK | wxICON_ERROR);
+    // Leaves the text with a clipboard manager, where there is one, as we end.
+    wxTheClipboard->Flush();
+    wxEntryCleanup();
+    return 0;
+}
+}  // namespace
+
+int RunBatchWindow(int argc, char** argv) {
+    if (argc >= 3 && strcmp(argv[1], kCrashReportOption) == 0)
+        return ShowCrashReport(1, argv, argv[2]);
+    wxApp::SetInstance(new CZYMBBatchApp());
+    return wxEntry(argc, argv);
+}

@@ -1,0 +1,52 @@
+// One pop-up notification: a borderless 329 x 74 window with a bold title, two lines, an
+// icon and two buttons that close it. It slides in from its bottom edge, stays for its
+// display time and then closes itself; the user may drag it elsewhere.
+#pragma once
+#include <wx/popupwin.h>
+#include <wx/stopwatch.h>
+#include <wx/timer.h>
+
+#include <functional>
+
+struct ToastContent {
+    wxString title, firstLine, secondLine;
+    int icon = 130;
+    int firstButtonIcon = 131;
+    int secondButtonIcon = 132;
+    int displayMs = 10000;
+};
+
+class ToastWindow : public wxPopupWindow {
+  public:
+    static constexpr int kWidth = 329;
+    static constexpr int kHeight = 74;
+    static constexpr int kSlideMs = 300;
+
+    // bottomRight: the corner the toast stands on (exclusive, as a rectangle's end).
+    // moved is called with the new corner when the user drags the toast.
+    ToastWindow(wxWindow* parent, const ToastContent& content, wxPoint bottomRight,
+                std::function<void(wxPoint)> moved);
+    // Starts the slide-in; the toast closes itself after the display time.
+    void Start();
+    bool IsSliding() const { return sliding_; }
+
+  private:
+    void OnPaint(wxPaintEvent& event);
+    void OnSlide(wxTimerEvent& event);
+    void OnExpire(wxTimerEvent& event);
+    void OnMouseDown(wxMouseEvent& event);
+    void OnMouseUp(wxMouseEvent& event);
+    void OnMouseMove(wxMouseEvent& event);
+    void PlaceForHeight(int height);
+    void Finish();
+
+    ToastContent content_;
+    wxPoint bottomRight_;
+    std::function<void(wxPoint)> moved_;
+    wxTimer slideTimer_, expireTimer_;
+    wxStopWatch slideClock_;
+    bool sliding_ = false;
+    bool dragging_ = false;
+    wxPoint dragStart_;  // screen position of the press
+    wxPoint cornerAtPress_;
+};
