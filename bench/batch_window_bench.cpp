@@ -116,9 +116,9 @@ int main(int argc, char** argv) {
 
     std::vector<double> headless;
     for (int run = 0; run < runs; ++run) {
-        RunSpec spec;
-        spec.argv = {BATCH_PROGRAM, "--run", definition};
-        TimedRun timed = RunTimed(spec);
+        RunPlan plan;
+        plan.argv = {BATCH_PROGRAM, "--run", definition};
+        TimedRun timed = RunTimed(plan);
         if (timed.exitStatus != 0) {
             fprintf(stderr, "batch_window_bench: ZYMBBatch --run ended with %d\n",
                     timed.exitStatus);

@@ -5,7 +5,7 @@ The layers, lowest first: platform; base; frame and report (side by side, neithe
 includes the other); api; the programs (download, devserver, batch). A folder may
 include from its own layer and every lower one. tests/, bench/ and fuzz/ may include
 anything, and so may test sources elsewhere (*_test.cpp, *_driver.cpp, test_server.*),
-which start the peers they test against.
+which start the peers they test against (also test_*.* and *_test_*.* helpers).
 """
 import pathlib
 import re
@@ -30,7 +30,8 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 def is_test_source(path):
     name = path.name
     return (name.endswith("_test.cpp") or name.endswith("_driver.cpp")
-            or name.startswith("test_server."))
+            or name.startswith("test_server.") or name.startswith("test_")
+            or "_test_" in name)
 
 
 def main():
