@@ -1,5 +1,6 @@
 // The workbook writer's book and sheets: sheet names, text and number cells.
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <new>
 
@@ -41,10 +42,12 @@ bool SameName(const std::u16string& a, const std::u16string& b) {
     return true;
 }
 
-template <typename... Arguments>
-void Fail(XlsBook* book, const char* format, Arguments... arguments) {
+__attribute__((format(printf, 2, 3))) void Fail(XlsBook* book, const char* format, ...) {
     char text[512];
-    snprintf(text, sizeof text, format, arguments...);
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
     book->error = text;
 }
 
