@@ -205,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DownloadCase, ::testing::ValuesIn(CaseNames()),
 namespace {
 
 // An interrupt in the middle of a download ends the run at once, with status 0, and
-// leaves no half-unpacked hidden file beside the destination.
+// leaves no half-unpacked file beside the destination: the file under way has no name.
 TEST(DownloadInterrupt, LeavesNoPartialFile) {
     const std::string samples = SampleData().folder.Path();
     testsupport::TempDir work;
@@ -231,13 +231,43 @@ TEST(DownloadInterrupt, LeavesNoPartialFile) {
     for (int i = 0; i < 500 && ReadFile(log).find("Downloading section 2 of") == std::string::npos;
          ++i)
         usleep(10000);
-    ASSERT_EQ(hiddenFiles(), 1u) << ReadFile(log);
+    ASSERT_NE(ReadFile(log).find("Downloading section 2 of"), std::string::npos) << ReadFile(log);
+    EXPECT_EQ(hiddenFiles(), 0u);
     download.Signal(SIGINT);
     int status = download.Stop();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_NE(ReadFile(log).find("Control-C Entered Program Terminating"), std::string::npos);
     EXPECT_EQ(hiddenFiles(), 0u);
     EXPECT_FALSE(fs::exists(work / "ledger.txt"));
+}
+
+// A run killed outright, which can clean nothing up, leaves nothing beside the destination.
+TEST(DownloadKill, LeavesNothingBesideTheDestination) {
+    const std::string samples = SampleData().folder.Path();
+    testsupport::TempDir work;
+    fs::create_directory(work / "tmp");
+    fs::create_directory(work / "out");
+    int port = testsupport::FreeLoopbackPort();
+    testsupport::BackgroundProcess server;
+    ASSERT_TRUE(server.Start(DEVSERVER_PROGRAM,
+                             {"--data", samples + "/data", "--users", samples + "/users", "--port",
+                              std::to_string(port), "--quiet", "--fault", "delay=300@5+"}));
+    ASSERT_TRUE(testsupport::WaitForPort(port));
+    testsupport::BackgroundProcess download;
+    const std::string log = work / "download.log";
+    ASSERT_TRUE(download.Start(DOWNLOAD_PROGRAM,
+                               {"-C", "ACME", "-f", "ledger.txt", "-o", work / "out/ledger.txt",
+                                "-S", "batch:" + samples + "/pw/batch@127.0.0.1:" +
+                                          std::to_string(port)},
+                               {{"TMPDIR", work / "tmp"}}, log));
+    for (int i = 0; i < 500 && ReadFile(log).find("Downloading section 2 of") == std::string::npos;
+         ++i)
+        usleep(10000);
+    ASSERT_NE(ReadFile(log).find("Downloading section 2 of"), std::string::npos) << ReadFile(log);
+    download.Signal(SIGKILL);
+    int status = download.Stop();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_TRUE(fs::is_empty(work / "out"));
 }
 
 }  // namespace
