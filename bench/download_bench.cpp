@@ -223,18 +223,17 @@ void ReportCrcSpeed(const std::string& path) {
             volatile uint32_t sink = 0;
             for (size_t at = 0; at < bytes.size(); at += 65000)
                 sink = crc(sink, data + at, std::min<size_t>(65000, bytes.size() - at));
-            fastest = std::min(fastest, std::chrono::duration<double>(
-                                            std::chrono::steady_clock::now() - started)
-                                            .count());
+            fastest = std::min(
+                fastest,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
         }
         return bytes.size() / MIB / 1024.0 / fastest;
     };
     const double zlib = best([](uint32_t crc, const uint8_t* at, size_t length) {
         return static_cast<uint32_t>(crc32(crc, at, static_cast<uInt>(length)));
     });
-    const double isal = best([](uint32_t crc, uint8_t* at, size_t length) {
-        return crc32_gzip_refl(crc, at, length);
-    });
+    const double isal = best(
+        [](uint32_t crc, uint8_t* at, size_t length) { return crc32_gzip_refl(crc, at, length); });
     printf("CRC-32 of the gzip file in sections: zlib %.1f GiB/s, ISA-L %.1f GiB/s\n", zlib, isal);
 }
 
@@ -333,7 +332,7 @@ RunSpec Bench::DownloadSpec(int port, bool list) const {
 }
 
 RunSpec Bench::PeerSpec(const std::string& name, const std::vector<std::string>& command,
-                       bool durable) const {
+                        bool durable) const {
     RunSpec spec;
     const std::string output = work_ + "/out/bench.dat";
     // A single word is a shell pipeline already; words are one program and its arguments.
@@ -422,8 +421,7 @@ int Bench::Run() {
         bool ok = true;
         for (size_t i = 0; ok && i < peerSpecs.size(); ++i)
             ok = Measure(peerSpecs[i], output, &peerRuns[i], &error);
-        if (!ok ||
-            !Measure(DownloadSpec(plainServer_.Port(), false), output, &plain, &error) ||
+        if (!ok || !Measure(DownloadSpec(plainServer_.Port(), false), output, &plain, &error) ||
             !Measure(DownloadSpec(cipherServer_.Port(), false), output, &cipher, &error) ||
             !Measure(DownloadSpec(plainServer_.Port(), true), "", &list, &error)) {
             fprintf(stderr, "download_bench: %s\n", error.c_str());
@@ -483,8 +481,7 @@ int Bench::Report(const std::vector<Measurement>& peers, const Measurement& plai
 void ShowLogs(const std::string& work) {
     for (const char* log :
          {"logs/download.log", "logs/devserver-plain.log", "logs/devserver-cipher.log",
-          "logs/curl.log", "logs/gzip.log", "logs/pigz.log", "logs/igzip.log",
-          "nginx/error.log"}) {
+          "logs/curl.log", "logs/gzip.log", "logs/pigz.log", "logs/igzip.log", "nginx/error.log"}) {
         const std::vector<std::string> lines =
             testsupport::Lines(testsupport::ReadFile(work + "/" + log));
         if (lines.empty()) continue;

@@ -255,11 +255,11 @@ TEST(DownloadKill, LeavesNothingBesideTheDestination) {
     ASSERT_TRUE(testsupport::WaitForPort(port));
     testsupport::BackgroundProcess download;
     const std::string log = work / "download.log";
-    ASSERT_TRUE(download.Start(DOWNLOAD_PROGRAM,
-                               {"-C", "ACME", "-f", "ledger.txt", "-o", work / "out/ledger.txt",
-                                "-S", "batch:" + samples + "/pw/batch@127.0.0.1:" +
-                                          std::to_string(port)},
-                               {{"TMPDIR", work / "tmp"}}, log));
+    ASSERT_TRUE(
+        download.Start(DOWNLOAD_PROGRAM,
+                       {"-C", "ACME", "-f", "ledger.txt", "-o", work / "out/ledger.txt", "-S",
+                        "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
+                       {{"TMPDIR", work / "tmp"}}, log));
     for (int i = 0; i < 500 && ReadFile(log).find("Downloading section 2 of") == std::string::npos;
          ++i)
         usleep(10000);

@@ -118,8 +118,9 @@ size_t GzipStream::ReadHeader(const uint8_t* data, size_t length) {
             case NAME:
             case COMMENT: {
                 const void* end = memchr(data + at, 0, length - at);
-                const size_t taken =
-                    end != nullptr ? static_cast<const uint8_t*>(end) - (data + at) + 1 : length - at;
+                const size_t taken = end != nullptr
+                                         ? static_cast<const uint8_t*>(end) - (data + at) + 1
+                                         : length - at;
                 headerCrc_ = crc32_gzip_refl(headerCrc_, const_cast<uint8_t*>(data + at), taken);
                 at += taken;
                 if (end != nullptr) NextPart();
@@ -229,7 +230,8 @@ bool GzipStream::Push(const uint8_t* data, size_t length) {
             case IGNORE:
                 return true;
             case MEMBER: {
-                const size_t used = part_ == DATA ? Inflate(data, length) : ReadHeader(data, length);
+                const size_t used =
+                    part_ == DATA ? Inflate(data, length) : ReadHeader(data, length);
                 if (!result_.ok) return false;
                 // ISA-L keeps what it cannot use yet, so a member that goes on has used
                 // every byte; one that takes none would never end.

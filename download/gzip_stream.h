@@ -47,15 +47,15 @@ class GzipStream {
     Sink sink_;
     void* owner_;
     Mode mode_ = LOOK;
-    bool first_ = true;         // still before the first member: plain content passes
-    uint8_t magic_[2] = {};     // the bytes that decide what follows, gathered across pieces
+    bool first_ = true;      // still before the first member: plain content passes
+    uint8_t magic_[2] = {};  // the bytes that decide what follows, gathered across pieces
     size_t magicHave_ = 0;
     Part part_ = FIXED_HEADER;
-    size_t partLeft_ = 0;       // bytes still to come of a part of known length
-    uint8_t flags_ = 0;         // the member's header flags
-    uint32_t headerCrc_ = 0;    // CRC-32 of the header bytes read so far
-    uint8_t field_[2] = {};     // a two-byte field gathered across pieces
-    uint8_t tail_[8] = {};      // the member's last bytes consumed: its trailer at its end
+    size_t partLeft_ = 0;     // bytes still to come of a part of known length
+    uint8_t flags_ = 0;       // the member's header flags
+    uint32_t headerCrc_ = 0;  // CRC-32 of the header bytes read so far
+    uint8_t field_[2] = {};   // a two-byte field gathered across pieces
+    uint8_t tail_[8] = {};    // the member's last bytes consumed: its trailer at its end
     std::unique_ptr<inflate_state> state_;
     std::unique_ptr<uint8_t[]> output_;
     UnpackResult result_{true, UnpackResult::NONE, ""};

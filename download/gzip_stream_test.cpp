@@ -67,8 +67,8 @@ std::string GzipReachingBack(const std::string& content) {
     deflate(&stream, Z_FINISH);
     raw.resize(stream.total_out);
     deflateEnd(&stream);
-    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(content.data()),
-                            static_cast<uInt>(content.size()));
+    const uLong crc =
+        crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
     std::string member("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
     member += raw;
     for (uLong field : {crc, static_cast<uLong>(content.size())})
