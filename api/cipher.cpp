@@ -112,6 +112,13 @@ bool PayloadCipher_Encrypt(const XNPCipherBlock* cipher, const uint8_t* data, ui
 bool PayloadCipher_Decrypt(const XNPCipherBlock* cipher, const uint8_t* data, uint32_t length,
                            uint8_t** output) {
     if (length == 0 || cipher == nullptr || cipher->mode.mode != 1) return false;
+    if (*output != nullptr) {
+        const size_t whole = length / XNP_CIPHER_UNIT * XNP_CIPHER_UNIT;
+        if (!CipherUnits(&cipher->decipherKey, data, *output, length / XNP_CIPHER_UNIT))
+            return false;
+        memset(*output + whole, 0, length - whole);
+        return true;
+    }
     uint8_t* buffer = static_cast<uint8_t*>(calloc(length, 1));
     if (buffer == nullptr) return false;
     if (!CipherUnits(&cipher->decipherKey, data, buffer, length / XNP_CIPHER_UNIT)) {

@@ -60,7 +60,8 @@ int XNPCipher_SetUp(XNPCipherBlock* cipher);
 bool PayloadCipher_Encrypt(const XNPCipherBlock* cipher, const uint8_t* data, uint32_t length,
                            uint8_t** output, uint32_t* outputLength);
 // Deciphers the whole units of length bytes into a new buffer of the same length (freed
-// by the caller with free()); a trailing part shorter than a unit stays zero. False for
-// length 0 or when the block function fails.
+// by the caller with free()); a trailing part shorter than a unit stays zero. A caller that
+// sets *output before the call (to data itself, for one) gets the plain bytes there
+// instead, and nothing is allocated. False for length 0 or when the block function fails.
 bool PayloadCipher_Decrypt(const XNPCipherBlock* cipher, const uint8_t* data, uint32_t length,
                            uint8_t** output);

@@ -105,6 +105,13 @@ TEST(Cipher, DecipherLeavesATrailingPartialUnitZero) {
     ASSERT_TRUE(PayloadCipher_Decrypt(&block, received.data(), 40, &plain));
     EXPECT_EQ(plain[2], 3);
     for (int i = 32; i < 40; ++i) EXPECT_EQ(plain[i], 0);
+    // In place, as the exchange deciphers: the same bytes, and nothing allocated.
+    std::vector<uint8_t> inPlace = received;
+    uint8_t* target = inPlace.data();
+    ASSERT_TRUE(PayloadCipher_Decrypt(&block, inPlace.data(), 40, &target));
+    EXPECT_EQ(target, inPlace.data());
+    EXPECT_EQ(std::vector<uint8_t>(plain, plain + 40), inPlace);
     free(plain);
+    plain = nullptr;
     EXPECT_FALSE(PayloadCipher_Decrypt(&block, received.data(), 0, &plain));
 }

@@ -115,12 +115,16 @@ bool Decipher(ZYMB10APISession* session, ZYMB10APIResponse* response) {
     const uint64_t enciphered = uint64_t{response->PayloadLength} + response->PadCount;
     if (response->PayloadLength == 0) return true;
     if (enciphered % XNP_CIPHER_UNIT != 0 || session->Decrypt == nullptr) return false;
-    uint8_t* plain = nullptr;
+    // Deciphered where it arrived; a decipher routine that insists on a buffer of its
+    // own still works.
+    uint8_t* plain = response->Payload;
     if (!session->Decrypt(&session->cipher, response->Payload, static_cast<uint32_t>(enciphered),
                           &plain))
         return false;
-    memcpy(response->Payload, plain, response->PayloadLength);
-    free(plain);
+    if (plain != response->Payload) {
+        memcpy(response->Payload, plain, response->PayloadLength);
+        free(plain);
+    }
     return true;
 }
 

@@ -2,8 +2,8 @@
 #include "download/download_mode.h"
 
 #include <fcntl.h>
+#include <isa-l/crc.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -195,6 +195,8 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
     memcpy(temporaryPath, temporaryName, sizeof temporaryPath);
     temporaryExists = true;
     TemporaryDownload removeAtTheEnd{context};
+    // Sections go to the file in one write each, not through a buffer of stdio's.
+    setvbuf(temporary.get(), nullptr, _IONBF, 0);
 
     // Unpacking runs beside the transfer; the destination gets its name only after the
     // checks below. When it cannot start, the finished temporary file is unpacked instead.
@@ -203,7 +205,8 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
     StreamingUnpack unpacking;
     if (destination.refusal == nullptr) unpacking.Start(destination.path);
 
-    uLong crc = crc32(0, nullptr, 0);
+    // ISA-L's CRC-32 (carry-less multiply) runs several times faster than zlib's here.
+    uint32_t crc = 0;
     int64_t received = 0;
     bool writeFailed = false;
     uint8_t sectionRequest[SECTION_REQUEST_SIZE];
@@ -252,15 +255,18 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
             break;
         }
         const uint8_t* data = response->Payload + SECTION_DATA_OFFSET;
-        crc = crc32(crc, data, length);
+        crc = crc32_gzip_refl(crc, const_cast<uint8_t*>(data), length);
         if (length > 0 && fwrite(data, 1, length, temporary.get()) != length) {
             context->Message(context, MSG_ERROR, 0, "Write of temporary file %s failed: %s",
                              temporaryName, strerror(errno));
             writeFailed = true;
         }
-        if (!writeFailed) unpacking.Feed(data, length);
         received += length;
-        session->FreeResponse(response);
+        // The worker unpacks the section where it arrived and frees the response after.
+        if (!writeFailed)
+            unpacking.Feed(data, length, [session, response] { session->FreeResponse(response); });
+        else
+            session->FreeResponse(response);
         // A server that keeps sending full sections past the announced size is not followed.
         if (writeFailed || length != SECTION_SIZE || received > item.Size()) break;
     }
@@ -283,7 +289,7 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
                          static_cast<long long>(received), static_cast<long long>(item.Size()));
         return DOWNLOAD_FAILED;
     }
-    if (static_cast<uint32_t>(crc) != item.Crc()) {
+    if (crc != item.Crc()) {
         context->Message(context, MSG_ERROR, 0, "File failed CRC test");
         return DOWNLOAD_FAILED;
     }

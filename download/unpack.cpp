@@ -1,49 +1,36 @@
-// gzip reading with zlib, writing to a sibling temporary file, and a no-replace rename;
-// from the finished temporary file, or from the sections while they still arrive.
+// gzip unpacking with ISA-L, writing to an unnamed file in the destination's folder (a
+// hidden one where the file system cannot make unnamed files) that then gets its name by a
+// call that never replaces; from the finished temporary file, or from the sections while
+// they still arrive.
 #include "download/unpack.h"
 
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <memory>
-#include <mutex>
 #include <set>
 #include <vector>
 
+#include "download/gzip_stream.h"
 #include "platform/io.h"
 
 namespace {
-// zlib inflates straight into the caller's block only when a read asks for at least twice
-// its buffer; smaller reads go through its own output buffer and cost one more copy.
-constexpr unsigned GZIP_BUFFER_SIZE = 128 * 1024;
-constexpr unsigned BLOCK_SIZE = 4 * GZIP_BUFFER_SIZE;
+// Reads of the finished temporary file.
+constexpr size_t READ_SIZE = 256 * 1024;
 // The output is handed to the disk in steps of this size while unpacking goes on, so the
 // final fsync waits only for the last step instead of the whole file.
 constexpr off_t WRITEBACK_STEP = 8 << 20;
-// Room for about sixteen sections between the download and the unpacking worker.
-constexpr int PIPE_SIZE = 1 << 20;
+// Sections the download may be ahead of the unpacking worker: about 1 MiB.
+constexpr size_t BLOCKS_AHEAD = 16;
 
-struct GzipCloser {
-    void operator()(gzFile_s* file) const { gzclose_r(file); }
-};
+std::atomic<bool> hiddenPartsOnly{false};
 
 UnpackResult Failed(UnpackResult::Stage stage, const std::string& reason) {
     return UnpackResult{false, stage, reason};
-}
-
-// zlib's text for a stream error, without the file name it puts in front.
-std::string StreamError(gzFile_s* file, const char* name) {
-    int code = 0;
-    std::string text = gzerror(file, &code);
-    if (code == Z_ERRNO) return strerror(errno);
-    std::string prefix = std::string(name) + ": ";
-    if (text.rfind(prefix, 0) == 0) text.erase(0, prefix.size());
-    return text;
 }
 
 // Folder part of a path, "." when it has none.
@@ -62,19 +49,33 @@ std::set<std::string>& Parts() {
     static std::set<std::string> parts;
     return parts;
 }
-void ForgetPart(const char* partPath) {
+void ForgetPart(const std::vector<char>& partPath) {
+    if (partPath.empty()) return;
     std::lock_guard<std::mutex> guard(PartsLock());
-    Parts().erase(partPath);
+    Parts().erase(partPath.data());
 }
-void DiscardPart(const char* partPath) {
-    unlink(partPath);
+// Removes the file under way; an unnamed one goes with its descriptor, closed before.
+void DiscardPart(const std::vector<char>& partPath) {
+    if (partPath.empty()) return;
+    unlink(partPath.data());
     ForgetPart(partPath);
 }
 
-// The hidden file beside the destination that receives the unpacked bytes, with the
-// permissions a newly created file would get. -1 with errno set when it cannot be made.
+// The file beside the destination that receives the unpacked bytes, with the permissions
+// a newly created file would get. It has no name, so that nothing is left behind even when
+// the process is killed; where the file system cannot make such a file it is a hidden one,
+// whose name goes to partPath (left empty for an unnamed file). -1 with errno set when it
+// cannot be made.
 int CreatePart(const char* destination, std::vector<char>* partPath) {
-    std::string partName = FolderOf(destination) + "/.ZYMpart-XXXXXX";
+    partPath->clear();
+    const std::string folder = FolderOf(destination);
+    if (!hiddenPartsOnly) {
+        int output = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (output >= 0) return output;
+        // EOPNOTSUPP: a file system without them; EISDIR: a kernel without them.
+        if (errno != EOPNOTSUPP && errno != EISDIR) return -1;
+    }
+    std::string partName = folder + "/.ZYMpart-XXXXXX";
     partPath->assign(partName.begin(), partName.end());
     partPath->push_back(0);
     int output;
@@ -93,77 +94,94 @@ int CreatePart(const char* destination, std::vector<char>* partPath) {
     return output;
 }
 
-// Reads the whole stream and writes it to output; the reader stays open.
-UnpackResult CopyStream(gzFile_s* input, const char* inputName, int output) {
-    std::vector<unsigned char> block(BLOCK_SIZE);
+// The unpacked bytes on their way to the file.
+struct Output {
+    int fd;
     off_t written = 0;
     off_t handedOver = 0;
-    for (;;) {
-        int n = gzread(input, block.data(), BLOCK_SIZE);
-        if (n < 0) return Failed(UnpackResult::READ_INPUT, StreamError(input, inputName));
-        if (n == 0) break;
-        if (!WriteAll(output, block.data(), static_cast<size_t>(n)))
-            return Failed(UnpackResult::WRITE_OUTPUT, strerror(errno));
-        written += n;
-        if (written - handedOver >= WRITEBACK_STEP) {
-            // Only a start of writing: the fsync before the rename still reports failures.
-            sync_file_range(output, handedOver, written - handedOver, SYNC_FILE_RANGE_WRITE);
-            handedOver = written;
-        }
+};
+
+bool WriteOutput(void* owner, const uint8_t* data, size_t length) {
+    auto* output = static_cast<Output*>(owner);
+    if (!WriteAll(output->fd, data, length)) return false;
+    output->written += static_cast<off_t>(length);
+    if (output->written - output->handedOver >= WRITEBACK_STEP) {
+        // Only a start of writing: the fsync before the naming still reports failures.
+        sync_file_range(output->fd, output->handedOver, output->written - output->handedOver,
+                        SYNC_FILE_RANGE_WRITE);
+        output->handedOver = output->written;
     }
-    // A stream that stops before its end reads as a short file; zlib says so here.
-    int code = 0;
-    gzerror(input, &code);
-    if (code != Z_OK) return Failed(UnpackResult::READ_INPUT, StreamError(input, inputName));
-    return UnpackResult{true, UnpackResult::NONE, ""};
+    return true;
 }
 
-// Closes the reader; a stream found incomplete only now is a failure too.
-UnpackResult CloseStream(gzFile_s* input) {
-    if (int closed = gzclose_r(input); closed != Z_OK)
-        return Failed(UnpackResult::READ_INPUT,
-                      closed == Z_BUF_ERROR ? "unexpected end of file" : zError(closed));
-    return UnpackResult{true, UnpackResult::NONE, ""};
+// Gives an unnamed file its name; fails with EEXIST when the name exists.
+int LinkUnnamed(int output, const char* destination) {
+    if (linkat(output, "", AT_FDCWD, destination, AT_EMPTY_PATH) == 0) return 0;
+    // Linking by descriptor needs a privilege; its path in /proc needs none.
+    if (errno != ENOENT && errno != EPERM) return -1;
+    char path[64];
+    snprintf(path, sizeof path, "/proc/self/fd/%d", output);
+    return linkat(AT_FDCWD, path, AT_FDCWD, destination, AT_SYMLINK_FOLLOW);
 }
 
-// Makes the complete hidden file durable and gives it the destination's name, unless
-// that name exists by now. The hidden file is gone afterwards either way.
-UnpackResult PublishPart(int output, const char* partPath, const char* destination) {
+// The new name is made durable too: a run that reports success keeps its file.
+void SyncFolder(const char* destination) {
+    int folder = open(FolderOf(destination).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return;
+    fsync(folder);
+    close(folder);
+}
+
+// Makes the complete file durable and gives it the destination's name, unless that name
+// exists by now. The file under way is gone afterwards either way.
+UnpackResult PublishPart(int output, const std::vector<char>& partPath, const char* destination) {
+    if (partPath.empty()) {
+        int error = 0;
+        if (fsync(output) != 0) {
+            error = errno;
+            close(output);
+            return Failed(UnpackResult::WRITE_OUTPUT, strerror(error));
+        }
+        if (LinkUnnamed(output, destination) != 0) error = errno;
+        close(output);
+        if (error != 0) return Failed(UnpackResult::CREATE_OUTPUT, strerror(error));
+        SyncFolder(destination);
+        return UnpackResult{true, UnpackResult::NONE, ""};
+    }
+    const char* partName = partPath.data();
     if (fsync(output) != 0 || close(output) != 0) {
         int error = errno;
-        unlink(partPath);
+        unlink(partName);
         return Failed(UnpackResult::WRITE_OUTPUT, strerror(error));
     }
-    if (renameat2(AT_FDCWD, partPath, AT_FDCWD, destination, RENAME_NOREPLACE) != 0) {
+    if (renameat2(AT_FDCWD, partName, AT_FDCWD, destination, RENAME_NOREPLACE) != 0) {
         int error = errno;
         // Filesystems without the no-replace rename still refuse to link over a name.
         if (error == EINVAL || error == ENOSYS) {
-            if (link(partPath, destination) == 0) {
-                unlink(partPath);
+            if (link(partName, destination) == 0) {
+                unlink(partName);
+                SyncFolder(destination);
                 return UnpackResult{true, UnpackResult::NONE, ""};
             }
             error = errno;
         }
-        unlink(partPath);
+        unlink(partName);
         return Failed(UnpackResult::CREATE_OUTPUT, strerror(error));
     }
+    SyncFolder(destination);
     return UnpackResult{true, UnpackResult::NONE, ""};
 }
 
-UnpackResult Publish(int output, const char* partPath, const char* destination) {
+UnpackResult Publish(int output, const std::vector<char>& partPath, const char* destination) {
     UnpackResult result = PublishPart(output, partPath, destination);
     ForgetPart(partPath);
     return result;
 }
 
-// Reads a descriptor to its end, so that whoever writes to it never waits forever.
-void Drain(int fd) {
-    std::vector<unsigned char> sink(64 * 1024);
-    for (;;) {
-        ssize_t n = read(fd, sink.data(), sink.size());
-        if (n == 0 || (n < 0 && errno != EINTR)) return;
-    }
-}
+struct FdCloser {
+    int fd;
+    ~FdCloser() { close(fd); }
+};
 }  // namespace
 
 UnpackResult UnpackFile(const char* temporaryName, const char* destination) {
@@ -172,22 +190,43 @@ UnpackResult UnpackFile(const char* temporaryName, const char* destination) {
     if (lstat(destination, &status) == 0)
         return Failed(UnpackResult::CREATE_OUTPUT, strerror(EEXIST));
 
-    std::unique_ptr<gzFile_s, GzipCloser> input(gzopen(temporaryName, "rb"));
-    if (!input)
-        return Failed(UnpackResult::OPEN_INPUT, errno != 0 ? strerror(errno) : "cannot open");
-    gzbuffer(input.get(), GZIP_BUFFER_SIZE);
+    int input = open(temporaryName, O_RDONLY | O_CLOEXEC);
+    if (input < 0) return Failed(UnpackResult::OPEN_INPUT, strerror(errno));
+    FdCloser inputCloser{input};
 
     std::vector<char> partPath;
     int output = CreatePart(destination, &partPath);
     if (output < 0) return Failed(UnpackResult::CREATE_OUTPUT, strerror(errno));
-    UnpackResult copied = CopyStream(input.get(), temporaryName, output);
-    if (copied.ok) copied = CloseStream(input.release());
-    if (!copied.ok) {
-        close(output);
-        DiscardPart(partPath.data());
-        return copied;
+    Output sink{output};
+    GzipStream stream(WriteOutput, &sink);
+    std::vector<uint8_t> block(READ_SIZE);
+    UnpackResult result{true, UnpackResult::NONE, ""};
+    for (;;) {
+        ssize_t n = read(input, block.data(), block.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            result = Failed(UnpackResult::READ_INPUT, strerror(errno));
+            break;
+        }
+        if (n == 0) {
+            result = stream.End();
+            break;
+        }
+        if (!stream.Push(block.data(), static_cast<size_t>(n))) {
+            result = stream.Result();
+            break;
+        }
     }
-    return Publish(output, partPath.data(), destination);
+    if (!result.ok) {
+        close(output);
+        DiscardPart(partPath);
+        return result;
+    }
+    return Publish(output, partPath, destination);
+}
+
+void UseHiddenPartialFiles(bool hidden) {
+    hiddenPartsOnly = hidden;
 }
 
 StreamingUnpack::~StreamingUnpack() {
@@ -197,81 +236,93 @@ StreamingUnpack::~StreamingUnpack() {
 bool StreamingUnpack::Start(const char* destination) {
     struct stat status;
     if (started_ || lstat(destination, &status) == 0) return false;
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) return false;
-    fcntl(ends[1], F_SETPIPE_SZ, PIPE_SIZE);  // a smaller pipe only means more switches
     output_ = CreatePart(destination, &partPath_);
-    if (output_ < 0) {
-        close(ends[0]);
-        close(ends[1]);
-        return false;
-    }
+    if (output_ < 0) return false;
     destination_ = destination;
-    input_ = ends[0];
-    feed_ = ends[1];
+    blocks_.clear();
+    ended_ = false;
+    abandoned_ = false;
+    result_ = UnpackResult{true, UnpackResult::NONE, ""};
     try {
         worker_ = std::thread(&StreamingUnpack::Work, this);
     } catch (const std::system_error&) {
-        close(input_);
-        close(feed_);
         close(output_);
-        DiscardPart(partPath_.data());
+        DiscardPart(partPath_);
         return false;
     }
     started_ = true;
     return true;
 }
 
-void StreamingUnpack::Feed(const uint8_t* data, size_t length) {
-    // The worker reads to the end whatever becomes of the unpacking, so this cannot block
-    // for good; a failed write leaves the stream short, which the worker then reports.
-    if (started_ && feed_ >= 0 && !WriteAll(feed_, data, length)) {
-        close(feed_);
-        feed_ = -1;
+void StreamingUnpack::Feed(const uint8_t* data, size_t length, Release release) {
+    if (!started_) {
+        if (release) release();
+        return;
     }
+    std::unique_lock<std::mutex> guard(lock_);
+    changed_.wait(guard, [this] { return blocks_.size() < BLOCKS_AHEAD; });
+    blocks_.push_back(Block{data, length, std::move(release)});
+    changed_.notify_all();
+}
+
+void StreamingUnpack::Feed(const uint8_t* data, size_t length) {
+    if (!started_ || length == 0) return;
+    auto* copy = new uint8_t[length];
+    memcpy(copy, data, length);
+    Feed(copy, length, [copy] { delete[] copy; });
 }
 
 void StreamingUnpack::Work() {
-    const std::string name = "<fd:" + std::to_string(input_) + ">";  // zlib's name for it
-    gzFile_s* input = gzdopen(input_, "rb");
-    if (input == nullptr) {
-        result_ = Failed(UnpackResult::OPEN_INPUT, "cannot open");
-        Drain(input_);
-        close(input_);
-        return;
+    Output sink{output_};
+    GzipStream stream(WriteOutput, &sink);
+    bool unpacking = true;
+    for (;;) {
+        Block block;
+        {
+            std::unique_lock<std::mutex> guard(lock_);
+            changed_.wait(guard, [this] { return !blocks_.empty() || ended_; });
+            if (blocks_.empty()) break;
+            block = std::move(blocks_.front());
+            blocks_.pop_front();
+            if (abandoned_) unpacking = false;
+            changed_.notify_all();
+        }
+        // After a failure, bytes past the end of the gzip data or an abandon, the blocks
+        // are only given back.
+        if (unpacking) unpacking = stream.Push(block.data, block.length);
+        if (block.release) block.release();
     }
-    gzbuffer(input, GZIP_BUFFER_SIZE);
-    result_ = CopyStream(input, name.c_str(), output_);
-    // Bytes past the end of the gzip data, or all of them after a failure, are not unpacked.
-    Drain(input_);
-    UnpackResult closed = CloseStream(input);
-    if (result_.ok) result_ = closed;
+    result_ = stream.End();
 }
 
-void StreamingUnpack::EndInput() {
-    if (feed_ >= 0) close(feed_);
-    feed_ = -1;
+void StreamingUnpack::EndInput(bool abandon) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        ended_ = true;
+        if (abandon) abandoned_ = true;
+        changed_.notify_all();
+    }
     if (worker_.joinable()) worker_.join();
 }
 
 UnpackResult StreamingUnpack::Finish() {
     if (!started_) return Failed(UnpackResult::OPEN_INPUT, "unpacking was not started");
-    EndInput();
+    EndInput(false);
     started_ = false;
     if (!result_.ok) {
         close(output_);
-        DiscardPart(partPath_.data());
+        DiscardPart(partPath_);
         return result_;
     }
-    return Publish(output_, partPath_.data(), destination_.c_str());
+    return Publish(output_, partPath_, destination_.c_str());
 }
 
 void StreamingUnpack::Abandon() {
     if (!started_) return;
-    EndInput();
+    EndInput(true);
     started_ = false;
     close(output_);
-    DiscardPart(partPath_.data());
+    DiscardPart(partPath_);
 }
 
 void RemovePartialFiles() {

@@ -2,7 +2,10 @@
 #include "download/unpack.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -180,6 +183,67 @@ TEST(StreamingUnpack, LeavesNothingWhenAbandonedOrRefused) {
     EXPECT_EQ(result.reason, "File exists");
     EXPECT_EQ(ReadFile(work / "out/late"), "someone else's");
     EXPECT_EQ(FilesIn(work / "out"), 2u);
+}
+
+// The file under way has no name, so the destination's folder shows nothing until the
+// checks pass; where unnamed files cannot be made, a hidden file does the same work.
+// Either way the result has a new file's permissions and never replaces a name.
+TEST(StreamingUnpack, UnnamedWhileUnderWayHiddenOnlyAsFallback) {
+    TempDir work;
+    const std::string content = Pattern(3000000);
+    const std::string packed = Gzip(content);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(packed.data());
+    const mode_t mask = umask(0);
+    umask(mask);
+    for (bool hidden : {false, true}) {
+        UseHiddenPartialFiles(hidden);
+        const std::string folder = work / (hidden ? "hidden" : "unnamed");
+        std::filesystem::create_directory(folder);
+        StreamingUnpack streaming;
+        ASSERT_TRUE(streaming.Start((folder + "/done").c_str()));
+        streaming.Feed(bytes, packed.size() / 2);
+        EXPECT_EQ(FilesIn(folder), hidden ? 1u : 0u) << folder;
+        streaming.Feed(bytes + packed.size() / 2, packed.size() - packed.size() / 2);
+        ASSERT_TRUE(streaming.Finish().ok) << folder;
+        EXPECT_EQ(ReadFile(folder + "/done"), content);
+        struct stat status;
+        ASSERT_EQ(stat((folder + "/done").c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask) << folder;
+
+        StreamingUnpack overtaken;
+        ASSERT_TRUE(overtaken.Start((folder + "/late").c_str()));
+        overtaken.Feed(bytes, packed.size());
+        WriteFile(folder + "/late", "someone else's");
+        UnpackResult result = overtaken.Finish();
+        EXPECT_EQ(result.reason, "File exists") << folder;
+        EXPECT_EQ(ReadFile(folder + "/late"), "someone else's");
+
+        WriteFile(work / "truncated", packed.substr(0, packed.size() / 2));
+        EXPECT_FALSE(UnpackFile((work / "truncated").c_str(), (folder + "/short").c_str()).ok);
+        EXPECT_EQ(FilesIn(folder), 2u) << folder;  // done and late only
+    }
+    UseHiddenPartialFiles(false);
+}
+
+// A run killed outright in the middle of unpacking leaves nothing beside the destination.
+TEST(StreamingUnpack, AKilledRunLeavesNothing) {
+    TempDir work;
+    const std::string packed = Gzip(Pattern(3000000));
+    const std::string folder = work / "out";
+    std::filesystem::create_directory(folder);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        StreamingUnpack streaming;
+        if (!streaming.Start((folder + "/killed").c_str())) _exit(1);
+        streaming.Feed(reinterpret_cast<const uint8_t*>(packed.data()), packed.size() / 2);
+        raise(SIGKILL);
+        _exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_EQ(FilesIn(folder), 0u);
 }
 
 TEST(Destination, OutputNameStoredNameAndStripPath) {
