@@ -1,4 +1,4 @@
-// Date variables: the date-specification language (fixed dates, the first or last day of
+// Date variables: the date-expression language (fixed dates, the first or last day of
 // a month or year, the start of a week, today, each with offsets) and its evaluation.
 #include <fnmatch.h>
 #include <locale.h>
@@ -11,7 +11,7 @@
 
 namespace {
 
-// A decimal number as the specification writes it, truncated to an integer. Read in the C
+// A decimal number as the date text writes it, truncated to an integer. Read in the C
 // locale whatever locale the window set, and bounded so that no text can overflow it.
 long ReadNumber(const char* text, const char** end) {
     static locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
@@ -51,29 +51,29 @@ PackedDate WithDayOffset(PackedDate date, const char* rest) {
 
 }  // namespace
 
-PackedDate ParseDateSpec(const char* specification, time_t now) {
-    if (specification == nullptr) return 0;
+PackedDate ParseDateSpec(const char* dateText, time_t now) {
+    if (dateText == nullptr) return 0;
     const char* rest = nullptr;
-    if (fnmatch("????\\-??\\-??*", specification, 0) == 0) {
+    if (fnmatch("????\\-??\\-??*", dateText, 0) == 0) {
         const char* end = nullptr;
-        long year = ReadNumber(specification, &end);
+        long year = ReadNumber(dateText, &end);
         // Each number starts one character after the previous one's end; a number that ran
         // to the end of the text leaves nothing to step over.
         long month = ReadNumber(*end != '\0' ? end + 1 : end, &end);
         long day = ReadNumber(*end != '\0' ? end + 1 : end, &end);
         return WithDayOffset(PackDate(year, month, day), end);
     }
-    if (fnmatch("[12][0-9][0-9][0-9]", specification, 0) == 0) {
-        return PackDate(ReadNumber(specification, nullptr), 1, 1);
+    if (fnmatch("[12][0-9][0-9][0-9]", dateText, 0) == 0) {
+        return PackDate(ReadNumber(dateText, nullptr), 1, 1);
     }
     bool relative = false;
-    char letter = specification[0];
+    char letter = dateText[0];
     static const char* const kRelative[] = {"M[-+]*", "m[-+]*", "Y[-+]*", "y[-+]*", "W[-+]*"};
     for (const char* pattern : kRelative) {
-        if (fnmatch(pattern, specification, 0) == 0) relative = true;
+        if (fnmatch(pattern, dateText, 0) == 0) relative = true;
     }
     if (relative) {
-        long count = ReadNumber(specification + 1, &rest);
+        long count = ReadNumber(dateText + 1, &rest);
         struct tm local;
         if (localtime_r(&now, &local) == nullptr) return 0;
         local.tm_hour = 12;  // the time of day does not matter; noon keeps clear of shifts
@@ -107,21 +107,21 @@ PackedDate ParseDateSpec(const char* specification, time_t now) {
         if (moved == static_cast<time_t>(-1)) return 0;
         return WithDayOffset(PackDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday), rest);
     }
-    if (fnmatch("\\*[-+]*", specification, 0) == 0) {
-        long days = ReadNumber(specification + 1, nullptr);
+    if (fnmatch("\\*[-+]*", dateText, 0) == 0) {
+        long days = ReadNumber(dateText + 1, nullptr);
         return PackTime(now + static_cast<time_t>(days) * 86400 - 3600);
     }
-    if (fnmatch("\\*", specification, 0) == 0) return PackTime(now - 3600);
+    if (fnmatch("\\*", dateText, 0) == 0) return PackTime(now - 3600);
     return 0;
 }
 
 void EvaluateDateVariable(config_setting_t* variable, time_t now) {
     if (variable == nullptr || !config_setting_is_group(variable)) return;
-    const char* specification = "*";
+    const char* dateText = "*";
     const char* format = "%Y-%m-%d";
-    config_setting_lookup_string(variable, "date", &specification);
+    config_setting_lookup_string(variable, "date", &dateText);
     config_setting_lookup_string(variable, "format", &format);
-    PackedDate date = ParseDateSpec(specification, now);
+    PackedDate date = ParseDateSpec(dateText, now);
     time_t when = date != 0 ? PackedToTime(date) : now;
 
     char text[128];

@@ -44,7 +44,7 @@ struct VariableStore {
 // "variable" added when the file has none; then installs the operations.
 void InitVariableStore(VariableStore* store);
 
-// A date as the date-specification parser packs it: bits 31-30 set, day in 29-24, month in
+// A date as the date-expression parser packs it: bits 31-30 set, day in 29-24, month in
 // 19-16, year in 15-0. Zero means not set.
 using PackedDate = uint32_t;
 constexpr PackedDate PACKED_DATE_MARK = 0xC0000000u;
@@ -61,12 +61,12 @@ constexpr unsigned PackedDay(PackedDate date) {
     return date >> 24 & 0x3Fu;
 }
 
-// Parses a date specification (2025-03-17+3, 2024, M+1, m-1, Y+0, y-1, W+0, *+2, *) at
+// Parses a date expression (2025-03-17+3, 2024, M+1, m-1, Y+0, y-1, W+0, *+2, *) at
 // the time now, in the local time zone. Returns the packed date, or 0 when the text is no
-// date specification.
-PackedDate ParseDateSpec(const char* specification, time_t now);
+// date expression.
+PackedDate ParseDateSpec(const char* dateText, time_t now);
 
 // Evaluates one date variable group (settings date, format) at the time now: replaces its
 // value setting with the formatted date ("Not-Set", "**ERROR**" in the odd cases). A date
-// specification that does not parse gives the time now.
+// date text that does not parse gives the time now.
 void EvaluateDateVariable(config_setting_t* variable, time_t now);

@@ -1,4 +1,4 @@
-// Expansion of $name and %name references, and date variables with their specifications,
+// Expansion of $name and %name references, and date variables with their expressions,
 // in zones with and without daylight saving.
 #include "batch/variable_store.h"
 
@@ -146,7 +146,7 @@ TEST_F(Variables, DateVariablesAreComputedAtEveryUse) {
     EXPECT_EQ(Expand("$SUNDAY"), "Sunday 16");
     store_.fixedNow = LocalTime(2025, 3, 19, 9, 45);
     EXPECT_EQ(Expand("$TODAY"), "20250319");
-    EXPECT_EQ(Expand("$BAD"), "09:45");  // a specification that fails gives the time now
+    EXPECT_EQ(Expand("$BAD"), "09:45");  // a date text that fails gives the time now
 }
 
 TEST_F(Variables, SetVariableAddsAndReplaces) {
@@ -177,7 +177,7 @@ TEST(VariableFile, MissingOrBrokenFileDefinesNothing) {
 struct DateCase {
     const char* zone;
     int year, month, day, hour, minute;  // the time now, local
-    const char* specification;
+    const char* dateText;
     const char* expected;  // YYYY-MM-DD or "failed"
 };
 
@@ -187,8 +187,8 @@ TEST_P(DateSpec, GivesTheDate) {
     const DateCase& c = GetParam();
     ZoneScope zone(c.zone);
     time_t now = LocalTime(c.year, c.month, c.day, c.hour, c.minute);
-    EXPECT_EQ(DateText(ParseDateSpec(c.specification, now)), c.expected)
-        << c.specification << " at " << c.year << "-" << c.month << "-" << c.day << " " << c.hour
+    EXPECT_EQ(DateText(ParseDateSpec(c.dateText, now)), c.expected)
+        << c.dateText << " at " << c.year << "-" << c.month << "-" << c.day << " " << c.hour
         << ":" << c.minute << " " << c.zone;
 }
 
