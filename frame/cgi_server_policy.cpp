@@ -41,19 +41,19 @@ bool Listed(const char* list, const char* host, const char* port) {
 int CheckCgiServer(ProgramContext* context, const ServerAddress* server, const char* defaultHost,
                    const char* defaultPort) {
     if ((context->flags & CTX_CGI) == 0) return 1;
-    const char* specification = server->passwordSource.c_str();
+    const char* source = server->passwordSource.c_str();
     const char* user = server->user.c_str();
     const char* host = server->host.c_str();
     const char* port = server->port.c_str();
 
-    if (specification[0] != 0 && specification[0] != '-') {
+    if (source[0] != 0 && source[0] != '-') {
         context->Message(context, MSG_ERROR, 0,
                          "Server string refused under a web server: its password part may only "
                          "be a literal password or empty, not a file or a prompt");
         return 0;
     }
     // An empty password part reads the file named by the user in the password folder.
-    if (specification[0] == 0 && (user[0] == 0 || strchr(user, '/') != nullptr ||
+    if (source[0] == 0 && (user[0] == 0 || strchr(user, '/') != nullptr ||
                                   strcmp(user, ".") == 0 || strcmp(user, "..") == 0)) {
         context->Message(context, MSG_ERROR, 0,
                          "Server string refused under a web server: user %s names no password "
