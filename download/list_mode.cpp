@@ -26,12 +26,6 @@ int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
                             .formVariable = CgiFormVariable};
     Report report;
     Report_Init(&report, &setUp);
-    // A PDF that cannot be saved is logged like every other failure of the run.
-    report.failureSink = context;
-    report.logFailure = [](void* sink, const char* text) {
-        auto* owner = static_cast<ProgramContext*>(sink);
-        owner->Message(owner, MSG_ERROR, 0, "%s", text);
-    };
     report.log = LogReportFailure;
     report.logTarget = context;
     report.lineWidth = 1;

@@ -3,24 +3,24 @@
 #include "report/pdf_report.h"
 
 #include <cctype>
-#include <cstdarg>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "base/value_format.h"
 #include "report/output_file.h"
 #include "report/pdf_draw.h"
 #include "report/pdf_text.h"
 #include "report/report_form.h"
-#include "base/value_format.h"
 
 namespace {
 
 const NameValue kOrientations[] = {{"portrait", 0}, {"landscape", 1}, {nullptr, 0}};
 const NameValue kPageSizes[] = {
-    {"letter", 0}, {"legal", 1}, {"A3", 2}, {"A4", 3},        {"A5", 4},
+    {"letter", 0}, {"legal", 1}, {"A3", 2},        {"A4", 3},    {"A5", 4},
     {"B4", 5},     {"B5", 6},    {"executive", 7}, {nullptr, 0},
 };
 
@@ -40,24 +40,14 @@ bool ParseColour(const char* text, float (&colour)[3]) {
 const char* TitleColourSetting(const Report* report) {
     if (report->reportId != 0) {
         char name[32];
-        snprintf(name, sizeof name, "ZYMBPDFCOLORHDR%3.3u", static_cast<unsigned>(report->reportId));
+        snprintf(name, sizeof name, "ZYMBPDFCOLORHDR%3.3u",
+                 static_cast<unsigned>(report->reportId));
         if (const char* value = getenv(name)) return value;
     }
     return getenv("ZYMBPDFCOLORHDR");
 }
 
-void LogFailure(Report* report, const char* format, ...) REPORT_PRINTF(2, 3);
-void LogFailure(Report* report, const char* format, ...) {
-    char text[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    if (report->logFailure != nullptr)
-        report->logFailure(report->failureSink, text);
-    else
-        fprintf(stderr, "%s\n", text);
-}
+constexpr int kError = 0;  // the message log's error level
 
 void SetUp(Report* report) {
     if (report->parent != report) {
@@ -68,7 +58,8 @@ void SetUp(Report* report) {
         HPDF_Doc document = HPDF_New(Pdf_OnError, report);
         pdf->document = document;
         if (document == nullptr) {
-            LogFailure(report, "PDF report not made: the PDF library could not start a document");
+            ReportMessage(report, kError,
+                          "PDF report not made: the PDF library could not start a document");
             report->pdfSaveResult = ENOMEM;
         }
         HPDF_SetCompressionMode(document, HPDF_COMP_ALL);
@@ -203,8 +194,8 @@ void WriteHeading(Report* report, const char* text) {
 
     std::string shown = ToWinAnsi(text);
     const float textWidth = TextWidthOf(page, shown.c_str());
-    const float at = (width - (pdf->rightMargin + pdf->leftMargin)) * pdf->widthScale / 2 -
-                     textWidth / 2;
+    const float at =
+        (width - (pdf->rightMargin + pdf->leftMargin)) * pdf->widthScale / 2 - textWidth / 2;
     HPDF_Page_SetRGBFill(page, 0, 0, 0);
     HPDF_Page_Rectangle(page, at - 20, y, textWidth + 40, pdf->rowHeight);
     HPDF_Page_Fill(page);
@@ -266,7 +257,8 @@ int SendDocument(Report* report, const std::string& bytes) {
     WriteCgiHeader("Content-Length: %u\n", static_cast<unsigned>(bytes.size()));
     if (fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || fflush(stdout) != 0) {
         int error = errno != 0 ? errno : EIO;
-        LogFailure(report, "Send of the PDF report to the web client failed: %s", strerror(error));
+        ReportMessage(report, kError, "Send of the PDF report to the web client failed: %s",
+                      strerror(error));
         return error;
     }
     return 0;
@@ -275,12 +267,13 @@ int SendDocument(Report* report, const std::string& bytes) {
 int SaveDocument(Report* report, const std::string& bytes) {
     const char* path = report->pdf->outputPath;
     if (path[0] == 0) {
-        LogFailure(report, "PDF report not saved: the output file name is empty");
+        ReportMessage(report, kError, "PDF report not saved: the output file name is empty");
         return ENOENT;
     }
     int error = ReplaceOutputFile(path, bytes);
     if (error != 0)
-        LogFailure(report, "Save of the PDF report to %s failed: %s", path, strerror(error));
+        ReportMessage(report, kError, "Save of the PDF report to %s failed: %s", path,
+                      strerror(error));
     return error;
 }
 
@@ -317,7 +310,8 @@ void ClosePdfDocument(Report* report) {
     }
     std::string bytes;
     if (!SaveToMemory(document, &bytes)) {
-        LogFailure(report, "PDF report not made: the PDF library could not write the document");
+        ReportMessage(report, kError,
+                      "PDF report not made: the PDF library could not write the document");
         report->pdfSaveResult = EIO;
     } else if (report->flags & REPORT_CGI) {
         report->pdfSaveResult = SendDocument(report, bytes);

@@ -74,9 +74,9 @@ struct Report {
     char* htmlLogo;      // owned
     char lineBuffer[REPORT_LINE_SIZE];
     ReportColumn columns[REPORT_MAX_COLUMNS];
-    char columnDelete[128];  // comma-separated 1-based column numbers
-    FILE* out;               // text, CSV, HTML and JSON go here
-    ReportPdf* pdf;          // owned unless REPORT_PDF_BORROWED
+    char columnDelete[128];   // comma-separated 1-based column numbers
+    FILE* out;                // text, CSV, HTML and JSON go here
+    ReportPdf* pdf;           // owned unless REPORT_PDF_BORROWED
     int32_t pdfSaveResult;    // 0, or the errno value of a PDF that was not made or saved
     ReportExcel* excel;       // owned unless REPORT_EXCEL_BORROWED
     int32_t excelSaveResult;  // 0, or 1 when Report_Close could not save or send the workbook
@@ -115,8 +115,8 @@ struct Report {
     // column count are ignored; the fields together are cut to 1023 characters.
     void (*WriteFields)(Report* report, const char* const* fields, size_t count);
 
-    // Where the writer reports what it could not do (a workbook it could not save, cells
-    // it had to leave out), with the levels of the message log (0 error, 1 warning).
+    // Where the writer reports what it could not do (a PDF or workbook it could not save,
+    // cells it had to leave out), with the levels of the message log (0 error, 1 warning).
     // None: the text goes to standard error. A caller with a log sets it after Report_Init.
     void (*log)(void* target, int level, const char* text);
     void* logTarget;
@@ -124,11 +124,6 @@ struct Report {
     // The clock of the section time texts; time() unless a test puts its own here
     // after Report_Init.
     time_t (*now)(time_t*);
-    // Failures the writer finds on its own (a PDF that cannot be saved or sent) are
-    // logged through logFailure with failureSink; when it is none they go to standard
-    // error. The caller sets both after Report_Init.
-    void (*logFailure)(void* sink, const char* text);
-    void* failureSink;
 };
 
 // What the program tells the writer about its run; the writer reads no request itself.
