@@ -1,10 +1,60 @@
 // ZYMBBatch: edits and runs batch definitions in its window, or runs one without a window
-// with --run.
+// with --run. The window lives in a module of its own, loaded only when it is needed: the
+// window toolkit's libraries take longer to load than a short headless run takes.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "batch/headless_run.h"
-#include "batch/window_entry.h"
+
+namespace {
+
+constexpr const char* kWindowModule = "zymb-batch-window.so";
+
+// The module sits beside the program in the build tree, and in the library folder given
+// at build time (relative to the program's folder) once installed.
+std::string ProgramFolder() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return ".";
+    path[length] = '\0';
+    char* slash = strrchr(path, '/');
+    if (slash == nullptr) return ".";
+    *slash = '\0';
+    return path;
+}
+
+int RunWindow(int argc, char** argv) {
+    std::string folder = ProgramFolder();
+    std::string candidates[] = {folder + "/" + kWindowModule,
+                                folder + "/" + ZYMB_WINDOW_MODULE_DIR + "/" + kWindowModule};
+    std::string reasons;
+    for (const std::string& candidate : candidates) {
+        if (access(candidate.c_str(), F_OK) != 0) continue;
+        void* module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (module == nullptr) {
+            reasons += std::string("\n  ") + dlerror();
+            continue;
+        }
+        auto entry = reinterpret_cast<int (*)(int, char**)>(dlsym(module, "ZymbBatchWindowMain"));
+        if (entry == nullptr) {
+            reasons += std::string("\n  ") + candidate + ": no window entry";
+            continue;
+        }
+        return entry(argc, argv);  // the module stays loaded until the program ends
+    }
+    fprintf(stderr,
+            "ZYMBBatch: the window cannot be shown: %s was not loaded%s\n"
+            "ZYMBBatch: a definition still runs without a window: ZYMBBatch --run FILE.cvbatch\n",
+            kWindowModule, reasons.empty() ? " (not found)" : reasons.c_str());
+    return 2;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
@@ -20,5 +70,5 @@ int main(int argc, char** argv) {
         }
         return RunBatchHeadless(argv[2]);
     }
-    return RunBatchWindow(argc, argv);
+    return RunWindow(argc, argv);
 }

@@ -71,8 +71,14 @@ int main(int argc, char** argv) {
                 sizes.push_back(static_cast<unsigned>(strtoul(rest, &rest, 10)));
                 if (*rest == ',') ++rest;
             }
-        } else {
+        } else if (argument[0] != '-') {
             forms.push_back(argument);
+        } else {
+            fprintf(stderr,
+                    "Usage: report_bench [--runs N] [--rows 1000,10000,100000] [FORM ...]\n"
+                    "Writes the file list in each form (text csv html json pdf) and prints the\n"
+                    "time, CPU time, peak memory and size of each.\n");
+            return 1;
         }
     }
     if (forms.empty()) forms = {"text", "csv", "html", "json", "pdf"};
