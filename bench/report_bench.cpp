@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bench/timed_run.h"
+#include "download/list_mode.h"
 #include "report/report.h"
 #include "tests/support/test_support.h"
 
@@ -27,12 +28,7 @@ namespace {
 int WriteFileList(unsigned rows) {
     Report report;
     Report_Init(&report);
-    report.lineWidth = 1;
-    report.AddColumn(&report, 6, "Seq.", COLUMN_RIGHT);
-    report.AddColumn(&report, 40, "Description", 0);
-    report.AddColumn(&report, 100, "File Name", 0);
-    report.AddColumn(&report, 4, "Gen.", COLUMN_RIGHT);
-    report.BeginSection(&report, nullptr, "Corvantix File List", "%s", "");
+    BeginFileList(&report);
     char description[41], name[101];
     for (unsigned i = 1; i <= rows; ++i) {
         snprintf(description, sizeof description, "Daily extract %u of region %u", i, i % 17);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "download/list_mode.h"
 #include "report/report.h"
 
 namespace {
@@ -25,12 +26,7 @@ constexpr double kLinearSlack = 1.5;      // time per row may grow this much wit
 void WriteReport(unsigned rows) {
     Report report;
     Report_Init(&report);
-    report.lineWidth = 1;
-    report.AddColumn(&report, 6, "Seq.", COLUMN_RIGHT);
-    report.AddColumn(&report, 40, "Description", 0);
-    report.AddColumn(&report, 100, "File Name", 0);
-    report.AddColumn(&report, 4, "Gen.", COLUMN_RIGHT);
-    report.BeginSection(&report, nullptr, "Corvantix File List", "%s", "");
+    BeginFileList(&report);
     char description[41], name[101];
     for (unsigned i = 0; i < rows; ++i) {
         snprintf(description, sizeof description, "Nightly transfer batch %u", i % 977);

@@ -20,6 +20,15 @@ void LogReportFailure(void* target, int level, const char* text) {
 
 }  // namespace
 
+void BeginFileList(Report* report) {
+    report->lineWidth = 1;
+    report->AddColumn(report, 6, "Seq.", COLUMN_RIGHT);
+    report->AddColumn(report, 40, "Description", 0);
+    report->AddColumn(report, 100, "File Name", 0);
+    report->AddColumn(report, 4, "Gen.", COLUMN_RIGHT);
+    report->BeginSection(report, nullptr, "Corvantix File List", "%s", "");
+}
+
 int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
     context->Message(context, MSG_INFO, 0, "List returned %u items", count);
     const ReportSetUp setUp{.cgi = (context->flags & CTX_CGI) != 0,
@@ -28,12 +37,7 @@ int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
     Report_Init(&report, &setUp);
     report.log = LogReportFailure;
     report.logTarget = context;
-    report.lineWidth = 1;
-    report.AddColumn(&report, 6, "Seq.", COLUMN_RIGHT);
-    report.AddColumn(&report, 40, "Description", 0);
-    report.AddColumn(&report, 100, "File Name", 0);
-    report.AddColumn(&report, 4, "Gen.", COLUMN_RIGHT);
-    report.BeginSection(&report, nullptr, "Corvantix File List", "%s", "");
+    BeginFileList(&report);
     // The fields go as separate values: a stored name or description may hold a "|".
     for (uint32_t i = 0; i < count; ++i) {
         FileListItem item{items + static_cast<size_t>(i) * FILE_LIST_ITEM_SIZE};
