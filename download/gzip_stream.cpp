@@ -164,7 +164,9 @@ size_t GzipStream::Inflate(const uint8_t* data, size_t length) {
         state->next_out = output_.get();
         state->avail_out = OUTPUT_SIZE;
         const int status = isal_inflate(state);
-        const size_t consumed = offered - state->avail_in;
+        // On some invalid data ISA-L counts its input below zero (avail_in wraps): it never
+        // reads past what it was offered, so no more than that was used.
+        const size_t consumed = state->avail_in <= offered ? offered - state->avail_in : offered;
         KeepTail(data + used, consumed);
         used += consumed;
         const size_t produced = OUTPUT_SIZE - state->avail_out;
