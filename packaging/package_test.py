@@ -168,14 +168,17 @@ class InstalledPackages(unittest.TestCase):
             server.wait(timeout=30)
 
     def test_help_exits_zero(self):
+        # Each program's usage on standard output names one of its options.
+        programs = {"usr/bin/ZYMB10DownloadFile": "-C", "usr/bin/ZYMBBatch": "--run",
+                    "usr/sbin/zymb-devserver": "--data"}
         missing = []
-        for program in ("usr/bin/ZYMB10DownloadFile", "usr/bin/ZYMBBatch", "usr/sbin/zymb-devserver"):
+        for program, option in programs.items():
             result = run([self.path(program), "--help"], cwd=self.work)
             if result.returncode != 0:
                 missing.append(program)
                 continue
             with self.subTest(program=program):
-                self.assertRegex(result.stdout, r"(?i)usage", "the usage goes to standard output")
+                self.assertIn(option, result.stdout)
         if missing:
             missing_in_tree(self, "--help of " + ", ".join(missing))
 
