@@ -16,7 +16,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL
     -DCMAKE_MODULE_LINKER_FLAGS="$link" >/dev/null
 # Only what the packages hold, not the tests.
 cmake --build "$build" -j "$(nproc)" --target zymb_package_contents
-rm -rf "$build/_CPack_Packages"
+rm -rf "$build/_CPack_Packages" "$build/debs"
 (cd "$build" && cpack -G DEB -B "$build/debs" >/dev/null)
 mkdir -p "$out"
 rm -f "$out"/zymb-*.deb
