@@ -122,9 +122,9 @@ class Progress : public ::testing::Test {
 };
 DevServer* Progress::server_ = nullptr;
 
-// big.bin is two full sections: three section requests, the last one empty.
-const char* const kSectionLines[] = {"Downloading section 1 of 2", "Downloading section 2 of 2",
-                                     "Downloading section 3 of 2"};
+// big.bin is two full sections and the empty one that ends it.
+const char* const kSectionLines[] = {"Downloading section 1 of 3", "Downloading section 2 of 3",
+                                     "Downloading section 3 of 3"};
 
 TEST_F(Progress, TerminalShowsOneLineUpdatedInPlace) {
     TerminalResult run = RunOnTerminal(Download("out.bin"), {}, work_.Path());
@@ -169,7 +169,8 @@ TEST_F(Progress, EveryLineWhereNoTerminalShowsThem) {
     TerminalResult plain =
         RunOnTerminal(Download("plain.bin"), {{"ZYMBPROGRESSDISABLE", ""}}, work_.Path());
     ASSERT_EQ(plain.exitStatus, 0) << plain.screen;
-    for (const char* line : kSectionLines) EXPECT_EQ(Count(plain.screen, line), 1u) << line;
+    for (const char* line : kSectionLines)
+        EXPECT_EQ(Count(plain.screen, line), 1u) << line << "\n" << plain.screen;
     EXPECT_TRUE(ProgressDrawings(plain.screen).empty()) << plain.screen;
 }
 
