@@ -2,12 +2,10 @@
 // per section; on a standard error that is no terminal, and in the redirect file, every
 // "Downloading section" line as before.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <map>
@@ -60,18 +58,7 @@ TerminalResult RunOnTerminal(const std::vector<std::string>& arguments,
     }
     TerminalResult result;
     if (pid < 0) return result;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        pollfd poller{master, POLLIN, 0};
-        if (left <= 0 || poll(&poller, 1, static_cast<int>(left)) != 1) break;
-        char buffer[4096];
-        ssize_t n = read(master, buffer, sizeof buffer);
-        if (n <= 0) break;  // EIO once the program has ended and the terminal is closed
-        result.screen.append(buffer, static_cast<size_t>(n));
-    }
+    testsupport::ReadTerminal(master, &result.screen, "", 60000);
     close(master);
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == 0) {
