@@ -21,9 +21,9 @@ namespace {
 using Environment = std::map<std::string, std::optional<std::string>>;
 
 // Variables of the machine that would change where the log goes.
-const char* const kCleared[] = {"REQUEST_URI",        "ZYMBSTDERRDIR",       "ZYMBSTDERRTERMINAL",
-                                "ZYMBSTDERRNOCOLOR",  "ZYMBPROGRESSDISABLE", "ZYMBSLACKURL",
-                                "ZYMBSERVERPROXY",    "ZYMBRETRY",           "ZYMBKERBEROS"};
+const char* const kCleared[] = {"REQUEST_URI",       "ZYMBSTDERRDIR",       "ZYMBSTDERRTERMINAL",
+                                "ZYMBSTDERRNOCOLOR", "ZYMBPROGRESSDISABLE", "ZYMBSLACKURL",
+                                "ZYMBSERVERPROXY",   "ZYMBRETRY",           "ZYMBKERBEROS"};
 
 struct TerminalResult {
     int exitStatus = -1;
@@ -140,9 +140,9 @@ TEST_F(Progress, EveryLineWhereNoTerminalShowsThem) {
 
     // The redirect file keeps every line while the terminal beside it shows the progress.
     testsupport::TempDir logs;
-    TerminalResult run = RunOnTerminal(
-        Download("redirected.bin"), {{"ZYMBSTDERRDIR", logs.Path()}, {"ZYMBSTDERRTERMINAL", "1"}},
-        work_.Path());
+    TerminalResult run =
+        RunOnTerminal(Download("redirected.bin"),
+                      {{"ZYMBSTDERRDIR", logs.Path()}, {"ZYMBSTDERRTERMINAL", "1"}}, work_.Path());
     ASSERT_EQ(run.exitStatus, 0) << run.screen;
     std::string log;
     for (const auto& entry : std::filesystem::directory_iterator(logs.Path()))

@@ -103,8 +103,8 @@ int VMessage(ProgramContext* context, int level, unsigned number, const char* fo
     return WriteMessage(context, level, number, true, format, arguments);
 }
 
-int VMessageBesideProgress(ProgramContext* context, int level, unsigned number,
-                           const char* format, va_list arguments) {
+int VMessageBesideProgress(ProgramContext* context, int level, unsigned number, const char* format,
+                           va_list arguments) {
     return WriteMessage(context, level, number, false, format, arguments);
 }
 

@@ -97,8 +97,8 @@ int VMessage(ProgramContext* context, int level, unsigned number, const char* fo
 
 // A message that every sink receives except a console showing a progress line, which
 // shows the progress instead (a line per step of a long transfer). Elsewhere it is VMessage.
-int VMessageBesideProgress(ProgramContext* context, int level, unsigned number,
-                           const char* format, va_list arguments) ZYMB_PRINTF(4, 0);
+int VMessageBesideProgress(ProgramContext* context, int level, unsigned number, const char* format,
+                           va_list arguments) ZYMB_PRINTF(4, 0);
 
 // A message sink that writes through the context's Message operation, for libraries that
 // report through a sink of their own (progress points, the API client). The context must

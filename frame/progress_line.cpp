@@ -92,8 +92,7 @@ void ProgressLine_Begin(ProgressLine* line, ProgramContext* context, const char*
     snprintf(line->label, sizeof line->label, "%s", label != nullptr ? label : "");
 }
 
-int ProgressLine_Message(ProgressLine* line, int level, unsigned number, const char* format,
-                         ...) {
+int ProgressLine_Message(ProgressLine* line, int level, unsigned number, const char* format, ...) {
     ProgramContext* context = line->context;
     va_list arguments;
     va_start(arguments, format);

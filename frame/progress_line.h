@@ -11,12 +11,12 @@
 
 struct ProgressLine {
     ProgramContext* context;
-    bool active;         // drawn on the terminal; false: every step's line goes out as ever
-    uint64_t total;      // bytes expected; 0 = unknown
-    uint64_t done;       // bytes so far
-    int64_t startTime;   // monotonic nanoseconds
-    int64_t lastDrawn;   // monotonic nanoseconds of the last drawing; 0 = never
-    char label[64];      // what is transferred, shown after the figures
+    bool active;        // drawn on the terminal; false: every step's line goes out as ever
+    uint64_t total;     // bytes expected; 0 = unknown
+    uint64_t done;      // bytes so far
+    int64_t startTime;  // monotonic nanoseconds
+    int64_t lastDrawn;  // monotonic nanoseconds of the last drawing; 0 = never
+    char label[64];     // what is transferred, shown after the figures
 };
 
 // Starts a line for total bytes. It is shown only where the log's lines reach a terminal

@@ -20,7 +20,8 @@ constexpr uint64_t MiB = 1024 * 1024;
 TEST(ProgressLineFormat, FiguresRateAndTimeLeft) {
     const FormatCase cases[] = {
         {0, 130000, 0, 119, "0 B of 127.0 KiB (  0%)  big.bin"},
-        {50 * MiB, 100 * MiB, 5, 119, "50.0 MiB of 100.0 MiB ( 50%), 10.0 MiB/s, 0:05 left  big.bin"},
+        {50 * MiB, 100 * MiB, 5, 119,
+         "50.0 MiB of 100.0 MiB ( 50%), 10.0 MiB/s, 0:05 left  big.bin"},
         {1024 * MiB, 1024 * MiB, 100, 119, "1.0 GiB of 1.0 GiB (100%), 10.2 MiB/s  big.bin"},
         {MiB, 10240 * MiB, 1, 119, "1.0 MiB of 10.0 GiB (  0%), 1.0 MiB/s, 2:50:39 left  big.bin"},
         {2048, 0, 1, 119, "2.0 KiB, 2.0 KiB/s  big.bin"},
