@@ -64,7 +64,7 @@ void ProgressLine_Format(char* text, int width, uint64_t done, uint64_t total,
         FormatBytes(totalText, sizeof totalText, static_cast<double>(total));
         const uint64_t shown = done > total ? total : done;
         snprintf(part, sizeof part, "%s of %s (%3u%%)", doneText, totalText,
-                 static_cast<unsigned>(shown * 100 / total));
+                 static_cast<unsigned>(static_cast<double>(shown) * 100 / total));
     } else {
         snprintf(part, sizeof part, "%s", doneText);
     }
@@ -90,6 +90,9 @@ void ProgressLine_Begin(ProgressLine* line, ProgramContext* context, const char*
     line->total = total;
     line->startTime = Now();
     snprintf(line->label, sizeof line->label, "%s", label != nullptr ? label : "");
+    // The label comes from the server: no control character of its own reaches the terminal.
+    for (char* at = line->label; *at != 0; ++at)
+        if (static_cast<unsigned char>(*at) < 0x20 || *at == 0x7F) *at = '?';
 }
 
 int ProgressLine_Message(ProgressLine* line, int level, unsigned number, const char* format, ...) {

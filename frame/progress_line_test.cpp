@@ -38,4 +38,12 @@ TEST(ProgressLineFormat, FiguresRateAndTimeLeft) {
     }
 }
 
+// A stored name is the server's text: an escape sequence in it must not reach the terminal.
+TEST(ProgressLineFormat, LabelKeepsNoControlCharacters) {
+    ProgramContext context{};
+    ProgressLine line;
+    ProgressLine_Begin(&line, &context, "a\x1b[2J\rb\x7f", 100);
+    EXPECT_STREQ(line.label, "a?[2J?b?");
+}
+
 }  // namespace
