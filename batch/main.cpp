@@ -10,6 +10,7 @@
 #include <string>
 
 #include "batch/headless_run.h"
+#include "zymb_version.h"
 
 namespace {
 
@@ -59,8 +60,21 @@ int RunWindow(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
         printf(
-            "Usage: ZYMBBatch [FILE.cvbatch]      edit and run batch definitions\n"
-            "       ZYMBBatch --run FILE.cvbatch  run one without a window\n");
+            "Usage: ZYMBBatch [FILE.cvbatch]      edit and run batch definitions in a window\n"
+            "       ZYMBBatch --run FILE.cvbatch  run one without a window\n"
+            "\n"
+            "Options:\n"
+            "  --run FILE.cvbatch  run the definition without a window; the exit status is\n"
+            "                      the program's (2: the definition cannot be used)\n"
+            "  -h, --help          show this text and exit\n"
+            "      --version       show the release and build date and exit\n"
+            "\n"
+            "ZYMBVARFILE names the file of $NAME variables. The file formats, settings\n"
+            "files and exit statuses: man ZYMBBatch\n");
+        return 0;
+    }
+    if (argc >= 2 && strcmp(argv[1], "--version") == 0) {
+        printf("ZYMBBatch %s\nBuilt %s %s\n", ZYMB_VERSION, __DATE__, __TIME__);
         return 0;
     }
     if (argc >= 2 && strcmp(argv[1], "--run") == 0) {

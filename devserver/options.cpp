@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "zymb_version.h"
+
 namespace {
 
 void Usage(FILE* out) {
@@ -32,7 +34,8 @@ void Usage(FILE* out) {
             "  -t, --idle-timeout S   close a connection that sends nothing for S seconds\n"
             "                         (default 120; 0: never)\n"
             "  -q, --quiet            no line per request\n"
-            "  -h, --help             this text\n"
+            "  -h, --help             show this text and exit\n"
+            "      --version          show the release and build date and exit\n"
             "\nFaults:\n%s",
             FaultKindsHelp());
 }
@@ -51,7 +54,7 @@ bool ParseCount(const char* text, unsigned low, unsigned high, unsigned* value) 
 }  // namespace
 
 int ParseOptions(int argc, char** argv, ServerOptions* options) {
-    enum { kNoCipher = 1000, kNoCompress };
+    enum { kNoCipher = 1000, kNoCompress, kVersion };
     static const option kLong[] = {
         {"data", required_argument, nullptr, 'd'},
         {"address", required_argument, nullptr, 'a'},
@@ -66,6 +69,7 @@ int ParseOptions(int argc, char** argv, ServerOptions* options) {
         {"idle-timeout", required_argument, nullptr, 't'},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, kVersion},
         {nullptr, 0, nullptr, 0},
     };
     optind = 1;
@@ -123,6 +127,9 @@ int ParseOptions(int argc, char** argv, ServerOptions* options) {
             }
             case 'h':
                 Usage(stdout);
+                return 2;
+            case kVersion:
+                printf("zymb-devserver %s\nBuilt %s %s\n", ZYMB_VERSION, __DATE__, __TIME__);
                 return 2;
             default:
                 Usage(stderr);

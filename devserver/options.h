@@ -23,5 +23,6 @@ struct ServerOptions {
     FaultPlan faults;
 };
 
-// 0: run; 1: bad usage (message already written to standard error); 2: help shown.
+// 0: run; 1: bad usage (message already written to standard error); 2: help or version
+// shown.
 int ParseOptions(int argc, char** argv, ServerOptions* options);

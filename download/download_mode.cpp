@@ -22,6 +22,7 @@
 #include "frame/extended_match.h"
 #include "frame/match_pattern.h"
 #include "frame/program_context.h"
+#include "frame/progress_line.h"
 
 namespace {
 
@@ -211,9 +212,15 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
     bool writeFailed = false;
     uint8_t sectionRequest[SECTION_REQUEST_SIZE];
     uint32_t attempts = 0;  // resumptions so far, over the whole download
+    // On a terminal one line shows the progress; the log elsewhere keeps a line per section.
+    ProgressLine progress;
+    std::string shownName(item.Name(), item.NameLength());
+    ProgressLine_Begin(&progress, context, shownName.c_str(),
+                       item.Size() > 0 ? static_cast<uint64_t>(item.Size()) : 0);
+    ProgressLine_Update(&progress, 0);
     for (uint32_t section = 0;; ++section) {
-        context->Message(context, MSG_INFO, 0, "Downloading section %u of %u", section + 1,
-                         item.Sections());
+        ProgressLine_Message(&progress, MSG_INFO, 0, "Downloading section %u of %u", section + 1,
+                             item.Sections());
         item.SectionRequest(sectionRequest, section);
         ZYMB10APIRequest requestRecord{};
         requestRecord.TotalLength = 32 + SECTION_REQUEST_SIZE;
@@ -262,6 +269,7 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
             writeFailed = true;
         }
         received += length;
+        ProgressLine_Update(&progress, static_cast<uint64_t>(received));
         // The worker unpacks the section where it arrived and frees the response after.
         if (!writeFailed)
             unpacking.Feed(data, length, [session, response] { session->FreeResponse(response); });
@@ -270,6 +278,7 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
         // A server that keeps sending full sections past the announced size is not followed.
         if (writeFailed || length != SECTION_SIZE || received > item.Size()) break;
     }
+    ProgressLine_End(&progress);
     // The temporary file is only read back here, from the page cache: it needs no fsync.
     if (fflush(temporary.get()) != 0) {
         if (!writeFailed)

@@ -320,19 +320,7 @@ class TerminalRun {
 
     // Reads until the screen shows the text; false after ten seconds or at the end.
     bool WaitFor(const std::string& text) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (screen_.find(text) == std::string::npos) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now())
-                            .count();
-            pollfd poller{master_, POLLIN, 0};
-            if (left <= 0 || poll(&poller, 1, static_cast<int>(left)) != 1) return false;
-            char buffer[4096];
-            ssize_t n = read(master_, buffer, sizeof buffer);
-            if (n <= 0) return false;
-            screen_.append(buffer, static_cast<size_t>(n));
-        }
-        return true;
+        return testsupport::ReadTerminal(master_, &screen_, text, 10000);
     }
     void Type(const std::string& keys) {
         ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));

@@ -17,11 +17,15 @@
 #include "frame/cgi_server_policy.h"
 #include "frame/password.h"
 #include "frame/program_context.h"
+#include "frame/program_information.h"
 #include "frame/proxy_setting.h"
 #include "frame/server_address.h"
+#include "zymb_version.h"
 
 namespace {
 const char kLegalNotice[] = "Copyright (c) Corvantix. All rights reserved.";
+const char kProgramName[] = "ZYMB10DownloadFile";
+const char kDescription[] = "this program will download a file";
 const char kDefaultHost[] = "127.0.0.1";
 const char kDefaultPort[] = "5000";
 ProgramContext context;
@@ -88,6 +92,14 @@ uint32_t NumberVariable(const char* name, uint32_t fallback, const char* meaning
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (AnswerInformationRequest(argc, argv,
+                                 {.programName = kProgramName,
+                                  .description = kDescription,
+                                  .version = ZYMB_VERSION,
+                                  .buildDate = __DATE__,
+                                  .buildTime = __TIME__,
+                                  .options = options}) != 0)
+        return 0;
     customerId = "";
     fileFilter = "";
     generationIndexText = "1";
@@ -106,8 +118,8 @@ int main(int argc, char** argv) {
     context.options = options;
     context.argc = argc;
     context.argv = argv;
-    context.SetIdentity(&context, __DATE__, __TIME__, kLegalNotice, "ZYMB10DownloadFile", "ZBT",
-                        "this program will download a file");
+    context.SetIdentity(&context, __DATE__, __TIME__, kLegalNotice, kProgramName, "ZBT",
+                        kDescription);
     InitServerAddress(&server, "batch", "", kDefaultHost, kDefaultPort);
     if (context.Begin(&context, nullptr) == 0 || context.errorCount != 0) Fail(1);
     if (!CheckCgiServer(&context, &server, kDefaultHost, kDefaultPort)) Fail(1);

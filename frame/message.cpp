@@ -32,17 +32,25 @@ bool Suppressed(ProgramContext* context, const char* text) {
     }
     return false;
 }
-}  // namespace
 
-int VMessage(ProgramContext* context, int level, unsigned number, const char* format,
-             va_list arguments) {
+// toConsole false: the line goes to the redirect file, syslog and a standard error that is
+// no terminal as ever, and is counted, but the console shows a progress line instead.
+int WriteMessage(ProgramContext* context, int level, unsigned number, bool toConsole,
+                 const char* format, va_list arguments) ZYMB_PRINTF(5, 0);
+int WriteMessage(ProgramContext* context, int level, unsigned number, bool toConsole,
+                 const char* format, va_list arguments) {
     std::lock_guard<std::recursive_mutex> guard(context->lock.mutex);
     unsigned index = static_cast<unsigned>(level) > 4 ? 4 : static_cast<unsigned>(level);
     uint32_t flags = context->flags;
-    if (context->beep != 0 && index < 2 && (flags & CTX_NOT_CONSOLE) == 0)
+    // The console's lines go out whole, never on top of a progress line.
+    if (toConsole && context->progressLineShown != 0) {
+        Platform_ClearLine(context->console);
+        context->progressLineShown = 0;
+    }
+    if (toConsole && context->beep != 0 && index < 2 && (flags & CTX_NOT_CONSOLE) == 0)
         Platform_Bell(context->console);
     ++context->recordsWritten;
-    bool colour = (flags & (CTX_NO_COLOR | CTX_NOT_CONSOLE)) == 0 &&
+    bool colour = toConsole && (flags & (CTX_NO_COLOR | CTX_NOT_CONSOLE)) == 0 &&
                   ((flags & CTX_TERMINAL) != 0 || (flags & CTX_STDERR_FILE) == 0);
     if (colour) Platform_SetTextAttribute(context->console, context->levelColours[index]);
 
@@ -75,10 +83,10 @@ int VMessage(ProgramContext* context, int level, unsigned number, const char* fo
     if ((flags & (CTX_STDERR_FILE | CTX_NOT_CONSOLE)) != 0) {
         fwrite(line, 1, size, context->out);
         fflush(context->out);
-    } else {
+    } else if (toConsole) {
         WriteAll(context->console, line, size);
     }
-    if ((flags & CTX_TERMINAL) != 0 && (flags & CTX_STDERR_FILE) != 0)
+    if (toConsole && (flags & CTX_TERMINAL) != 0 && (flags & CTX_STDERR_FILE) != 0)
         WriteAll(context->console, line, size);
 
     context->logCrc = static_cast<uint32_t>(
@@ -86,6 +94,18 @@ int VMessage(ProgramContext* context, int level, unsigned number, const char* fo
     if (colour) Platform_ResetTextAttribute(context->console);
     context->bytesWritten += static_cast<uint32_t>(size);
     return length;
+}
+
+}  // namespace
+
+int VMessage(ProgramContext* context, int level, unsigned number, const char* format,
+             va_list arguments) {
+    return WriteMessage(context, level, number, true, format, arguments);
+}
+
+int VMessageBesideProgress(ProgramContext* context, int level, unsigned number, const char* format,
+                           va_list arguments) {
+    return WriteMessage(context, level, number, false, format, arguments);
 }
 
 int Message(ProgramContext* context, int level, unsigned number, const char* format, ...) {

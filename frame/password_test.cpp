@@ -4,13 +4,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -196,18 +194,7 @@ class Prompt : public Password {
     // Reads the master until the screen holds the text (or, for "", until the child
     // closes the terminal); at most ten seconds.
     static void ReadUntil(int master, std::string* screen, const std::string& text) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (text.empty() || screen->find(text) == std::string::npos) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now())
-                            .count();
-            pollfd poller{master, POLLIN, 0};
-            if (left <= 0 || poll(&poller, 1, static_cast<int>(left)) != 1) return;
-            char buffer[4096];
-            ssize_t n = read(master, buffer, sizeof buffer);
-            if (n <= 0) return;  // EIO once the child has gone
-            screen->append(buffer, static_cast<size_t>(n));
-        }
+        testsupport::ReadTerminal(master, screen, text, 10000);
     }
 };
 

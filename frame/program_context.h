@@ -67,6 +67,8 @@ struct ProgramContext {
     ProgressPoint progress;
     FILE* out;
     char stderrFileName[261];
+    // A progress line stands on the console; the next line written there clears it first.
+    int32_t progressLineShown;
 
     int (*Begin)(ProgramContext* context, const char** configPath);
     char* (*GetPassword)(ProgramContext* context, const char* user, const char* passwordSource,
@@ -92,6 +94,11 @@ int InitProgramContext(ProgramContext* context);
 // Message with an argument list, for callers that forward their own arguments.
 int VMessage(ProgramContext* context, int level, unsigned number, const char* format,
              va_list arguments) ZYMB_PRINTF(4, 0);
+
+// A message that every sink receives except a console showing a progress line, which
+// shows the progress instead (a line per step of a long transfer). Elsewhere it is VMessage.
+int VMessageBesideProgress(ProgramContext* context, int level, unsigned number, const char* format,
+                           va_list arguments) ZYMB_PRINTF(4, 0);
 
 // A message sink that writes through the context's Message operation, for libraries that
 // report through a sink of their own (progress points, the API client). The context must

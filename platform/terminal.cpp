@@ -1,6 +1,7 @@
 // Console colours and bell for a terminal on standard error.
 #include "platform/terminal.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -28,4 +29,14 @@ void Platform_ResetTextAttribute(int fd) {
 
 void Platform_Bell(int fd) {
     WriteText(fd, "\a");
+}
+
+int Platform_TerminalColumns(int fd) {
+    winsize size{};
+    if (ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+    return size.ws_col;
+}
+
+void Platform_ClearLine(int fd) {
+    WriteText(fd, "\r\x1b[K");
 }

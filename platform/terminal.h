@@ -8,5 +8,9 @@ void Platform_SetTextAttribute(int fd, int attribute);
 // Writes the reset sequence: the terminal's start-up attributes.
 void Platform_ResetTextAttribute(int fd);
 void Platform_Bell(int fd);
+// The terminal's width in columns, or 80 when it cannot be told.
+int Platform_TerminalColumns(int fd);
+// Takes the cursor back to the start of the line and clears that line.
+void Platform_ClearLine(int fd);
 // The SGR sequence for an attribute, for tests and for writers that buffer.
 const char* Platform_TextAttributeSequence(int attribute);

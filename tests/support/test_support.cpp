@@ -280,4 +280,20 @@ bool PeersRequired() {
     return ci != nullptr && strcmp(ci, "true") == 0;
 }
 
+bool ReadTerminal(int master, std::string* screen, const std::string& text, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (text.empty() || screen->find(text) == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        pollfd poller{master, POLLIN, 0};
+        if (left <= 0 || poll(&poller, 1, static_cast<int>(left)) != 1) return false;
+        char buffer[4096];
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) return text.empty();  // EIO once the child has closed the terminal
+        screen->append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+}
+
 }  // namespace testsupport

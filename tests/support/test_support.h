@@ -77,5 +77,8 @@ std::vector<std::string> Lines(const std::string& text);
 std::string FindProgram(const std::string& name);
 // True when a test should fail rather than skip because a peer is missing (CI=true).
 bool PeersRequired();
+// Reads the master side of a pseudo-terminal into screen until it holds text (for "",
+// until the child closes the terminal). False when that did not happen in timeoutMs.
+bool ReadTerminal(int master, std::string* screen, const std::string& text, int timeoutMs);
 
 }  // namespace testsupport

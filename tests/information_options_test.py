@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""information_options_test.py DOWNLOAD BATCH DEVSERVER VERSION: --help and --version of
+the three programs, and the command lines where they must not be taken as such."""
+import os
+import re
+import subprocess
+import sys
+
+download, batch, devserver, version = sys.argv[1:5]
+BUILT = re.compile(r"^Built [A-Z][a-z]{2} [ 0-9]\d \d{4} \d\d:\d\d:\d\d$", re.MULTILINE)
+
+# program, arguments, extra environment, expected status, stdout must hold, stdout must not hold
+CASES = [
+    (download, ["--help"], {}, 0, ["Usage: ZYMB10DownloadFile -C VALUE -f VALUE [OPTION]...",
+                                   "  -C VALUE", "Customer-ID (required)", "  -p ", "Strip Path",
+                                   "-S USER:PASSWORD@HOST:PORT", "-h, --help", "--version"], []),
+    (download, ["-h"], {}, 0, ["Usage: ZYMB10DownloadFile"], []),
+    (download, ["-C", "ACME", "-l", "--help"], {}, 0, ["Usage: ZYMB10DownloadFile"], []),
+    (download, ["--version"], {}, 0, [f"ZYMB10DownloadFile {version}\n"], ["Usage"]),
+    # A value that happens to read "--help" is the option's value, not a request.
+    (download, ["-o", "--help"], {}, 1, [], ["Usage"]),
+    (download, ["-C", "ACME", "-f", "x", "--", "--version"], {}, 1, [], [version]),
+    # Under a web server the form holds the arguments; the command line changes nothing.
+    (download, ["--help"], {"REQUEST_URI": "/cgi-bin/ZYMB10DownloadFile",
+                            "REQUEST_METHOD": "GET", "QUERY_STRING": ""}, 1,
+     ["ended with RC=1"], ["Usage"]),
+    (batch, ["--help"], {}, 0, ["Usage: ZYMBBatch [FILE.cvbatch]", "--run FILE.cvbatch",
+                                "-h, --help", "--version"], []),
+    (batch, ["-h"], {}, 0, ["Usage: ZYMBBatch"], []),
+    (batch, ["--version"], {}, 0, [f"ZYMBBatch {version}\n"], []),
+    (devserver, ["--help"], {}, 0, ["Usage: zymb-devserver --data FOLDER", "-h, --help",
+                                    "--version", "--fault"], []),
+    (devserver, ["-h"], {}, 0, ["Usage: zymb-devserver"], []),
+    (devserver, ["--version"], {}, 0, [f"zymb-devserver {version}\n"], []),
+]
+
+faults = []
+for program, arguments, environment, status, wanted, unwanted in CASES:
+    name = f"{os.path.basename(program)} {' '.join(arguments)}"
+    run_environment = {k: v for k, v in os.environ.items()
+                       if k not in ("REQUEST_URI", "ZYMBSTDERRDIR", "ZYMBSLACKURL")}
+    run_environment.update(environment)
+    result = subprocess.run([program] + arguments, env=run_environment, capture_output=True,
+                            text=True, stdin=subprocess.DEVNULL, timeout=60)
+    if result.returncode != status:
+        faults.append(f"{name}: status {result.returncode}, expected {status}\n{result.stderr}")
+    for text in wanted:
+        if text not in result.stdout:
+            faults.append(f"{name}: standard output lacks {text!r}:\n{result.stdout}")
+    for text in unwanted:
+        if text in result.stdout:
+            faults.append(f"{name}: standard output holds {text!r}:\n{result.stdout}")
+    if "--version" in arguments and status == 0:
+        if not BUILT.search(result.stdout):
+            faults.append(f"{name}: no build date line:\n{result.stdout}")
+        if result.stderr:
+            faults.append(f"{name}: wrote to standard error:\n{result.stderr}")
+    if status == 0 and "ZBT" in result.stderr:
+        faults.append(f"{name}: the log started (banner on standard error):\n{result.stderr}")
+
+for fault in faults:
+    print(fault)
+sys.exit(1 if faults else 0)
