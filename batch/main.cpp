@@ -4,33 +4,23 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "batch/headless_run.h"
+#include "batch/program_search.h"
 #include "zymb_version.h"
 
 namespace {
 
 constexpr const char* kWindowModule = "zymb-batch-window.so";
 
-// The module sits beside the program in the build tree, and in the library folder given
-// at build time (relative to the program's folder) once installed.
-std::string ProgramFolder() {
-    char path[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return ".";
-    path[length] = '\0';
-    char* slash = strrchr(path, '/');
-    if (slash == nullptr) return ".";
-    *slash = '\0';
-    return path;
-}
-
 int RunWindow(int argc, char** argv) {
-    std::string folder = ProgramFolder();
+    // The module sits beside the program in the build tree, and in the library folder
+    // given at build time (relative to the program's folder) once installed.
+    const std::string own = OwnProgramFolder();
+    const std::string folder = own.empty() ? std::string(".") : own;
     std::string candidates[] = {folder + "/" + kWindowModule,
                                 folder + "/" + ZYMB_WINDOW_MODULE_DIR + "/" + kWindowModule};
     std::string reasons;
