@@ -81,16 +81,6 @@ double ClosedAfter(int fd, int limitMs) {
     return -1;
 }
 
-ZYMB10APIResponse* Send(ZYMB10APISession* session, uint8_t function, const void* payload,
-                        uint32_t length) {
-    ZYMB10APIRequest request = {};
-    request.TotalLength = 32 + length;
-    request.Function = function;
-    request.Length = length;
-    request.Payload = payload;
-    return session->Send(session, &request);
-}
-
 // One client: logon, list, both sections of big.bin. True when all of it succeeded.
 bool ServeOneClient(const std::string& port) {
     ZYMB10APISession session;
@@ -98,7 +88,7 @@ bool ServeOneClient(const std::string& port) {
     bool served = session.Connect(&session, "127.0.0.1", port.c_str()) == 0 && LogOn(&session) == 0;
     uint8_t section[20] = {};
     if (served) {
-        ZYMB10APIResponse* list = Send(&session, FUNCTION_LIST_FILE, "ACME", 4);
+        ZYMB10APIResponse* list = SendRequest(&session, FUNCTION_LIST_FILE, "ACME", 4);
         served = list->RC == RC_OK && list->Count > 0;
         for (uint32_t i = 0; served && i < list->Count; ++i) {
             const uint8_t* item = list->Payload + i * list->Length;
@@ -109,7 +99,7 @@ bool ServeOneClient(const std::string& port) {
     }
     for (uint32_t number = 0; served && number < 3; ++number) {
         StoreLittleEndian32(section + 16, number);
-        ZYMB10APIResponse* reply = Send(&session, FUNCTION_DOWNLOAD_FILE, section, 20);
+        ZYMB10APIResponse* reply = SendRequest(&session, FUNCTION_DOWNLOAD_FILE, section, 20);
         served = reply->RC == RC_OK && reply->PayloadLength >= 16;
         session.FreeResponse(reply);
     }

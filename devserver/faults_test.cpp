@@ -15,16 +15,6 @@
 
 namespace {
 
-ZYMB10APIResponse* Send(ZYMB10APISession* session, uint8_t function, const void* payload,
-                        uint32_t length) {
-    ZYMB10APIRequest request = {};
-    request.TotalLength = 32 + length;
-    request.Function = function;
-    request.Length = length;
-    request.Payload = payload;
-    return session->Send(session, &request);
-}
-
 struct FaultCase {
     const char* fault;  // applied to request 3: the list after Logon and ID-Server
     uint8_t rc;
@@ -48,7 +38,7 @@ TEST_P(FaultResults, ListRequestGetsTheDocumentedResult) {
     ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
     ASSERT_EQ(LogOn(&session), 0) << server.Log();
 
-    ZYMB10APIResponse* reply = Send(&session, FUNCTION_LIST_FILE, "ACME", 4);
+    ZYMB10APIResponse* reply = SendRequest(&session, FUNCTION_LIST_FILE, "ACME", 4);
     ASSERT_NE(reply, nullptr);
     EXPECT_EQ(reply->RC, c.rc) << c.fault << "\n" << server.Log();
     if (reply->RC != 0) {
@@ -59,7 +49,7 @@ TEST_P(FaultResults, ListRequestGetsTheDocumentedResult) {
 
     // The fault was for request 3 alone: the same connection answers again, unless the
     // server closed it.
-    reply = Send(&session, FUNCTION_LIST_FILE, "ACME", 4);
+    reply = SendRequest(&session, FUNCTION_LIST_FILE, "ACME", 4);
     if (c.connectionLost) {
         EXPECT_TRUE(reply->RC == RC_SEND_FAILED || reply->RC == RC_RECEIVE_FAILED)
             << c.fault << " then " << int(reply->RC);
@@ -102,7 +92,7 @@ TEST(Faults, ItemAndSectionFaultsReachTheCallerAsData) {
     ZYMB10API_Init(&session);
     ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
     ASSERT_EQ(LogOn(&session), 0);
-    ZYMB10APIResponse* list = Send(&session, FUNCTION_LIST_FILE, "ACME", 4);
+    ZYMB10APIResponse* list = SendRequest(&session, FUNCTION_LIST_FILE, "ACME", 4);
     ASSERT_EQ(list->RC, 0);
     const uint8_t* report = nullptr;
     for (uint32_t i = 0; i < list->Count; ++i) {
@@ -119,7 +109,7 @@ TEST(Faults, ItemAndSectionFaultsReachTheCallerAsData) {
     FileListItem{report}.SectionRequest(section, 0);
     session.FreeResponse(list);
     ZYMB10APIResponse* first =
-        Send(&session, FUNCTION_DOWNLOAD_FILE, section, SECTION_REQUEST_SIZE);
+        SendRequest(&session, FUNCTION_DOWNLOAD_FILE, section, SECTION_REQUEST_SIZE);
     ASSERT_EQ(first->RC, 0);
     // The length field claims more than the payload holds; the payload is what arrived.
     EXPECT_EQ(LoadLittleEndian32(first->Payload + SECTION_DATA_LENGTH_OFFSET),
@@ -129,7 +119,7 @@ TEST(Faults, ItemAndSectionFaultsReachTheCallerAsData) {
     for (uint32_t number = 1; number < 4; ++number) {
         StoreLittleEndian32(section + SECTION_REQUEST_NUMBER_OFFSET, number);
         ZYMB10APIResponse* more =
-            Send(&session, FUNCTION_DOWNLOAD_FILE, section, SECTION_REQUEST_SIZE);
+            SendRequest(&session, FUNCTION_DOWNLOAD_FILE, section, SECTION_REQUEST_SIZE);
         ASSERT_EQ(more->RC, 0);
         EXPECT_EQ(LoadLittleEndian32(more->Payload + SECTION_DATA_LENGTH_OFFSET),
                   65000u);  // full for ever
@@ -197,7 +187,7 @@ TEST(Faults, DelayIsReportedInMiliSecs) {
     ZYMB10API_Init(&session);
     ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
     ASSERT_EQ(LogOn(&session), 0);
-    ZYMB10APIResponse* reply = Send(&session, FUNCTION_LIST_FILE, "ACME", 4);
+    ZYMB10APIResponse* reply = SendRequest(&session, FUNCTION_LIST_FILE, "ACME", 4);
     EXPECT_EQ(reply->RC, 0);
     EXPECT_GE(reply->MiliSecs, 300u);
     session.FreeResponse(reply);

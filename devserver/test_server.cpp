@@ -79,6 +79,16 @@ std::vector<std::string> MessageCapture::Texts() const {
     return texts;
 }
 
+ZYMB10APIResponse* SendRequest(ZYMB10APISession* session, uint8_t function, const void* payload,
+                               uint32_t length) {
+    ZYMB10APIRequest request = {};
+    request.TotalLength = 32 + length;
+    request.Function = function;
+    request.Length = length;
+    request.Payload = payload;
+    return session->Send(session, &request);
+}
+
 int LogOn(ZYMB10APISession* session, const char* user, const char* password) {
     return session->Logon(session, user, password, 56, nullptr);
 }

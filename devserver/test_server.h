@@ -54,5 +54,10 @@ struct MessageCapture {
     std::vector<std::string> Texts() const;
 };
 
+// Sends one request of a function with its payload through a logged-on session; returns the
+// reply (the session's to free) or null.
+ZYMB10APIResponse* SendRequest(ZYMB10APISession* session, uint8_t function, const void* payload,
+                               uint32_t length);
+
 // Logs a session on to the sample server as a user; returns the logon result.
 int LogOn(ZYMB10APISession* session, const char* user = "batch", const char* password = "secret");

@@ -213,6 +213,29 @@ INSTANTIATE_TEST_SUITE_P(Cases, DownloadCase, ::testing::ValuesIn(CaseNames()),
 
 namespace {
 
+// Downloads ledger.txt to output from a server that answers every request from the fifth
+// on 300 ms late, and returns once the second section is under way: a run to interrupt or
+// kill in the middle.
+void StartDownloadInTheMiddle(const std::string& samples, const std::string& output,
+                              const std::map<std::string, std::optional<std::string>>& environment,
+                              const std::string& log, testsupport::BackgroundProcess* server,
+                              testsupport::BackgroundProcess* download) {
+    int port = testsupport::FreeLoopbackPort();
+    ASSERT_TRUE(server->Start(DEVSERVER_PROGRAM,
+                              {"--data", samples + "/data", "--users", samples + "/users", "--port",
+                               std::to_string(port), "--quiet", "--fault", "delay=300@5+"}));
+    ASSERT_TRUE(testsupport::WaitForPort(port));
+    ASSERT_TRUE(
+        download->Start(DOWNLOAD_PROGRAM,
+                        {"-C", "ACME", "-f", "ledger.txt", "-o", output, "-S",
+                         "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
+                        environment, log));
+    for (int i = 0; i < 500 && ReadFile(log).find("Downloading section 2 of") == std::string::npos;
+         ++i)
+        usleep(10000);
+    ASSERT_NE(ReadFile(log).find("Downloading section 2 of"), std::string::npos) << ReadFile(log);
+}
+
 // An interrupt in the middle of a download ends the run at once with 128 + the signal,
 // as the shell reports a killed program, and leaves neither a half-unpacked hidden file
 // beside the destination nor the temporary download file.
@@ -222,31 +245,19 @@ TEST(DownloadInterrupt, EndsWithTheSignalsStatusAndLeavesNothing) {
         SCOPED_TRACE(strsignal(signalNumber));
         testsupport::TempDir work;
         fs::create_directory(work / "tmp");
-        int port = testsupport::FreeLoopbackPort();
         testsupport::BackgroundProcess server;
-        ASSERT_TRUE(
-            server.Start(DEVSERVER_PROGRAM,
-                         {"--data", samples + "/data", "--users", samples + "/users", "--port",
-                          std::to_string(port), "--quiet", "--fault", "delay=300@5+"}));
-        ASSERT_TRUE(testsupport::WaitForPort(port));
         testsupport::BackgroundProcess download;
         const std::string log = work / "download.log";
-        ASSERT_TRUE(
-            download.Start(DOWNLOAD_PROGRAM,
-                           {"-C", "ACME", "-f", "ledger.txt", "-o", work / "ledger.txt", "-S",
-                            "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
-                           {{"TMPDIR", work / "tmp"}, {"ZYMBKEEPTEMP", std::nullopt}}, log));
+        ASSERT_NO_FATAL_FAILURE(StartDownloadInTheMiddle(
+            samples, work / "ledger.txt", {{"TMPDIR", work / "tmp"}, {"ZYMBKEEPTEMP", std::nullopt}},
+            log, &server, &download));
         auto filesIn = [](const std::string& folder, const std::string& prefix) {
             size_t count = 0;
             for (const auto& entry : fs::directory_iterator(folder))
                 if (entry.path().filename().string().rfind(prefix, 0) == 0) ++count;
             return count;
         };
-        for (int i = 0;
-             i < 500 && ReadFile(log).find("Downloading section 2 of") == std::string::npos; ++i)
-            usleep(10000);
         // The file under way has no name until its checks have passed.
-        ASSERT_NE(ReadFile(log).find("Downloading section 2 of"), std::string::npos) << ReadFile(log);
         ASSERT_EQ(filesIn(work.Path(), ".ZYMpart"), 0u);
         ASSERT_EQ(filesIn(work / "tmp", "ZYM"), 1u);
         download.Signal(signalNumber);
@@ -342,23 +353,11 @@ TEST(DownloadKill, LeavesNothingBesideTheDestination) {
     testsupport::TempDir work;
     fs::create_directory(work / "tmp");
     fs::create_directory(work / "out");
-    int port = testsupport::FreeLoopbackPort();
     testsupport::BackgroundProcess server;
-    ASSERT_TRUE(server.Start(DEVSERVER_PROGRAM,
-                             {"--data", samples + "/data", "--users", samples + "/users", "--port",
-                              std::to_string(port), "--quiet", "--fault", "delay=300@5+"}));
-    ASSERT_TRUE(testsupport::WaitForPort(port));
     testsupport::BackgroundProcess download;
-    const std::string log = work / "download.log";
-    ASSERT_TRUE(
-        download.Start(DOWNLOAD_PROGRAM,
-                       {"-C", "ACME", "-f", "ledger.txt", "-o", work / "out/ledger.txt", "-S",
-                        "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port)},
-                       {{"TMPDIR", work / "tmp"}}, log));
-    for (int i = 0; i < 500 && ReadFile(log).find("Downloading section 2 of") == std::string::npos;
-         ++i)
-        usleep(10000);
-    ASSERT_NE(ReadFile(log).find("Downloading section 2 of"), std::string::npos) << ReadFile(log);
+    ASSERT_NO_FATAL_FAILURE(StartDownloadInTheMiddle(samples, work / "out/ledger.txt",
+                                                     {{"TMPDIR", work / "tmp"}},
+                                                     work / "download.log", &server, &download));
     download.Signal(SIGKILL);
     int status = download.Stop();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
