@@ -1,20 +1,27 @@
 // ZYMBBatch: edits and runs batch definitions in its window, or runs one without a window
-// with --run. The window lives in a module of its own, loaded only when it is needed: the
-// window toolkit's libraries take longer to load than a short headless run takes.
+// with --run; schedules runs on systemd timers and shows the history of runs. The window
+// lives in a module of its own, loaded only when it is needed: the window toolkit's
+// libraries take longer to load than a short headless run takes, and a server installs
+// the program without them.
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "batch/crash_handler.h"
 #include "batch/headless_run.h"
+#include "batch/history_command.h"
 #include "batch/program_search.h"
+#include "batch/schedule.h"
 #include "zymb_version.h"
 
 namespace {
 
 constexpr const char* kWindowModule = "zymb-batch-window.so";
+constexpr const char* kWindowPackage = "zymb-batch-window";
 
 int RunWindow(int argc, char** argv) {
     // The module sits beside the program in the build tree, and in the library folder
@@ -38,41 +45,187 @@ int RunWindow(int argc, char** argv) {
         }
         return entry(argc, argv);  // the module stays loaded until the program ends
     }
+    if (reasons.empty())
+        fprintf(stderr,
+                "ZYMBBatch: the window is not installed; it comes with the package %s "
+                "(apt install %s)\n",
+                kWindowPackage, kWindowPackage);
+    else
+        fprintf(stderr, "ZYMBBatch: the window cannot be shown: %s was not loaded%s\n",
+                kWindowModule, reasons.c_str());
     fprintf(stderr,
-            "ZYMBBatch: the window cannot be shown: %s was not loaded%s\n"
-            "ZYMBBatch: a definition still runs without a window: ZYMBBatch --run FILE.cvbatch\n",
-            kWindowModule, reasons.empty() ? " (not found)" : reasons.c_str());
+            "ZYMBBatch: a definition still runs without a window: ZYMBBatch --run FILE.cvbatch\n");
     return 2;
+}
+
+void PrintHelp() {
+    printf(
+        "Usage: ZYMBBatch [FILE.cvbatch]      edit and run batch definitions in a window\n"
+        "       ZYMBBatch --run FILE.cvbatch  run one without a window\n"
+        "       ZYMBBatch --schedule FILE.cvbatch --on-calendar EXPR\n"
+        "       ZYMBBatch --unschedule FILE.cvbatch | --schedules\n"
+        "       ZYMBBatch --history [N] [--json]\n"
+        "\n"
+        "Options:\n"
+        "  --run FILE.cvbatch  run the definition without a window; the exit status is\n"
+        "                      the program's (2: the definition cannot be used)\n"
+        "  --schedule FILE.cvbatch\n"
+        "                      run the definition with a systemd user timer\n"
+        "  --on-calendar EXPR  when the timer runs it, as systemd's OnCalendar= takes it\n"
+        "                      (\"daily\", \"Mon..Fri 06:30\", \"*-*-* 02:00:00\")\n"
+        "  --unschedule FILE.cvbatch\n"
+        "                      stop and remove the definition's timer\n"
+        "  --schedules         list the scheduled definitions with their next and last run\n"
+        "  --history [N]       list the last N runs (default 20) as a table\n"
+        "  --json              with --history: one JSON object per line, for scripts\n"
+        "  -h, --help          show this text and exit\n"
+        "      --version       show the release and build date and exit\n"
+        "\n"
+        "ZYMBVARFILE names the file of $NAME variables. The file formats, settings\n"
+        "files and exit statuses: man ZYMBBatch\n");
+}
+
+// A command line ZYMBBatch cannot use: one line, then status 2.
+int Refuse(const std::string& text) {
+    fprintf(stderr, "ZYMBBatch: %s; see ZYMBBatch --help\n", text.c_str());
+    return 2;
+}
+
+struct CommandLine {
+    std::string mode;  // "" (the window), "--run", "--history", "--schedule", ...
+    std::string file;
+    bool hasFile = false;
+    std::string calendar;
+    bool hasCalendar = false;
+    size_t historyCount = 20;
+    bool json = false;
+};
+
+bool IsCount(const char* text) {
+    if (*text == '\0' || strlen(text) > 9) return false;
+    for (const char* c = text; *c != '\0'; ++c)
+        if (*c < '0' || *c > '9') return false;
+    return true;
+}
+
+// Reads the command line into *line; "" when it can be used, else the reason.
+std::string ParseCommandLine(int argc, char** argv, CommandLine* line) {
+    auto setMode = [line](const std::string& mode) -> std::string {
+        if (!line->mode.empty() && line->mode != mode)
+            return line->mode + " and " + mode + " cannot be given together";
+        line->mode = mode;
+        return std::string();
+    };
+    auto setFile = [line](const std::string& file) -> std::string {
+        if (line->hasFile) return "only one definition can be given (" + file + ")";
+        line->file = file;
+        line->hasFile = true;
+        return std::string();
+    };
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        if (!options || argument.size() < 2 || argument[0] != '-') {
+            if (std::string fault = setFile(argument); !fault.empty()) return fault;
+            continue;
+        }
+        if (argument == "--") {
+            options = false;
+            continue;
+        }
+        // --name=value and --name value both give a value.
+        std::string name = argument, value;
+        bool inlineValue = false;
+        if (size_t equals = argument.find('='); equals != std::string::npos) {
+            name = argument.substr(0, equals);
+            value = argument.substr(equals + 1);
+            inlineValue = true;
+        }
+        auto takeValue = [&](const char* what) -> std::string {
+            if (inlineValue) return std::string();
+            if (i + 1 >= argc) return name + " needs " + what;
+            value = argv[++i];
+            return std::string();
+        };
+        std::string fault;
+        if (name == "--run" || name == "--schedule" || name == "--unschedule") {
+            fault = setMode(name);
+            if (fault.empty()) fault = takeValue("a FILE.cvbatch");
+            if (fault.empty()) fault = setFile(value);
+        } else if (name == kCrashReportOption) {
+            // The window's own start after a crash, to show the report it names.
+            fault = setMode(name);
+            if (fault.empty()) fault = takeValue("a report path");
+            if (fault.empty()) fault = setFile(value);
+        } else if (name == "--on-calendar") {
+            fault = takeValue("a calendar expression");
+            line->calendar = value;
+            line->hasCalendar = true;
+        } else if (name == "--history") {
+            fault = setMode(name);
+            if (inlineValue || (i + 1 < argc && IsCount(argv[i + 1]))) {
+                if (!inlineValue) value = argv[++i];
+                if (!IsCount(value.c_str()) || std::stoul(value) == 0)
+                    fault = "--history takes a number of runs above 0, not '" + value + "'";
+                else
+                    line->historyCount = std::stoul(value);
+            }
+        } else if (name == "--json" && !inlineValue) {
+            line->json = true;
+        } else if (name == "--schedules" && !inlineValue) {
+            fault = setMode(name);
+        } else {
+            fault = "unknown option '" + argument + "'";
+        }
+        if (!fault.empty()) return fault;
+    }
+    if (line->json && line->mode != "--history") return "--json goes with --history";
+    if (line->hasCalendar && line->mode != "--schedule")
+        return "--on-calendar goes with --schedule";
+    if (line->mode == "--schedule" && !line->hasCalendar)
+        return "--schedule needs --on-calendar EXPR";
+    if ((line->mode == "--history" || line->mode == "--schedules") && line->hasFile)
+        return "unexpected argument '" + line->file + "'";
+    return std::string();
+}
+
+int Schedule(const CommandLine& line) {
+    ScheduleOutcome outcome;
+    if (line.mode == "--schedule")
+        outcome = ScheduleDefinition(line.file, line.calendar, CurrentScheduleSetting());
+    else
+        outcome = UnscheduleDefinition(line.file);
+    for (const std::string& text : outcome.lines) printf("%s\n", text.c_str());
+    if (outcome.status != 0) fprintf(stderr, "%s\n", outcome.error.c_str());
+    return outcome.status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
-        printf(
-            "Usage: ZYMBBatch [FILE.cvbatch]      edit and run batch definitions in a window\n"
-            "       ZYMBBatch --run FILE.cvbatch  run one without a window\n"
-            "\n"
-            "Options:\n"
-            "  --run FILE.cvbatch  run the definition without a window; the exit status is\n"
-            "                      the program's (2: the definition cannot be used)\n"
-            "  -h, --help          show this text and exit\n"
-            "      --version       show the release and build date and exit\n"
-            "\n"
-            "ZYMBVARFILE names the file of $NAME variables. The file formats, settings\n"
-            "files and exit statuses: man ZYMBBatch\n");
-        return 0;
-    }
-    if (argc >= 2 && strcmp(argv[1], "--version") == 0) {
-        printf("ZYMBBatch %s\nBuilt %s %s\n", ZYMB_VERSION, __DATE__, __TIME__);
-        return 0;
-    }
-    if (argc >= 2 && strcmp(argv[1], "--run") == 0) {
-        if (argc != 3) {
-            fprintf(stderr, "Usage: ZYMBBatch --run FILE.cvbatch\n");
-            return 2;
+    // --help and --version win over everything else, as in most programs.
+    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; ++i) {
+        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+            PrintHelp();
+            return 0;
         }
-        return RunBatchHeadless(argv[2]);
+        if (strcmp(argv[i], "--version") == 0) {
+            printf("ZYMBBatch %s\nBuilt %s %s\n", ZYMB_VERSION, __DATE__, __TIME__);
+            return 0;
+        }
     }
-    return RunWindow(argc, argv);
+    CommandLine line;
+    if (std::string fault = ParseCommandLine(argc, argv, &line); !fault.empty())
+        return Refuse(fault);
+    if (line.mode == "--run") return RunBatchHeadless(line.file.c_str());
+    if (line.mode == "--schedule" || line.mode == "--unschedule") return Schedule(line);
+    if (line.mode == "--schedules") return PrintSchedules(stdout);
+    if (line.mode == "--history") return PrintHistory(stdout, line.historyCount, line.json);
+    // The window takes the definition to load as its one argument.
+    std::vector<char*> windowArguments = {argv[0]};
+    if (line.mode == kCrashReportOption)
+        windowArguments.push_back(const_cast<char*>(kCrashReportOption));
+    if (line.hasFile) windowArguments.push_back(line.file.data());
+    windowArguments.push_back(nullptr);
+    return RunWindow(static_cast<int>(windowArguments.size()) - 1, windowArguments.data());
 }
