@@ -13,9 +13,11 @@
 #include <wx/utils.h>
 
 #include "batch/app.h"
+#include "batch/history_panel.h"
 #include "batch/icons.h"
 #include "batch/output_list.h"
 #include "batch/program_search.h"
+#include "batch/schedule_dialog.h"
 
 const char* const kPropertyExecutablePath = "Executable Path";
 const char* const kPropertyExecutableProgram = "Executable Program";
@@ -100,9 +102,11 @@ void ZYMBBatchDlg::BuildControls() {
     };
     for (const ButtonPlace& place :
          {ButtonPlace{ID_LOAD, "&Load", 7, 180}, ButtonPlace{ID_SAVE, "&Save", 59, 180},
-          ButtonPlace{ID_OPEN_LOG, "&Open Log", 111, 180}}) {
+          ButtonPlace{ID_OPEN_LOG, "&Open Log", 111, 180},
+          ButtonPlace{ID_SCHEDULE, "S&chedule…", 163, 180}}) {
         wxRect r = rect(place.x, place.y, 50, 14);
-        new wxButton(this, place.id, place.caption, r.GetPosition(), r.GetSize());
+        new wxButton(this, place.id, wxString::FromUTF8(place.caption), r.GetPosition(),
+                     r.GetSize());
     }
 
     wxRect tabsRect = rect(8, 200, 639, 202);
@@ -116,6 +120,10 @@ void ZYMBBatchDlg::BuildControls() {
     messagesList_ = new OutputList(tabs_, ID_MESSAGES_LIST, listFont);
     tabs_->AddPage(outputList_, "Program Output", true, 0);
     tabs_->AddPage(messagesList_, "Program Messages", false, 0);
+    tabs_->AddPage(
+        new HistoryPanel(tabs_,
+                         [this](const wxString& path) { prompts_.openWithDefaultProgram(path); }),
+        "History", false, 0);
 
     wxRect runRect = rect(545, 416, 50, 14);
     runButton_ = new wxButton(this, ID_RUN, "Run", runRect.GetPosition(), runRect.GetSize());
@@ -136,6 +144,9 @@ void ZYMBBatchDlg::BuildControls() {
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, ID_SAVE);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnOpenLog(); }, ID_OPEN_LOG);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { ShowScheduleDialog(this, initialFile_); },
+        ID_SCHEDULE);
     Bind(wxEVT_PG_CHANGED, &ZYMBBatchDlg::OnPropertyChanged, this, ID_GRID);
     Bind(wxEVT_NOTEBOOK_PAGE_CHANGING, &ZYMBBatchDlg::OnTabChanging, this, ID_TABS);
     Bind(wxEVT_CLOSE_WINDOW, &ZYMBBatchDlg::OnCloseWindow, this);

@@ -160,9 +160,10 @@ TEST_F(BatchDialogTest, ShowsTheDefinitionInAGroupedGridAboveTwoOutputTabs) {
     EXPECT_EQ(dialog_->Grid()->GetGrid()->GetSplitterPosition(), 180);
     EXPECT_EQ(dialog_->PropertyText(kPropertyLogFile), dialog_->Log().Path());
 
-    ASSERT_EQ(dialog_->Tabs()->GetPageCount(), 2u);
+    ASSERT_EQ(dialog_->Tabs()->GetPageCount(), 3u);
     EXPECT_EQ(dialog_->Tabs()->GetPageText(0), "Program Output");
     EXPECT_EQ(dialog_->Tabs()->GetPageText(1), "Program Messages");
+    EXPECT_EQ(dialog_->Tabs()->GetPageText(2), "History");
     EXPECT_TRUE(dialog_->Tabs()->HasFlag(wxNB_BOTTOM));
     for (OutputList* list : {dialog_->OutputLines(), dialog_->MessageLines()}) {
         EXPECT_EQ(list->GetBackgroundColour(), *wxBLACK);

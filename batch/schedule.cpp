@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <limits.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -336,6 +337,8 @@ ScheduleOutcome ScheduleDefinition(const std::string& definition, const std::str
     if (stat(absolute.c_str(), &status) != 0) return refuse(2, definition + ": " + strerror(errno));
     // A FIFO or a device would block the read below, and cannot be a definition anyway.
     if (!S_ISREG(status.st_mode)) return refuse(2, definition + ": not a regular file");
+    // No definition is this large; reading one would take minutes.
+    if (status.st_size > 1024 * 1024) return refuse(2, definition + ": larger than 1 MiB");
     if (HasControlCharacter(absolute) || HasControlCharacter(setting.workingFolder))
         return refuse(2, Shown(definition) + ": a path with a line break cannot be scheduled");
     BatchDefinition parsed;
@@ -369,12 +372,17 @@ ScheduleOutcome ScheduleDefinition(const std::string& definition, const std::str
     for (const std::string& when : check.nextTimes) next += (next.empty() ? "" : ", ") + when;
     outcome.lines.push_back("Next runs: " + next);
 
+    // A user's timers stop when the user's last session ends, unless the user lingers.
+    const passwd* user = getpwuid(getuid());
+    std::string userName = user != nullptr ? user->pw_name : "USER";
+    std::string lingerHint;
+    if (access(("/var/lib/systemd/linger/" + userName).c_str(), F_OK) != 0)
+        lingerHint = "To run it while you are logged out too: loginctl enable-linger " + userName;
     if (!UserManagerReachable()) {
         outcome.lines.push_back("No user service manager is reachable. To start the timer, run:");
         outcome.lines.push_back("  systemctl --user daemon-reload");
         outcome.lines.push_back("  systemctl --user enable --now " + name + ".timer");
-        outcome.lines.push_back(
-            "To keep it running while you are logged out: loginctl enable-linger");
+        if (!lingerHint.empty()) outcome.lines.push_back(lingerHint);
         return outcome;
     }
     for (const std::vector<std::string>& command :
@@ -386,6 +394,7 @@ ScheduleOutcome ScheduleDefinition(const std::string& definition, const std::str
                           "systemctl --user " + command[2] + " failed: " + FirstLine(result.err));
     }
     outcome.lines.push_back("Timer " + name + ".timer enabled and started.");
+    if (!lingerHint.empty()) outcome.lines.push_back(lingerHint);
     return outcome;
 }
 

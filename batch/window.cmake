@@ -4,8 +4,9 @@
 find_package(wxWidgets 3.2 REQUIRED COMPONENTS propgrid core base)
 
 add_library(zymb_batch_window STATIC
-    app.cpp batch_app.cpp crash_handler.cpp dialog.cpp dialog_run.cpp icons.cpp
-    notifications.cpp output_list.cpp settings.cpp task_dialog.cpp toast.cpp update_check.cpp)
+    app.cpp batch_app.cpp crash_handler.cpp dialog.cpp dialog_run.cpp history_panel.cpp icons.cpp
+    notifications.cpp output_list.cpp schedule_dialog.cpp settings.cpp task_dialog.cpp toast.cpp
+    update_check.cpp)
 target_include_directories(zymb_batch_window SYSTEM PUBLIC ${wxWidgets_INCLUDE_DIRS})
 target_compile_definitions(zymb_batch_window PUBLIC ${wxWidgets_DEFINITIONS})
 target_compile_options(zymb_batch_window PUBLIC ${wxWidgets_CXX_FLAGS})
@@ -16,7 +17,7 @@ target_link_libraries(zymb_batch_window PUBLIC zymb_batch_core zymb_platform
 add_library(zymb_batch_test_display STATIC test_display.cpp)
 target_link_libraries(zymb_batch_test_display PUBLIC zymb_testsupport)
 add_executable(batch_window_test window_test_main.cpp notifications_test.cpp
-    start_routine_test.cpp dialog_test.cpp crash_test.cpp)
+    start_routine_test.cpp dialog_test.cpp crash_test.cpp history_window_test.cpp)
 target_link_libraries(batch_window_test PRIVATE zymb_batch_window zymb_batch_test_display
     GTest::gtest)
 target_compile_definitions(batch_window_test PRIVATE BATCH_PROGRAM="$<TARGET_FILE:ZYMBBatch>")

@@ -82,6 +82,8 @@ int main(int argc, char** argv) {
     std::string temporary = windowtest::folder->Path() + "/tmp";
     mkdir(temporary.c_str(), 0700);
     setenv("TMPDIR", temporary.c_str(), 1);
+    // The run history of the windows under test stays in the test's folder.
+    setenv("XDG_STATE_HOME", (windowtest::folder->Path() + "/state").c_str(), 1);
     windowtest::FreshSettings();
 
     auto* app = new CZYMBWinApp();
