@@ -4,7 +4,9 @@ ZYMB_PACKAGE_DIR), checked with lintian and dpkg-deb, unpacked into a fresh root
 (never the machine's own /), and the installed programs run from there: the download
 program lists and downloads against the installed development server on its installed
 sample data, ZYMBBatch finds its window module, each man page renders without warnings,
-and the MIME database built from the root sends .cvbatch files to ZYMBBatch.
+and the MIME database built from the root sends .cvbatch files to ZYMBBatch. zymb-batch
+alone runs a definition in a root that holds nothing but it and the libraries it needs
+(no window toolkit), and the server's maintainer scripts reload, stop and restart it.
 
 Man pages and --help missing from the tree are skipped with a message, and fail under
 CI=true.
@@ -23,7 +25,7 @@ import unittest
 
 SOURCE = os.environ.get("ZYMB_SOURCE_DIR") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 IN_CI = os.environ.get("CI") == "true"
-PACKAGES = ("zymb-download", "zymb-batch", "zymb-devserver")
+PACKAGES = ("zymb-download", "zymb-batch", "zymb-batch-window", "zymb-devserver")
 MAN_PAGES = ("man1/ZYMB10DownloadFile.1.gz", "man1/ZYMBBatch.1.gz", "man8/zymb-devserver.8.gz")
 SAMPLES = "usr/share/zymb-devserver/samples"
 
@@ -85,15 +87,16 @@ class InstalledPackages(unittest.TestCase):
             fields[match.group(1)] = match.group(2)
         return fields
 
-    def test_lintian_finds_no_errors(self):
-        result = run(["lintian", "--fail-on", "error", *self.debs.values()], timeout=600)
+    def test_lintian_finds_no_errors_or_warnings(self):
+        result = run(["lintian", "--fail-on", "error,warning", *self.debs.values()], timeout=600)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
 
     def test_control_fields_and_dependencies(self):
         # Dependencies come from the shared libraries each program loads.
         expected = {
             "zymb-download": ("libc6", "libcurl4", "libssl3", "libconfig9", "libgssapi-krb5-2"),
-            "zymb-batch": ("libc6", "libconfig9", "libwxgtk3.2"),
+            "zymb-batch": ("libc6", "libconfig9"),
+            "zymb-batch-window": ("libc6", "libwxgtk3.2"),
             "zymb-devserver": ("libc6", "libgssapi-krb5-2"),
         }
         for package, libraries in expected.items():
@@ -107,7 +110,16 @@ class InstalledPackages(unittest.TestCase):
                 for library in libraries:
                     self.assertRegex(depends, rf"(^|, ){re.escape(library)}[a-z0-9.-]*( \(|,|$)",
                                      f"{package} Depends: {depends}")
-                self.assertNotIn("zymb-", depends, "the programs need none of the others")
+                if package == "zymb-batch-window":
+                    # The module is loaded by the program of the same build.
+                    version = fields.get("Version")
+                    self.assertIn(f"zymb-batch (= {version})", depends)
+                else:
+                    self.assertNotIn("zymb-", depends, "the programs need none of the others")
+                if package == "zymb-batch":
+                    # A server without a desktop installs it without any window toolkit.
+                    for gui in ("libwx", "libgtk", "libgdk", "libx11", "libcairo", "libpango"):
+                        self.assertNotIn(gui, depends.lower())
 
     def test_files_belong_to_root_and_nothing_starts_the_server(self):
         for package, deb in self.debs.items():
@@ -118,13 +130,102 @@ class InstalledPackages(unittest.TestCase):
                     self.assertEqual(line.split()[1], "root/root", line)
                 scripts = run(["dpkg-deb", "-I", deb]).stdout
                 for script in ("preinst", "postinst", "prerm", "postrm"):
-                    self.assertNotRegex(scripts, rf"\b{script}\b",
-                                        "no maintainer script: the server is not started on install")
+                    if package == "zymb-devserver" and script != "preinst":
+                        self.assertRegex(scripts, rf"\b{script}\b")
+                    else:
+                        self.assertNotRegex(scripts, rf"\b{script}\b")
         unit = self.path("usr/lib/systemd/system/zymb-devserver.service")
         with open(unit) as text:
             content = text.read()
         self.assertIn(f"ExecStart=/usr/sbin/zymb-devserver --data /{SAMPLES}/data", content)
         self.assertIn("DynamicUser=yes", content)
+
+    def test_server_maintainer_scripts_reload_stop_and_restart(self):
+        # The scripts run with a stand-in for systemd's folder and commands that note what
+        # they were asked; a first installation starts nothing.
+        scripts = os.path.join(self.work, "maintainer")
+        os.makedirs(os.path.join(scripts, "run/systemd/system"), exist_ok=True)
+        subprocess.run(["dpkg-deb", "-e", self.debs["zymb-devserver"], os.path.join(scripts, "control")],
+                       check=True)
+        calls = os.path.join(scripts, "calls")
+        for command in ("systemctl", "deb-systemd-invoke", "deb-systemd-helper"):
+            stub = os.path.join(scripts, command)
+            with open(stub, "w") as text:
+                text.write(f'#!/bin/sh\necho "{command} $*" >> "{calls}"\n')
+            os.chmod(stub, 0o755)
+        cases = (
+            (("postinst", "configure"), ["systemctl --system daemon-reload"]),
+            (("postinst", "configure", "1.0.0-1"),
+             ["systemctl --system daemon-reload", "deb-systemd-invoke try-restart zymb-devserver.service"]),
+            (("prerm", "upgrade", "1.0.1-1"), []),
+            (("prerm", "remove"), ["deb-systemd-invoke stop zymb-devserver.service"]),
+            (("postrm", "remove"), ["systemctl --system daemon-reload"]),
+            (("postrm", "purge"), ["deb-systemd-helper purge zymb-devserver.service",
+                                   "deb-systemd-helper unmask zymb-devserver.service",
+                                   "systemctl --system daemon-reload"]),
+        )
+        for (script, *arguments), expected in cases:
+            with self.subTest(script=script, arguments=arguments):
+                with open(os.path.join(scripts, "control", script)) as text:
+                    body = text.read().replace("/run/systemd/system", os.path.join(scripts, "run/systemd/system"))
+                if os.path.exists(calls):
+                    os.remove(calls)
+                result = run(["sh", "-c", body, script, *arguments],
+                             env=dict(os.environ, PATH=scripts + os.pathsep + os.environ["PATH"]))
+                self.assertEqual(result.returncode, 0, result.stderr)
+                called = []
+                if os.path.exists(calls):
+                    with open(calls) as text:
+                        called = text.read().splitlines()
+                self.assertEqual(called, expected)
+
+    def test_server_ships_only_sample_customers(self):
+        customers = sorted(os.listdir(self.path(f"{SAMPLES}/data")))
+        self.assertEqual(customers, ["ACME", "BETA"])
+
+    def test_batch_runs_without_a_window_toolkit(self):
+        # A root with zymb-batch alone and the libraries its program loads: no GTK, no wx.
+        root = os.path.join(self.work, "server-root")
+        os.mkdir(root)
+        subprocess.run(["dpkg-deb", "-x", self.debs["zymb-batch"], root], check=True)
+        program = os.path.join(root, "usr/bin/ZYMBBatch")
+        self.assertEqual(glob.glob(os.path.join(root, "usr/lib/*/zymb/*")), [],
+                         "the window module is in zymb-batch-window")
+        libraries = set()
+        for binary in (program, "/bin/echo"):
+            listed = run(["ldd", binary])
+            self.assertEqual(listed.returncode, 0, listed.stderr)
+            for path in re.findall(r"(/\S+) \(0x", listed.stdout):
+                libraries.add(path)
+        for library in libraries:
+            self.assertNotRegex(os.path.basename(library), r"gtk|gdk|wx_|X11|cairo|pango")
+            target = os.path.join(root, library.lstrip("/"))
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            shutil.copy(library, target)
+        os.makedirs(os.path.join(root, "bin"), exist_ok=True)
+        shutil.copy("/bin/echo", os.path.join(root, "bin/echo"))
+        for folder in ("tmp", "jobs", "state"):
+            os.makedirs(os.path.join(root, folder), exist_ok=True)
+        with open(os.path.join(root, "jobs/greet.cvbatch"), "w") as definition:
+            definition.write('options : { program = "echo"; arguments = "night run"; '
+                             'working_directory = "/jobs"; environment = ""; stdin = ""; };\n')
+        chroot = shutil.which("chroot") or shutil.which("/usr/sbin/chroot")
+        if os.geteuid() != 0 or chroot is None:
+            if IN_CI:
+                self.fail("the root without a window toolkit needs chroot as root (CI=true)")
+            self.skipTest("chroot as root is not available")
+        environment = {"PATH": "/usr/bin:/bin", "TMPDIR": "/tmp", "HOME": "/jobs",
+                       "XDG_STATE_HOME": "/state"}
+        ran = run([chroot, root, "/usr/bin/ZYMBBatch", "--run", "/jobs/greet.cvbatch"],
+                  env=environment)
+        self.assertEqual(ran.returncode, 0, ran.stderr)
+        self.assertIn("night run", ran.stdout)
+        history = run([chroot, root, "/usr/bin/ZYMBBatch", "--history"], env=environment)
+        self.assertEqual(history.returncode, 0, history.stderr)
+        # Asked for the window, it says which package brings it.
+        window = run([chroot, root, "/usr/bin/ZYMBBatch"], env=environment)
+        self.assertEqual(window.returncode, 2)
+        self.assertIn("apt install zymb-batch-window", window.stderr)
 
     def test_download_program_lists_and_downloads_from_the_installed_server(self):
         server_log = os.path.join(self.work, "server.log")

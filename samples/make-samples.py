@@ -6,12 +6,18 @@
   <out>/data/<CUST>/   the files each customer keeps, with generations, stored paths,
                        gzip and plain content, and one file of exactly two sections
   <out>/originals/     the unpacked content of every gzip file, for comparison
+
+With --samples-only, only the sample customers (ACME, BETA) are written, without the
+hostile names and damaged files the tests use: that is what the server's package ships.
 """
 import gzip
 import os
 import sys
 
-out = sys.argv[1] if len(sys.argv) > 1 else "samples-out"
+arguments = sys.argv[1:]
+samples_only = "--samples-only" in arguments
+arguments = [argument for argument in arguments if argument != "--samples-only"]
+out = arguments[0] if arguments else "samples-out"
 data = os.path.join(out, "data")
 
 
@@ -47,6 +53,9 @@ write(os.path.join(acme, ".index"),
       b"exact.bin|||Two full sections\n")
 
 write(os.path.join(data, "BETA", "notes.txt"), b"beta notes\n")
+if samples_only:
+    print(out)
+    sys.exit(0)
 
 # Files that must not be taken as they are: names that leave the working folder, gzip
 # streams that are damaged. The server's size and CRC are right for the stored bytes.

@@ -1,7 +1,7 @@
 #!/bin/sh
 # package.sh [out-dir]: builds the Debian packages (zymb-download, zymb-batch,
-# zymb-devserver) from a Release build in build-package/ and puts the .deb files into
-# out-dir (default out/packages).
+# zymb-batch-window, zymb-devserver) from a Release build in build-package/ and puts the
+# .deb files into out-dir (default out/packages).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/out/packages}
