@@ -99,6 +99,8 @@ struct CommandLine {
     bool hasCalendar = false;
     size_t historyCount = 20;
     bool json = false;
+    bool help = false;
+    bool version = false;
 };
 
 bool IsCount(const char* text) {
@@ -108,8 +110,10 @@ bool IsCount(const char* text) {
     return true;
 }
 
-// Reads the command line into *line; "" when it can be used, else the reason.
+// Reads the command line into *line; "" when it can be used, else the reason for the first
+// fault. The whole line is read either way, so --help after a fault is still seen.
 std::string ParseCommandLine(int argc, char** argv, CommandLine* line) {
+    std::string firstFault;
     auto setMode = [line](const std::string& mode) -> std::string {
         if (!line->mode.empty() && line->mode != mode)
             return line->mode + " and " + mode + " cannot be given together";
@@ -126,7 +130,7 @@ std::string ParseCommandLine(int argc, char** argv, CommandLine* line) {
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         if (!options || argument.size() < 2 || argument[0] != '-') {
-            if (std::string fault = setFile(argument); !fault.empty()) return fault;
+            if (std::string fault = setFile(argument); firstFault.empty()) firstFault = fault;
             continue;
         }
         if (argument == "--") {
@@ -148,7 +152,11 @@ std::string ParseCommandLine(int argc, char** argv, CommandLine* line) {
             return std::string();
         };
         std::string fault;
-        if (name == "--run" || name == "--schedule" || name == "--unschedule") {
+        if (argument == "--help" || argument == "-h") {
+            line->help = true;
+        } else if (argument == "--version") {
+            line->version = true;
+        } else if (name == "--run" || name == "--schedule" || name == "--unschedule") {
             fault = setMode(name);
             if (fault.empty()) fault = takeValue("a FILE.cvbatch");
             if (fault.empty()) fault = setFile(value);
@@ -177,8 +185,9 @@ std::string ParseCommandLine(int argc, char** argv, CommandLine* line) {
         } else {
             fault = "unknown option '" + argument + "'";
         }
-        if (!fault.empty()) return fault;
+        if (firstFault.empty()) firstFault = fault;
     }
+    if (!firstFault.empty()) return firstFault;
     if (line->json && line->mode != "--history") return "--json goes with --history";
     if (line->hasCalendar && line->mode != "--schedule")
         return "--on-calendar goes with --schedule";
@@ -203,20 +212,19 @@ int Schedule(const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // --help and --version win over everything else, as in most programs.
-    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; ++i) {
-        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-            PrintHelp();
-            return 0;
-        }
-        if (strcmp(argv[i], "--version") == 0) {
-            printf("ZYMBBatch %s\nBuilt %s %s\n", ZYMB_VERSION, __DATE__, __TIME__);
-            return 0;
-        }
-    }
     CommandLine line;
-    if (std::string fault = ParseCommandLine(argc, argv, &line); !fault.empty())
-        return Refuse(fault);
+    std::string fault = ParseCommandLine(argc, argv, &line);
+    // --help and --version win over everything else on the line, a fault included; a value
+    // that reads "--help" is still the value of its option.
+    if (line.help) {
+        PrintHelp();
+        return 0;
+    }
+    if (line.version) {
+        printf("ZYMBBatch %s\nBuilt %s %s\n", ZYMB_VERSION, __DATE__, __TIME__);
+        return 0;
+    }
+    if (!fault.empty()) return Refuse(fault);
     if (line.mode == "--run") return RunBatchHeadless(line.file.c_str());
     if (line.mode == "--schedule" || line.mode == "--unschedule") return Schedule(line);
     if (line.mode == "--schedules") return PrintSchedules(stdout);

@@ -28,6 +28,11 @@ CASES = [
                                 "-h, --help", "--version"], []),
     (batch, ["-h"], {}, 0, ["Usage: ZYMBBatch"], []),
     (batch, ["--version"], {}, 0, [f"ZYMBBatch {version}\n"], []),
+    (batch, ["--history", "5", "--help"], {}, 0, ["Usage: ZYMBBatch"], []),
+    (batch, ["--bogus", "--help"], {}, 0, ["Usage: ZYMBBatch"], []),
+    (batch, ["--bogus"], {}, 2, [], ["Usage"]),
+    # The definition's name, not a request for help.
+    (batch, ["--run", "--help"], {}, 2, [], ["Usage"]),
     (devserver, ["--help"], {}, 0, ["Usage: zymb-devserver --data FOLDER", "-h, --help",
                                     "--version", "--fault"], []),
     (devserver, ["-h"], {}, 0, ["Usage: zymb-devserver"], []),
