@@ -34,13 +34,14 @@ class Schedules : public ::testing::Test {
     }
 
     ChildResult Batch(const std::vector<std::string>& arguments,
-                      const std::string& folder = std::string()) {
+                      const std::string& folder = std::string(),
+                      const std::optional<std::string>& variableFile = std::nullopt) {
         ChildOptions options;
         options.arguments = arguments;
         options.environment["XDG_CONFIG_HOME"] = home_ / "config";
         options.environment["XDG_DATA_HOME"] = home_ / "data";
         options.environment["HOME"] = home_.Path();
-        options.environment["ZYMBVARFILE"] = std::nullopt;
+        options.environment["ZYMBVARFILE"] = variableFile;
         options.workingDirectory = folder.empty() ? work_.Path() : folder;
         return testsupport::RunProgram(BATCH_PROGRAM, options);
     }
@@ -70,8 +71,10 @@ TEST_F(Schedules, UnitsRunTheDefinitionAndPassSystemdVerify) {
     // A folder and a name in three scripts, with a space, given relative to the folder
     // ZYMBBatch starts in.
     std::string definition = Definition("Ημερήσια εργασία/夜間 ночь.cvbatch");
+    // The variable file, given relative, reaches the run as an absolute path.
     ChildResult result = Batch(
-        {"--schedule", "Ημερήσια εργασία/夜間 ночь.cvbatch", "--on-calendar", "Mon..Fri 06:30"});
+        {"--schedule", "Ημερήσια εργασία/夜間 ночь.cvbatch", "--on-calendar", "Mon..Fri 06:30"},
+        std::string(), "vars/night.cfg");
     ASSERT_EQ(0, result.exitStatus) << result.err;
     std::vector<std::string> units = UnitFiles();
     ASSERT_EQ(2u, units.size());
@@ -93,6 +96,9 @@ TEST_F(Schedules, UnitsRunTheDefinitionAndPassSystemdVerify) {
                                               "\" --run \"" + definition + "\"\n"))
         << service;
     EXPECT_NE(std::string::npos, service.find("WorkingDirectory=" + work_.Path() + "\n"))
+        << service;
+    EXPECT_NE(std::string::npos,
+              service.find("Environment=\"ZYMBVARFILE=" + work_.Path() + "/vars/night.cfg\"\n"))
         << service;
     EXPECT_NE(std::string::npos, timer.find("OnCalendar=Mon..Fri 06:30\n")) << timer;
     EXPECT_NE(std::string::npos, timer.find("Persistent=true\n")) << timer;
