@@ -8,9 +8,9 @@
 #include <cstring>
 #include <string>
 
+#include "base/version_text.h"
 #include "batch/headless_run.h"
 #include "batch/program_search.h"
-#include "zymb_version.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc >= 2 && strcmp(argv[1], "--version") == 0) {
-        printf("ZYMBBatch %s\nBuilt %s %s\n", ZYMB_VERSION, __DATE__, __TIME__);
+        WriteVersion(stdout, "ZYMBBatch", __DATE__, __TIME__);
         return 0;
     }
     if (argc >= 2 && strcmp(argv[1], "--run") == 0) {
