@@ -48,6 +48,12 @@ Request FindRequest(int argc, char** argv, const OptionEntry* options, const cha
     return Request::NONE;
 }
 
+// The line for an argument of the long form that the program does not know.
+void ReportUnknownLongOption(FILE* out, const char* programName, const char* argument) {
+    fprintf(out, "%s: unrecognized option '%s'; see '%s --help'\n", programName, argument,
+            programName);
+}
+
 }  // namespace
 
 void WriteUsage(FILE* out, const ProgramInformation& information) {
@@ -84,11 +90,6 @@ void WriteUsage(FILE* out, const ProgramInformation& information) {
 
 bool IsLongOptionForm(const char* argument) {
     return argument[0] == '-' && argument[1] == '-' && argument[2] != 0;
-}
-
-void ReportUnknownLongOption(FILE* out, const char* programName, const char* argument) {
-    fprintf(out, "%s: unrecognized option '%s'; see '%s --help'\n", programName, argument,
-            programName);
 }
 
 int AnswerInformationRequest(int argc, char** argv, const ProgramInformation& information) {

@@ -26,8 +26,6 @@ int AnswerInformationRequest(int argc, char** argv, const ProgramInformation& in
 
 // True for an argument of the long form "--name" (not the bare "--" that ends the options).
 bool IsLongOptionForm(const char* argument);
-// The line for an argument of the long form that the program does not know.
-void ReportUnknownLongOption(FILE* out, const char* programName, const char* argument);
 
 // The usage text of --help, for tests and for programs that print it elsewhere.
 void WriteUsage(FILE* out, const ProgramInformation& information);
