@@ -313,6 +313,18 @@ TEST(Session, NoApiLogWithoutTheVariable) {
     ZYMB10API_Term(&session);
 }
 
+// The server's name is a text from elsewhere: its control characters reach no terminal.
+TEST(Session, ServerNameShowsControlCharactersAsQuestionMarks) {
+    DevServer server({"--name",
+                      "\x1b]0;owned\x07"
+                      "Dev\r"});
+    ASSERT_TRUE(server.Running()) << server.Log();
+    TestClient client(server);
+    ASSERT_EQ(client.loggedOn, 0);
+    EXPECT_TRUE(client.messages.Has("Welcome to Server: ?]0;owned?Dev?"))
+        << testing::PrintToString(client.messages.Texts());
+}
+
 TEST(Session, LogonOutcomes) {
     DevServer server;
     ASSERT_TRUE(server.Running()) << server.Log();
