@@ -17,10 +17,10 @@
 #include "api/codes.h"
 #include "api/compression.h"
 #include "api/exchange.h"
-#include "api/logon.h"
-#include "devserver/server_wire.h"
 #include "api/file_list.h"
 #include "api/file_transfer.h"
+#include "api/logon.h"
+#include "devserver/server_wire.h"
 
 namespace {
 
