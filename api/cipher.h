@@ -51,7 +51,7 @@ int XNPCipher_DecryptUnit(const XNPCipherMode* mode, const XNPCipherKey* key, co
                           uint8_t* output);
 
 // Builds both key instances from the shared key and sets the mode. 1 on success, else 0
-// (the block is then unusable and the caller leaves its cipher slots empty).
+// (the block is then unusable and the session enciphers nothing).
 int XNPCipher_SetUp(XNPCipherBlock* cipher);
 
 // Enciphers length bytes into a new zero-padded buffer of whole units (*output, freed by

@@ -5,9 +5,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "api/api_log.h"
 #include "api/codes.h"
+#include "api/transport.h"
 
 namespace {
 
@@ -19,8 +21,14 @@ void ReportFailure(ZYMB10APISession* session) {
         ApiReport(session, MSG_ERROR, "Connection to server failed: timed out after %u seconds",
                   session->connectTimeout);
     } else {
-        ApiReport(session, MSG_ERROR, "Connection to server failed: WSAError(%d)",
-                  session->socketError);
+        // The system's words and the address tried, so the user knows what to fix. A
+        // proxy that refused the tunnel leaves no system error, only the address.
+        if (session->socketError != 0)
+            ApiReport(session, MSG_ERROR, "Connection to server failed: WSAError(%d) (%s, %s)",
+                      session->socketError, strerror(session->socketError), session->triedAddress);
+        else
+            ApiReport(session, MSG_ERROR, "Connection to server failed: WSAError(0) (%s)",
+                      session->triedAddress);
     }
 }
 
@@ -31,13 +39,13 @@ int ZYMB10API_Connect(ZYMB10APISession* session, const char* host, const char* p
     if (proxy.host != nullptr) {
         const char* user = proxy.user != nullptr ? proxy.user : "";
         if (user[0] != '\0' && proxy.password == nullptr) return RC_AUTHORIZATION_FAILURE;
-        return session->ConnectViaProxy(session, host, port, proxy.host,
-                                        proxy.port != nullptr ? proxy.port : "", user,
-                                        proxy.password != nullptr ? proxy.password : "");
+        return ZYMB10API_ConnectViaProxy(session, host, port, proxy.host,
+                                         proxy.port != nullptr ? proxy.port : "", user,
+                                         proxy.password != nullptr ? proxy.password : "");
     }
 
     ApiLogLine(session, "%s: Server(%s) Port(%s)\n", "ZYMB10API_Connect", host, port);
-    if (session->TcpConnect(session, host, port)) {
+    if (XNPTCPClient_Connect(session, host, port)) {
         ApiReport(session, MSG_INFO, "Connection to server (%s) successful", session->peerAddress);
         ApiLogLine(session, "%s: Connection OK IP(%s)\n", "ZYMB10API_Connect",
                    session->peerAddress);
@@ -52,8 +60,8 @@ int ZYMB10API_ConnectViaProxy(ZYMB10APISession* session, const char* host, const
                               const char* proxyHost, const char* proxyPort, const char* user,
                               const char* password) {
     ApiLogLine(session, "%s\n", "ZYMB10API_ConnectViaProxy");
-    if (session->TcpConnectViaProxy(session, host, port, proxyHost, proxyPort, user, password,
-                                    session->apiLog)) {
+    if (XNPTCPClient_ConnectViaProxy(session, host, port, proxyHost, proxyPort, user, password,
+                                     session->apiLog)) {
         ApiReport(session, MSG_INFO, "Connection to server (%s) successful", session->peerAddress);
         ApiLogLine(session, "%s: Connection to server (%s) successful\n",
                    "ZYMB10API_ConnectViaProxy", session->peerAddress);

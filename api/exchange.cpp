@@ -114,12 +114,12 @@ ZYMB10APIResponse* ReceiveMessage(ZYMB10APISession* session) {
 bool Decipher(ZYMB10APISession* session, ZYMB10APIResponse* response) {
     const uint64_t enciphered = uint64_t{response->PayloadLength} + response->PadCount;
     if (response->PayloadLength == 0) return true;
-    if (enciphered % XNP_CIPHER_UNIT != 0 || session->Decrypt == nullptr) return false;
+    if (enciphered % XNP_CIPHER_UNIT != 0 || !session->cipherReady) return false;
     // Deciphered where it arrived; a decipher routine that insists on a buffer of its
     // own still works.
     uint8_t* plain = response->Payload;
-    if (!session->Decrypt(&session->cipher, response->Payload, static_cast<uint32_t>(enciphered),
-                          &plain))
+    if (!PayloadCipher_Decrypt(&session->cipher, response->Payload,
+                               static_cast<uint32_t>(enciphered), &plain))
         return false;
     if (plain != response->Payload) {
         memcpy(response->Payload, plain, response->PayloadLength);
@@ -231,11 +231,12 @@ ZYMB10APIResponse* XNPTCPClient_Exchange(ZYMB10APISession* session, ZYMB10APIReq
         }
     }
     Bytes enciphered;
-    if ((session->stateFlags & SESSION_CIPHER_ACTIVE) && session->Encrypt != nullptr &&
+    if ((session->stateFlags & SESSION_CIPHER_ACTIVE) && session->cipherReady &&
         request->Length > 0 && payload != nullptr) {
         uint8_t* output = nullptr;
         uint32_t paddedLength = 0;
-        if (session->Encrypt(&session->cipher, payload, request->Length, &output, &paddedLength)) {
+        if (PayloadCipher_Encrypt(&session->cipher, payload, request->Length, &output,
+                                  &paddedLength)) {
             enciphered.reset(output);
             payload = output;
             request->Flags |= REQUEST_FLAG_ENCIPHERED;
@@ -273,7 +274,7 @@ ZYMB10APIResponse* XNPTCPClient_Exchange(ZYMB10APISession* session, ZYMB10APIReq
     }
 
     session->queriesCompleted++;
-    if (session->CountResult != nullptr) session->CountResult(session->statisticsOwner, response);
+    ZYMB10API_CountResult(session->statisticsOwner, response);
     return response;
 }
 
@@ -282,7 +283,7 @@ ZYMB10APIResponse* ZYMB10API_Send(ZYMB10APISession* session, ZYMB10APIRequest* r
     ApiLogLine(session, "%s: Function(%s) Length(%u) Flags(%u) OptArgs(%u)\n", "ZYMB10API_Send",
                FunctionNameText(request->Function), request->Length, request->Flags,
                request->OptArgs);
-    ZYMB10APIResponse* response = session->Exchange(session, request);
+    ZYMB10APIResponse* response = XNPTCPClient_Exchange(session, request);
     if (response == nullptr) return nullptr;
     ApiLogLine(session, "%s: RC(%s) Feedback(%u) MiliSecs(%u) Avail(%u) Count(%u) Length(%u)\n",
                "ZYMB10API_Send", ResultMessageText(response->RC), response->Feedback,

@@ -34,14 +34,14 @@ void WriteResponseHeader(uint8_t* header, const ZYMB10APIResponse& response);
 // Fills every field of the response record from a 44-byte header except Payload.
 void ReadResponseHeader(const uint8_t* header, ZYMB10APIResponse* response);
 
-// The send slot: traces the request and its result to the API log, reports a failing
+// Sends a request: traces the request and its result to the API log, reports a failing
 // result when the session asks for it, and returns the response, which belongs to the
 // caller. Sets the request's FormatLevel to 3; the rest of the request is left as it was.
 ZYMB10APIResponse* ZYMB10API_Send(ZYMB10APISession* session, ZYMB10APIRequest* request);
-// The exchange slot: one exchange without tracing. None only when not even the 48-byte
+// One exchange without tracing. None only when not even the 48-byte
 // failure record can be allocated.
 ZYMB10APIResponse* XNPTCPClient_Exchange(ZYMB10APISession* session, ZYMB10APIRequest* request);
 // Releases a response; returns its RC (15 for none).
 uint8_t ZYMB10API_FreeResponse(ZYMB10APIResponse* response);
-// The counting hook: one more completed response with this RC.
+// Counts one more completed response with this RC.
 void ZYMB10API_CountResult(ZYMB10APISession* session, const ZYMB10APIResponse* response);

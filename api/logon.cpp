@@ -15,6 +15,8 @@
 #include "api/byte_order.h"
 #include "api/codes.h"
 #include "api/exchange.h"
+#include "api/transport.h"
+#include "base/shown_text.h"
 #include "base/value_format.h"
 
 namespace {
@@ -50,7 +52,8 @@ void ReportLastLogon(ZYMB10APISession* session, const uint8_t* record) {
     } else {
         snprintf(from, sizeof from, "%s", dotted);
     }
-    ApiReport(session, MSG_INFO, "Last Logon was at %s from %s", timeText, from);
+    // A name from the resolver is a text from elsewhere, as the server's are.
+    ApiReport(session, MSG_INFO, "Last Logon was at %s from %s", timeText, ShownText(from).c_str());
 }
 
 int InheritAccess(ZYMB10APISession* session, const uint8_t* userRecord, const char* fromUser) {
@@ -65,7 +68,7 @@ int InheritAccess(ZYMB10APISession* session, const uint8_t* userRecord, const ch
     request.Function = FUNCTION_INHERIT_ACCESS;
     request.Length = sizeof userId;
     request.Payload = userId;
-    ZYMB10APIResponse* response = session->Send(session, &request);
+    ZYMB10APIResponse* response = ZYMB10API_Send(session, &request);
     const int rc = response ? response->RC : RC_RECEIVE_FAILED;
     if (rc == RC_OK) {
         ApiReport(session, MSG_NOTICE, "This User has now inheritted the access of User-ID: %s",
@@ -73,7 +76,7 @@ int InheritAccess(ZYMB10APISession* session, const uint8_t* userRecord, const ch
     } else {
         ApiReport(session, MSG_ERROR, "Failed to inherit the access of User-ID: %s", fromUser);
     }
-    session->FreeResponse(response);
+    ZYMB10API_FreeResponse(response);
     return rc;
 }
 
@@ -126,7 +129,7 @@ int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* pas
     if (kerberos != nullptr || (session->options & API_SINGLE_SIGN_ON)) {
         singleSignOn = true;
         const char* target = kerberos != nullptr && strcmp(kerberos, ".") != 0 ? kerberos : nullptr;
-        if (!session->SingleSignOn(session, target)) return RC_SINGLE_SIGN_ON_FAILED;
+        if (!ZYMB10API_SingleSignOn(session, target)) return RC_SINGLE_SIGN_ON_FAILED;
     }
 
     uint8_t block[LOGON_BLOCK_SIZE] = {};
@@ -162,13 +165,13 @@ int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* pas
     request.OptArgs = session->logonArgument;
     request.Length = LOGON_BLOCK_SIZE;
     request.Payload = block;
-    ZYMB10APIResponse* response = session->Send(session, &request);
+    ZYMB10APIResponse* response = ZYMB10API_Send(session, &request);
     OPENSSL_cleanse(block, sizeof block);
     const int rc = response ? response->RC : RC_RECEIVE_FAILED;
     if (rc != RC_OK) {
         ApiReport(session, MSG_WARNING, "Logon failed: %s", ResultMessageText(rc));
-        session->Shutdown(session);
-        session->FreeResponse(response);
+        XNPTCPClient_Shutdown(session);
+        ZYMB10API_FreeResponse(response);
         return rc;
     }
     uint8_t ownRecord[USER_RECORD_SIZE] = {};
@@ -178,12 +181,12 @@ int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* pas
     memset(record, 0, USER_RECORD_SIZE);
     memcpy(record, response->Payload, recordBytes);
     if (session->messageSink.write != nullptr) ReportLastLogon(session, record);
-    session->FreeResponse(response);
+    ZYMB10API_FreeResponse(response);
 
     ZYMB10APIRequest identify = {};
     identify.TotalLength = 32;
     identify.Function = FUNCTION_ID_SERVER;
-    ZYMB10APIResponse* identity = session->Send(session, &identify);
+    ZYMB10APIResponse* identity = ZYMB10API_Send(session, &identify);
     char serverName[SERVER_NAME_SIZE + 1] = "";
     if (identity != nullptr && identity->RC == RC_OK &&
         identity->PayloadLength > SERVER_NAME_OFFSET) {
@@ -195,11 +198,12 @@ int ZYMB10API_Logon(ZYMB10APISession* session, const char* user, const char* pas
                                        : SERVER_NAME_SIZE;
         memcpy(serverName, identity->Payload + SERVER_NAME_OFFSET, nameBytes);
     }
-    session->FreeResponse(identity);
+    ZYMB10API_FreeResponse(identity);
     if (session->messageSink.write == nullptr) return RC_OK;
 
-    ApiReport(session, MSG_INFO, "Welcome to Server: %.*s", static_cast<int>(SERVER_NAME_SIZE),
-              serverName);
+    ApiReport(
+        session, MSG_INFO, "Welcome to Server: %s",
+        ShownText(std::string_view(serverName, strnlen(serverName, SERVER_NAME_SIZE))).c_str());
     const char* inheritFrom = getenv("ZYMBUSERINHERIT");
     if (inheritFrom != nullptr) return InheritAccess(session, record, inheritFrom);
     return RC_OK;

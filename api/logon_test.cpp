@@ -12,6 +12,9 @@
 
 #include "api/byte_order.h"
 #include "api/codes.h"
+#include "api/connect.h"
+#include "api/exchange.h"
+#include "api/file_transfer.h"
 #include "api/session.h"
 #include "devserver/test_server.h"
 
@@ -29,27 +32,12 @@ std::vector<std::string> WithPrincipalUser(const testsupport::TempDir& folder) {
     return {"--users", folder / "users.txt"};
 }
 
-struct Logon {
-    MessageCapture messages;
-    ZYMB10APISession session;
-    uint8_t record[USER_RECORD_SIZE];
-    int rc = -1;
-    Logon(const DevServer& server, const char* user, const char* password, uint32_t options = 0) {
-        memset(record, 0xAA, sizeof record);
-        ZYMB10API_Init(&session);
-        session.messageSink = messages.Sink();
-        session.options |= options;
-        if (session.Connect(&session, "127.0.0.1", server.Port().c_str()) != 0) return;
-        rc = session.Logon(&session, user, password, 56, record);
-    }
-    ~Logon() { ZYMB10API_Term(&session); }
+// A logon as the download program makes it: the shared test client, and a request after.
+struct Logon : TestClient {
+    Logon(const DevServer& server, const char* user, const char* password, uint32_t options = 0)
+        : TestClient(server, {.user = user, .password = password, .options = options}) {}
     int ListFiles() {
-        ZYMB10APIRequest request = {};
-        request.TotalLength = 36;
-        request.Function = FUNCTION_LIST_FILE;
-        request.Length = 4;
-        request.Payload = "ACME";
-        return session.FreeResponse(session.Send(&session, &request));
+        return ZYMB10API_FreeResponse(ZYMB10API_ListFiles(&session, "ACME").response);
     }
 };
 
@@ -82,16 +70,16 @@ TEST(Logon, TheServerReadsTheNameFromTheRightField) {
     ScopedEnvironment noPlain("ZYMBNOMD5", nullptr);
     {
         Logon logon(server, "operator.of.the.night@CORVANTIX.TEST", "opspw");
-        EXPECT_EQ(logon.rc, 0);
+        EXPECT_EQ(logon.loggedOn, 0);
     }
     {
         Logon logon(server, "batch", "secret");
-        EXPECT_EQ(logon.rc, 0);
+        EXPECT_EQ(logon.loggedOn, 0);
     }
     // A 16-character user ID fills its field without a terminator.
     {
         Logon logon(server, "abcdefghijklmnopq", "x");
-        EXPECT_EQ(logon.rc, RC_UNKNOWN_USER);
+        EXPECT_EQ(logon.loggedOn, RC_UNKNOWN_USER);
     }
     ExpectInLog(server,
                 "logon by principal name operator.of.the.night@CORVANTIX.TEST (program 56, "
@@ -124,7 +112,7 @@ TEST(Logon, PasswordForms) {
         SCOPED_TRACE(std::string(c.user) + " " + c.password + (c.noMd5 ? " ZYMBNOMD5" : ""));
         ScopedEnvironment noMd5("ZYMBNOMD5", c.noMd5 ? "" : nullptr);
         Logon logon(server, c.user, c.password);
-        EXPECT_EQ(logon.rc, c.rc);
+        EXPECT_EQ(logon.loggedOn, c.rc);
         EXPECT_EQ(bool(logon.session.options & API_PLAIN_PASSWORD), c.noMd5);
         ExpectInLog(server, std::string("logon by user ID ") + c.user +
                                 " (program 56, client "
@@ -150,7 +138,7 @@ TEST(Logon, PlainModeWithoutAMessageSink) {
     ScopedEnvironment noMd5("ZYMBNOMD5", "");
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    ASSERT_EQ(ZYMB10API_Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
     EXPECT_EQ(LogOn(&session, "plain", "plainpw"), 0);
     EXPECT_TRUE(session.options & API_PLAIN_PASSWORD);
     ZYMB10API_Term(&session);
@@ -178,7 +166,7 @@ TEST(Logon, TimeZoneByteIsTheStandardOffsetInTenMinutes) {
         SCOPED_TRACE(c.zone);
         setenv("TZ", c.zone, 1);
         Logon logon(server, "batch", "secret");
-        EXPECT_EQ(logon.rc, 0);
+        EXPECT_EQ(logon.loggedOn, 0);
         ExpectInLog(server, "time zone " + std::to_string(c.units) + ", digest): accepted");
     }
     if (saved != nullptr) {
@@ -195,7 +183,7 @@ TEST(Logon, LastLogonLine) {
     time_t firstAt = 0;
     {
         Logon logon(server, "batch", "secret");
-        ASSERT_EQ(logon.rc, 0);
+        ASSERT_EQ(logon.loggedOn, 0);
         EXPECT_TRUE(logon.messages.Has("Last Logon was at Not-Set from 0.0.0.0"));
         firstAt = time(nullptr);
         // The whole record is the caller's, even where the reply said nothing.
@@ -203,7 +191,7 @@ TEST(Logon, LastLogonLine) {
         EXPECT_TRUE(logon.record[USER_RECORD_FLAGS] & USER_RECORD_INHERITABLE);
     }
     Logon logon(server, "batch", "secret");
-    ASSERT_EQ(logon.rc, 0);
+    ASSERT_EQ(logon.loggedOn, 0);
     const time_t when = LoadBigEndian32(logon.record);
     EXPECT_LE(firstAt - when, 2);
     struct tm local;
@@ -235,7 +223,7 @@ TEST(Logon, Inheritance) {
         SCOPED_TRACE(std::string(c.user) + " from " + c.from);
         ScopedEnvironment inherit("ZYMBUSERINHERIT", c.from);
         Logon logon(server, c.user, c.password);
-        EXPECT_EQ(logon.rc, c.rc);
+        EXPECT_EQ(logon.loggedOn, c.rc);
         ASSERT_FALSE(logon.messages.lines.empty());
         EXPECT_EQ(logon.messages.lines.back().text, c.line);
         EXPECT_EQ(logon.messages.lines.back().level, c.level);
@@ -246,7 +234,7 @@ TEST(Logon, Inheritance) {
     ScopedEnvironment inherit("ZYMBUSERINHERIT", "nobody");
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    ASSERT_EQ(ZYMB10API_Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
     EXPECT_EQ(LogOn(&session), 0);
     ZYMB10API_Term(&session);
     const std::string log = server.Log();
@@ -298,7 +286,7 @@ TEST(Logon, ShortRepliesAndClosedConnections) {
         ASSERT_TRUE(server.Running()) << server.Log();
         ScopedEnvironment inherit("ZYMBUSERINHERIT", c.inherit ? "plain" : nullptr);
         Logon logon(server, "batch", "secret");
-        EXPECT_EQ(logon.rc, c.rc);
+        EXPECT_EQ(logon.loggedOn, c.rc);
         for (const std::string& line : c.lines) {
             EXPECT_TRUE(logon.messages.Has(line)) << "missing: " << line;
         }

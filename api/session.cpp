@@ -1,4 +1,4 @@
-// Session initialisation and termination: the slots, the cipher keys, the API log and
+// Session initialisation and termination: the cipher keys, the API log and
 // the statistics reported when the session ends.
 #include <unistd.h>
 
@@ -16,10 +16,6 @@
 #include "platform/new_file.h"
 
 namespace {
-
-void CloseThroughSocketSlot(ZYMB10APISession* session) {
-    if (session->CloseSocket != nullptr) session->CloseSocket(session);
-}
 
 const char* Grouped(uint64_t value, char* buffer, size_t length) {
     return FormatCount(value, buffer, length, 0);
@@ -63,28 +59,11 @@ void ReportStatistics(ZYMB10APISession* session) {
 
 int ZYMB10API_Init(ZYMB10APISession* session) {
     memset(session, 0, sizeof *session);
-    session->Close = CloseThroughSocketSlot;
-    session->Shutdown = XNPTCPClient_Shutdown;
-    session->CloseSocket = XNPTCPClient_Close;
-    session->Exchange = XNPTCPClient_Exchange;
-    session->TcpConnect = XNPTCPClient_Connect;
-    session->TcpConnectViaProxy = XNPTCPClient_ConnectViaProxy;
     session->clientLevel = API_CLIENT_LEVEL;
     session->connectTimeout = API_CONNECT_TIMEOUT;
     session->receiveTimeout = API_RECEIVE_TIMEOUT;
-    if (XNPCipher_SetUp(&session->cipher) == 1) {
-        session->Encrypt = PayloadCipher_Encrypt;
-        session->Decrypt = PayloadCipher_Decrypt;
-    }
+    session->cipherReady = XNPCipher_SetUp(&session->cipher) == 1;
     session->statisticsOwner = session;
-    session->Logon = ZYMB10API_Logon;
-    session->Connect = ZYMB10API_Connect;
-    session->Term = ZYMB10API_Term;
-    session->Send = ZYMB10API_Send;
-    session->FreeResponse = ZYMB10API_FreeResponse;
-    session->ConnectViaProxy = ZYMB10API_ConnectViaProxy;
-    session->CountResult = ZYMB10API_CountResult;
-    session->SingleSignOn = ZYMB10API_SingleSignOn;
 
     const char* logDirectory = getenv("ZYMBAPILOGDIR");
     if (logDirectory != nullptr) {
@@ -100,9 +79,9 @@ int ZYMB10API_Init(ZYMB10APISession* session) {
 }
 
 int ZYMB10API_Term(ZYMB10APISession* session) {
-    if (session->Shutdown != nullptr) session->Shutdown(session);
+    XNPTCPClient_Shutdown(session);
     ReportStatistics(session);
-    if (session->Close != nullptr) session->Close(session);
+    XNPTCPClient_Close(session);
     if (session->apiLog != nullptr) {
         ApiLogLine(session, "%s\n", "ZYMB10API_Term");
         fclose(session->apiLog);

@@ -1,10 +1,12 @@
 // The server API client's records: the session (one connection to the Corvantix server
-// with its function slots), the request a caller fills and the response the exchange
-// allocates. Callers reach every operation through the session's slots.
+// and its state), the request a caller fills and the response the exchange allocates.
+// The operations are plain functions that take the session: ZYMB10API_Connect, _Logon,
+// _Send and _Term here and in connect.h, logon.h and exchange.h; the file operations in
+// file_transfer.h.
 //
 // Ownership: the session owns its socket, its API log file and its key instances. The
 // caller owns each request and its argument block; every response belongs to the caller
-// of the send slot, who releases it with the free-response slot (or free()).
+// of ZYMB10API_Send, who releases it with ZYMB10API_FreeResponse (or free()).
 //
 // Results are the API's result codes (0 = "Request OK", codes.h) unless an operation
 // says otherwise; a failure is reported once, to the message sink, where it is detected.
@@ -37,14 +39,14 @@ constexpr uint32_t REQUEST_FLAG_LOGON = 0x80;
 constexpr uint32_t REQUEST_FLAG_ALWAYS = 0x2000 | 0x4000;  // set on every request
 constexpr uint32_t REQUEST_FLAG_ENCIPHERED = 0x8000;
 
-// Filled by the caller. After the send slot returns the request is exactly as the caller
+// Filled by the caller. After ZYMB10API_Send returns the request is exactly as the caller
 // left it except FormatLevel, which holds 3, so it may be changed and sent again.
 struct ZYMB10APIRequest {
     uint32_t TotalLength;  // 32 + Length by convention; the wire length is computed
     uint8_t Function;      // function code
     uint8_t PadCount;      // set by the exchange while sending; callers leave 0
     uint8_t ClientLevel;   // set by the exchange while sending
-    uint8_t FormatLevel;   // set to 3 by the send slot
+    uint8_t FormatLevel;   // set to 3 by ZYMB10API_Send
     uint32_t Flags;        // the caller's own bits; the exchange adds its own while sending
     uint32_t OptArgs;      // a function-specific number
     uint32_t Length;       // bytes of the argument block; 0 = none
@@ -80,60 +82,36 @@ struct ZYMB10APIProxy {
     const char* password;  // none while user is set: the caller could not get it
 };
 
-using CipherEncryptSlot = bool (*)(const XNPCipherBlock* cipher, const uint8_t* data,
-                                   uint32_t length, uint8_t** output, uint32_t* outputLength);
-using CipherDecryptSlot = bool (*)(const XNPCipherBlock* cipher, const uint8_t* data,
-                                   uint32_t length, uint8_t** output);
-
 struct ZYMB10APISession {
     // Transport state.
     int socket;               // 0 before the first connect; -1 after close
     int32_t resolutionError;  // result of the last name resolution; 0 = resolved
     int32_t socketError;      // errno of the last failed connect
     char peerAddress[32];     // numeric IPv4 text of the connected (or proxy) address
+    char triedAddress[48];    // "address:port" of the last connect tried, for its failure
     uint8_t clientLevel;      // 100
     uint32_t stateFlags;      // SESSION_CIPHER_ACTIVE
     XNPCipherBlock cipher;    // encipher key, decipher key, cipher mode
-    CipherEncryptSlot Encrypt;
-    CipherDecryptSlot Decrypt;
-    uint32_t connectTime;  // seconds since 1970 of the TCP connect; 0 = never connected
+    bool cipherReady;         // the keys were set up: payloads can be enciphered
+    uint32_t connectTime;     // seconds since 1970 of the TCP connect; 0 = never connected
     uint32_t queriesCompleted;
     uint32_t bytesSent;
     uint32_t bytesReceived;
-    ZYMB10APISession* statisticsOwner;  // whose result counters the counting hook updates
-    void (*CountResult)(ZYMB10APISession* session, const ZYMB10APIResponse* response);
-    void (*Close)(ZYMB10APISession* session);
-    void (*Shutdown)(ZYMB10APISession* session);
-    void (*CloseSocket)(ZYMB10APISession* session);
-    ZYMB10APIResponse* (*Exchange)(ZYMB10APISession* session, ZYMB10APIRequest* request);
-    bool (*TcpConnect)(ZYMB10APISession* session, const char* host, const char* port);
-    bool (*TcpConnectViaProxy)(ZYMB10APISession* session, const char* host, const char* port,
-                               const char* proxyHost, const char* proxyPort, const char* user,
-                               const char* password, FILE* trace);
-    MessageSink messageSink;  // set by the caller after init; no write operation = silent
-    ZYMB10APIProxy proxy;     // set by the caller after init; no host = direct
-    FILE* apiLog;             // open when ZYMBAPILOGDIR was set at init
-    uint32_t options;         // API_REPORT_FAILING_RESULTS, API_PLAIN_PASSWORD, ...
-    uint32_t logonArgument;   // OptArgs of the logon request
+    ZYMB10APISession* statisticsOwner;  // whose result counters each response counts in
+    MessageSink messageSink;            // set by the caller after init; no write operation = silent
+    ZYMB10APIProxy proxy;               // set by the caller after init; no host = direct
+    FILE* apiLog;                       // open when ZYMBAPILOGDIR was set at init
+    uint32_t options;                   // API_REPORT_FAILING_RESULTS, API_PLAIN_PASSWORD, ...
+    uint32_t logonArgument;             // OptArgs of the logon request
     // Time-outs in seconds, set by init and changeable by the caller before the connect;
     // 0 waits forever. A receive (or send) times out when no byte moves for that long.
     uint32_t connectTimeout;  // API_CONNECT_TIMEOUT
     uint32_t receiveTimeout;  // API_RECEIVE_TIMEOUT
     uint32_t resultCounters[256];
-    uint8_t (*FreeResponse)(ZYMB10APIResponse* response);
-    bool (*SingleSignOn)(ZYMB10APISession* session, const char* target);
-    int (*Connect)(ZYMB10APISession* session, const char* host, const char* port);
-    int (*ConnectViaProxy)(ZYMB10APISession* session, const char* host, const char* port,
-                           const char* proxyHost, const char* proxyPort, const char* user,
-                           const char* password);
-    int (*Logon)(ZYMB10APISession* session, const char* user, const char* password,
-                 uint16_t programId, uint8_t* userRecord);
-    int (*Term)(ZYMB10APISession* session);
-    ZYMB10APIResponse* (*Send)(ZYMB10APISession* session, ZYMB10APIRequest* request);
 };
 
-// The first call on a session: clears it, fills the slots, sets up the cipher and opens
-// the API log when ZYMBAPILOGDIR is set. Returns 1.
+// The first call on a session: clears it, sets up the cipher and opens the API log when
+// ZYMBAPILOGDIR is set. Returns 1.
 int ZYMB10API_Init(ZYMB10APISession* session);
 // The last call: shuts down, reports the statistics to the message sink, closes the
 // socket and the API log. Safe in every state. Returns 1.

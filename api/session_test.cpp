@@ -19,8 +19,10 @@
 
 #include "api/byte_order.h"
 #include "api/codes.h"
+#include "api/connect.h"
 #include "api/exchange.h"
 #include "api/file_list.h"
+#include "api/file_transfer.h"
 #include "api/logon.h"
 #include "devserver/test_server.h"
 
@@ -28,15 +30,9 @@ namespace {
 
 using testsupport::ReadFile;
 
+// The List-File response for a customer, whatever its result code (the caller frees it).
 ZYMB10APIResponse* ListFiles(ZYMB10APISession* session, const char* customer) {
-    ZYMB10APIRequest request = {};
-    request.TotalLength = 36;
-    request.Function = FUNCTION_LIST_FILE;
-    request.Length = 4;
-    char field[4] = {};
-    memcpy(field, customer, strnlen(customer, 4));
-    request.Payload = field;
-    return session->Send(session, &request);
+    return ZYMB10API_ListFiles(session, customer).response;
 }
 
 const uint8_t* FindItem(const ZYMB10APIResponse* list, const std::string& name, int generation) {
@@ -53,28 +49,19 @@ const uint8_t* FindItem(const ZYMB10APIResponse* list, const std::string& name, 
 
 // Downloads a listed file section by section as the download command does.
 std::string Download(ZYMB10APISession* session, const uint8_t* item, int* sections) {
-    uint8_t section[SECTION_REQUEST_SIZE];
-    ZYMB10APIRequest request = {};
-    request.TotalLength = 32 + SECTION_REQUEST_SIZE;
-    request.Function = FUNCTION_DOWNLOAD_FILE;
-    request.Length = SECTION_REQUEST_SIZE;
-    request.Payload = section;
     std::string content;
     *sections = 0;
     for (uint32_t number = 0;; ++number) {
-        FileListItem{item}.SectionRequest(section, number);
-        ZYMB10APIResponse* reply = session->Send(session, &request);
-        EXPECT_EQ(reply->RC, 0) << "section " << number;
-        if (reply->RC != 0) {
-            session->FreeResponse(reply);
+        SectionReply reply = ZYMB10API_FetchSection(session, FileListItem{item}, number);
+        EXPECT_EQ(reply.rc, 0u) << "section " << number;
+        if (reply.rc != 0) {
+            ZYMB10API_FreeResponse(reply.response);
             break;
         }
         ++*sections;
-        const uint32_t length = LoadLittleEndian32(reply->Payload + SECTION_DATA_LENGTH_OFFSET);
-        EXPECT_LE(SECTION_DATA_OFFSET + length, reply->PayloadLength);
-        content.append(reinterpret_cast<const char*>(reply->Payload + SECTION_DATA_OFFSET), length);
-        session->FreeResponse(reply);
-        if (length != 65000) break;
+        content.append(reinterpret_cast<const char*>(reply.data), reply.length);
+        ZYMB10API_FreeResponse(reply.response);
+        if (reply.length != SECTION_SIZE) break;
     }
     return content;
 }
@@ -119,14 +106,11 @@ class SessionModes : public ::testing::TestWithParam<Mode> {};
 TEST_P(SessionModes, ListDownloadAndStatistics) {
     DevServer server(GetParam().arguments);
     ASSERT_TRUE(server.Running()) << server.Log();
-    MessageCapture messages;
-    ZYMB10APISession session;
-    ZYMB10API_Init(&session);
-    session.messageSink = messages.Sink();
-
-    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    TestClient client(server);
+    ZYMB10APISession& session = client.session;
+    MessageCapture& messages = client.messages;
+    ASSERT_EQ(client.loggedOn, 0) << server.Log();
     EXPECT_STREQ(session.peerAddress, "127.0.0.1");
-    ASSERT_EQ(LogOn(&session), 0) << server.Log();
     EXPECT_TRUE(messages.Has("Welcome to Server: Corvantix-Dev"));
     EXPECT_EQ(bool(session.stateFlags & SESSION_CIPHER_ACTIVE), GetParam().cipher);
 
@@ -160,7 +144,7 @@ TEST_P(SessionModes, ListDownloadAndStatistics) {
     EXPECT_EQ(sections, 1);
     EXPECT_EQ(Download(&session, renamed, &sections), "");
     EXPECT_EQ(sections, 1);
-    session.FreeResponse(list);
+    ZYMB10API_FreeResponse(list);
 
     // Logon + ID-Server twice, the list, and five sections.
     const uint32_t queries = 4 + 1 + 5;
@@ -260,9 +244,9 @@ TEST(Session, ApiLogTracesEveryOperation) {
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
     unsetenv("ZYMBAPILOGDIR");
-    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    ASSERT_EQ(ZYMB10API_Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
     ASSERT_EQ(LogOn(&session), 0);
-    session.FreeResponse(ListFiles(&session, "NONE"));
+    ZYMB10API_FreeResponse(ListFiles(&session, "NONE"));
     ZYMB10API_Term(&session);
 
     char name[64];
@@ -329,6 +313,18 @@ TEST(Session, NoApiLogWithoutTheVariable) {
     ZYMB10API_Term(&session);
 }
 
+// The server's name is a text from elsewhere: its control characters reach no terminal.
+TEST(Session, ServerNameShowsControlCharactersAsQuestionMarks) {
+    DevServer server({"--name",
+                      "\x1b]0;owned\x07"
+                      "Dev\r"});
+    ASSERT_TRUE(server.Running()) << server.Log();
+    TestClient client(server);
+    ASSERT_EQ(client.loggedOn, 0);
+    EXPECT_TRUE(client.messages.Has("Welcome to Server: ?]0;owned?Dev?"))
+        << testing::PrintToString(client.messages.Texts());
+}
+
 TEST(Session, LogonOutcomes) {
     DevServer server;
     ASSERT_TRUE(server.Running()) << server.Log();
@@ -350,18 +346,15 @@ TEST(Session, LogonOutcomes) {
         {"plain", "plainpw", true, 0},
     };
     for (const auto& c : cases) {
-        MessageCapture messages;
-        ZYMB10APISession session;
-        ZYMB10API_Init(&session);
-        session.messageSink = messages.Sink();
-        if (c.plain) session.options |= API_PLAIN_PASSWORD;
-        ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
-        EXPECT_EQ(LogOn(&session, c.user, c.password), c.rc)
-            << c.user << " " << c.password << " plain " << c.plain;
+        TestClient client(
+            server,
+            {.user = c.user, .password = c.password, .options = c.plain ? API_PLAIN_PASSWORD : 0u});
+        ASSERT_EQ(client.connected, 0);
+        EXPECT_EQ(client.loggedOn, c.rc) << c.user << " " << c.password << " plain " << c.plain;
         if (c.rc != 0) {
-            EXPECT_TRUE(messages.Has(std::string("Logon failed: ") + ResultMessageText(c.rc)));
+            EXPECT_TRUE(
+                client.messages.Has(std::string("Logon failed: ") + ResultMessageText(c.rc)));
         }
-        ZYMB10API_Term(&session);
     }
 }
 
@@ -369,15 +362,12 @@ TEST(Session, LastLogonAndInheritance) {
     DevServer server;
     ASSERT_TRUE(server.Running()) << server.Log();
     for (int round = 0; round < 2; ++round) {
-        MessageCapture messages;
-        ZYMB10APISession session;
-        ZYMB10API_Init(&session);
-        session.messageSink = messages.Sink();
         setenv("ZYMBUSERINHERIT", "plain", 1);
-        ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
-        uint8_t record[64];
-        EXPECT_EQ(session.Logon(&session, "batch", "secret", 56, record), 0);
+        TestClient client(server);
         unsetenv("ZYMBUSERINHERIT");
+        EXPECT_EQ(client.loggedOn, 0);
+        const uint8_t* record = client.record;
+        const MessageCapture& messages = client.messages;
         EXPECT_TRUE(record[17] & USER_RECORD_INHERITABLE);
         if (round == 0) {
             EXPECT_TRUE(messages.Has("Last Logon was at Not-Set from 0.0.0.0"));
@@ -386,36 +376,29 @@ TEST(Session, LastLogonAndInheritance) {
             EXPECT_EQ(record[8], 127);
         }
         EXPECT_TRUE(messages.Has("This User has now inheritted the access of User-ID: plain"));
-        ZYMB10API_Term(&session);
     }
     // A user without the inheritance bit is told so, and stays logged on.
-    MessageCapture messages;
-    ZYMB10APISession session;
-    ZYMB10API_Init(&session);
-    session.messageSink = messages.Sink();
     setenv("ZYMBUSERINHERIT", "batch", 1);
-    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
-    EXPECT_EQ(LogOn(&session, "plain", "plainpw"), 0);
+    TestClient client(server, {.user = "plain", .password = "plainpw"});
     unsetenv("ZYMBUSERINHERIT");
-    EXPECT_TRUE(messages.Has("This user does not allow access inheretence"));
-    ZYMB10APIResponse* list = ListFiles(&session, "ACME");
-    EXPECT_EQ(list->RC, 0);
-    session.FreeResponse(list);
-    ZYMB10API_Term(&session);
+    EXPECT_EQ(client.loggedOn, 0);
+    EXPECT_TRUE(client.messages.Has("This user does not allow access inheretence"));
+    FileListReply list = ZYMB10API_ListFiles(&client.session, "ACME");
+    EXPECT_EQ(list.rc, 0u);
+    EXPECT_EQ(list.count, 5u);
+    ZYMB10API_FreeResponse(list.response);
 }
 
 TEST(Session, ServerRules) {
     DevServer server;
     ASSERT_TRUE(server.Running()) << server.Log();
-    MessageCapture messages;
-    ZYMB10APISession session;
-    ZYMB10API_Init(&session);
-    session.messageSink = messages.Sink();
-    session.options |= API_REPORT_FAILING_RESULTS;
-    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
+    TestClient client(server, {.options = API_REPORT_FAILING_RESULTS, .logOn = false});
+    ZYMB10APISession& session = client.session;
+    const MessageCapture& messages = client.messages;
+    ASSERT_EQ(client.connected, 0);
     ZYMB10APIResponse* early = ListFiles(&session, "ACME");
     EXPECT_EQ(early->RC, RC_NO_LOGON);
-    session.FreeResponse(early);
+    ZYMB10API_FreeResponse(early);
     EXPECT_TRUE(
         messages.Has("Function List-File returned (28:0) Operation was denied as no "
                      "logon has been performed"));
@@ -424,13 +407,13 @@ TEST(Session, ServerRules) {
     ZYMB10APIRequest ping = {};
     ping.TotalLength = 32;
     ping.Function = 40;
-    ZYMB10APIResponse* reply = session.Send(&session, &ping);
+    ZYMB10APIResponse* reply = ZYMB10API_Send(&session, &ping);
     EXPECT_EQ(reply->RC, RC_UNKNOWN_COMMAND);
-    session.FreeResponse(reply);
+    ZYMB10API_FreeResponse(reply);
     for (const char* customer : {"NONE", "../x", ""}) {
         reply = ListFiles(&session, customer);
         EXPECT_EQ(reply->RC, RC_UNKNOWN_CUSTOMER) << customer;
-        session.FreeResponse(reply);
+        ZYMB10API_FreeResponse(reply);
     }
     // A section that does not exist, and a file the server does not know.
     uint8_t section[20] = {'A', 'C', 'M', 'E'};
@@ -439,18 +422,17 @@ TEST(Session, ServerRules) {
     download.Function = FUNCTION_DOWNLOAD_FILE;
     download.Length = 20;
     download.Payload = section;
-    reply = session.Send(&session, &download);
+    reply = ZYMB10API_Send(&session, &download);
     EXPECT_EQ(reply->RC, RC_UNKNOWN_CATALOG_ENTRY);
-    session.FreeResponse(reply);
+    ZYMB10API_FreeResponse(reply);
     ZYMB10APIResponse* list = ListFiles(&session, "ACME");
     const uint8_t* small = FindItem(list, "report.csv", 1);
     ASSERT_NE(small, nullptr);
     FileListItem{small}.SectionRequest(section, 1);  // the 16-byte file ends in section 0
-    session.FreeResponse(list);
-    reply = session.Send(&session, &download);
+    ZYMB10API_FreeResponse(list);
+    reply = ZYMB10API_Send(&session, &download);
     EXPECT_EQ(reply->RC, RC_INVALID_LOCATION_INDEX);
-    session.FreeResponse(reply);
-    ZYMB10API_Term(&session);
+    ZYMB10API_FreeResponse(reply);
 }
 
 TEST(Session, ConnectFailures) {
@@ -460,9 +442,12 @@ TEST(Session, ConnectFailures) {
     session.messageSink = messages.Sink();
     unsetenv("ZYMBSERVERPROXY");
     const std::string port = std::to_string(testsupport::FreeLoopbackPort());
-    EXPECT_EQ(session.Connect(&session, "127.0.0.1", port.c_str()), RC_CONNECTION_FAILED);
-    EXPECT_TRUE(messages.Has("Connection to server failed: WSAError(111)"));
-    EXPECT_EQ(session.Connect(&session, "127.0.0.1", "no-such-service"), RC_CONNECTION_FAILED);
+    EXPECT_EQ(ZYMB10API_Connect(&session, "127.0.0.1", port.c_str()), RC_CONNECTION_FAILED);
+    EXPECT_TRUE(
+        messages.Has("Connection to server failed: WSAError(111) (Connection refused, "
+                     "127.0.0.1:" +
+                     port + ")"));
+    EXPECT_EQ(ZYMB10API_Connect(&session, "127.0.0.1", "no-such-service"), RC_CONNECTION_FAILED);
     EXPECT_EQ(messages.lines.back().text.rfind("Resolution of hostname failed: ", 0), 0u);
     EXPECT_EQ(messages.lines.back().level, MSG_ERROR);
     ZYMB10API_Term(&session);
@@ -498,7 +483,7 @@ TEST(Session, ConnectGivesUpAfterItsTimeOut) {
     session.connectTimeout = 1;
     const auto started = std::chrono::steady_clock::now();
     const std::string port = std::to_string(ntohs(address.sin_port));
-    EXPECT_EQ(session.Connect(&session, "127.0.0.1", port.c_str()), RC_CONNECTION_FAILED);
+    EXPECT_EQ(ZYMB10API_Connect(&session, "127.0.0.1", port.c_str()), RC_CONNECTION_FAILED);
     const auto waited = std::chrono::steady_clock::now() - started;
     EXPECT_GE(waited, std::chrono::milliseconds(900));
     EXPECT_LT(waited, std::chrono::seconds(10));

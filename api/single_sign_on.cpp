@@ -11,6 +11,7 @@
 
 #include "api/api_log.h"
 #include "api/codes.h"
+#include "api/exchange.h"
 #include "api/gss_status.h"
 #include "api/logon.h"
 
@@ -110,7 +111,7 @@ bool Negotiate(ZYMB10APISession* session, const Credential& credential, const Ta
             &minor, credential.handle, &context.handle, target.handle, gss_mech_krb5, 0, 0,
             GSS_C_NO_CHANNEL_BINDINGS, pass == 0 ? GSS_C_NO_BUFFER : &input, nullptr,
             &output.buffer, nullptr, nullptr);
-        session->FreeResponse(reply);
+        ZYMB10API_FreeResponse(reply);
         reply = nullptr;
         if (GSS_ERROR(major)) {
             // A context that fails on our side is no sign-on, whatever an earlier reply said.
@@ -131,7 +132,7 @@ bool Negotiate(ZYMB10APISession* session, const Credential& credential, const Ta
         request.OptArgs = pass;
         request.Length = static_cast<uint32_t>(output.buffer.length);
         request.Payload = output.buffer.value;
-        reply = session->Send(session, &request);
+        reply = ZYMB10API_Send(session, &request);
         const uint8_t rc = reply != nullptr ? reply->RC : RC_RECEIVE_FAILED;
         if (rc != RC_OK) {
             ApiReport(session, MSG_ERROR, "Server returned error: %s", ResultMessageText(rc));
@@ -149,7 +150,7 @@ bool Negotiate(ZYMB10APISession* session, const Credential& credential, const Ta
         accepted = reply->Feedback != 0;
         if (!continueNeeded) break;
     }
-    session->FreeResponse(reply);
+    ZYMB10API_FreeResponse(reply);
     return accepted;
 }
 

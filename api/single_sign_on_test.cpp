@@ -10,6 +10,9 @@
 #include <functional>
 
 #include "api/codes.h"
+#include "api/connect.h"
+#include "api/exchange.h"
+#include "api/file_transfer.h"
 #include "api/logon.h"
 #include "api/session.h"
 #include "devserver/test_server.h"
@@ -75,18 +78,9 @@ testsupport::Kdc* SingleSignOn::kdc_ = nullptr;
 std::string SingleSignOn::setUpError_;
 
 // A session connected to the server and logged on with no user and no password.
-struct SsoLogon {
-    MessageCapture messages;
-    ZYMB10APISession session;
-    int rc = -1;
-    SsoLogon(const DevServer& server, uint32_t options = 0) {
-        ZYMB10API_Init(&session);
-        session.messageSink = messages.Sink();
-        session.options |= options;
-        if (session.Connect(&session, "127.0.0.1", server.Port().c_str()) != 0) return;
-        rc = session.Logon(&session, nullptr, nullptr, 56, nullptr);
-    }
-    ~SsoLogon() { ZYMB10API_Term(&session); }
+struct SsoLogon : TestClient {
+    explicit SsoLogon(const DevServer& server, uint32_t options = 0)
+        : TestClient(server, {.user = nullptr, .password = nullptr, .options = options}) {}
     // The first line that starts with the text, or "".
     std::string Line(const std::string& start) const {
         for (const auto& line : messages.lines) {
@@ -95,12 +89,7 @@ struct SsoLogon {
         return "";
     }
     int ListFiles() {
-        ZYMB10APIRequest request = {};
-        request.TotalLength = 36;
-        request.Function = FUNCTION_LIST_FILE;
-        request.Length = 4;
-        request.Payload = "ACME";
-        return session.FreeResponse(session.Send(&session, &request));
+        return ZYMB10API_FreeResponse(ZYMB10API_ListFiles(&session, "ACME").response);
     }
 };
 
@@ -136,7 +125,7 @@ TEST_F(SingleSignOn, DerivesTheTargetAndLogsOnTheMappedUser) {
         EXPECT_NE(line.find("OptArgs(0)"), std::string::npos) << line;
         EXPECT_EQ(line.find("Length(0)"), std::string::npos) << line;
         EXPECT_LT(trace.find("RC(Request OK) Feedback(1)", pass), trace.find("Function(Logon)"));
-        ASSERT_EQ(logon.rc, 0) << server.Log();
+        ASSERT_EQ(logon.loggedOn, 0) << server.Log();
         const std::vector<std::string> expected = {
             "Logging on to Corvantix Server",
             "Initiating Kerberos Single Sign-On",
@@ -168,7 +157,7 @@ TEST_F(SingleSignOn, AGivenPrincipalNameIsTheTarget) {
     for (const char* target : {"corvantix/otherhost", "corvantix/otherhost@CORVANTIX.TEST"}) {
         setenv("ZYMBKERBEROS", target, 1);
         SsoLogon logon(server);
-        EXPECT_EQ(logon.rc, 0) << target << "\n" << server.Log();
+        EXPECT_EQ(logon.loggedOn, 0) << target << "\n" << server.Log();
         EXPECT_TRUE(logon.messages.Has(std::string("Single Sign-On target is ") + target));
     }
     EXPECT_NE(server.Log().find("(service corvantix/otherhost@CORVANTIX.TEST)"), std::string::npos)
@@ -244,7 +233,7 @@ TEST_F(SingleSignOn, FailuresGive121AndNoLogonRequest) {
         setenv("ZYMBKERBEROS", c.target, 1);
         SsoLogon logon(server);
         unsetenv("ZYMBKERBEROS");
-        EXPECT_EQ(logon.rc, RC_SINGLE_SIGN_ON_FAILED);
+        EXPECT_EQ(logon.loggedOn, RC_SINGLE_SIGN_ON_FAILED);
         std::vector<std::string> errors;
         for (const auto& line : logon.messages.lines) {
             if (line.level == MSG_ERROR) errors.push_back(line.text);
@@ -271,14 +260,12 @@ TEST_F(SingleSignOn, FailuresGive121AndNoLogonRequest) {
 TEST_F(SingleSignOn, ALogonWithoutCredentialsNeedsSingleSignOnFirst) {
     DevServer server(ServerArguments(ServiceKeytab()));
     ASSERT_TRUE(server.Running()) << server.Log();
-    MessageCapture messages;
-    ZYMB10APISession session;
-    ZYMB10API_Init(&session);
-    session.messageSink = messages.Sink();
-    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
     // An empty user and password is not a single sign-on: the server refuses it.
-    EXPECT_EQ(session.Logon(&session, "", "", 56, nullptr), RC_AUTHORIZATION_FAILURE);
-    ZYMB10API_Term(&session);
+    {
+        TestClient client(server, {.user = "", .password = ""});
+        ASSERT_EQ(client.connected, 0);
+        EXPECT_EQ(client.loggedOn, RC_AUTHORIZATION_FAILURE);
+    }
     EXPECT_NE(server.Log().find("logon by user ID - (program 56"), std::string::npos)
         << server.Log();
 }
@@ -327,7 +314,7 @@ TEST_F(SingleSignOn, ServerFaultsDuringTheExchange) {
         setenv("ZYMBKERBEROS", ".", 1);
         SsoLogon logon(server);
         unsetenv("ZYMBKERBEROS");
-        EXPECT_EQ(logon.rc, c.rc);
+        EXPECT_EQ(logon.loggedOn, c.rc);
         for (const std::string& message : c.messages) {
             EXPECT_TRUE(logon.messages.Has(message)) << "missing: " << message;
         }

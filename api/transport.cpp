@@ -74,6 +74,7 @@ void SetTransferTimeout(int fd, uint32_t timeout) {
 bool XNPTCPClient_Connect(ZYMB10APISession* session, const char* host, const char* port) {
     // A session connects once; should it be asked again, the old socket must not leak.
     if (SocketOpen(session)) XNPTCPClient_Close(session);
+    snprintf(session->triedAddress, sizeof session->triedAddress, "%s:%s", host, port);
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         session->socketError = errno;
@@ -103,6 +104,10 @@ bool XNPTCPClient_Connect(ZYMB10APISession* session, const char* host, const cha
     if (session->resolutionError != 0) return false;
 
     const addrinfo* first = addresses.list;
+    char numeric[NI_MAXHOST], service[NI_MAXSERV];
+    if (getnameinfo(first->ai_addr, first->ai_addrlen, numeric, sizeof numeric, service,
+                    sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) == 0)
+        snprintf(session->triedAddress, sizeof session->triedAddress, "%s:%s", numeric, service);
     if (!ConnectWithin(fd, first->ai_addr, first->ai_addrlen, session->connectTimeout)) {
         session->socketError = errno;
         return false;

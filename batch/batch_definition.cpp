@@ -5,9 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -24,17 +25,6 @@ std::optional<std::string> LookUpText(const config_t* tree, const char* path) {
     }
     const char* text = config_setting_get_string(setting);
     return std::string(text != nullptr ? text : "");
-}
-
-// A name beside the final one for the file under way: same folder, so the rename that
-// finishes the save stays within one file system.
-std::string SidePath(const std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    return folder + "." + name + "." + std::to_string(getpid()) + "." +
-           std::to_string(counter.fetch_add(1)) + ".part";
 }
 
 }  // namespace
@@ -95,27 +85,22 @@ void BatchDefinition::CopyIntoTree(const BatchFields& fields) {
 }
 
 bool BatchDefinition::Write(const char* path, std::string* reason) const {
-    std::string side = SidePath(path);
-    int fd = open(side.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (reason != nullptr) *reason = strerror(errno);
-        return false;
-    }
-    FILE* file = fdopen(fd, "w");
-    if (file == nullptr) {
-        int error = errno;
-        close(fd);
-        unlink(side.c_str());
-        if (reason != nullptr) *reason = strerror(error);
-        return false;
-    }
-    config_write(&tree_, file);
-    int error = 0;
-    if (fflush(file) != 0 || ferror(file) || fsync(fileno(file)) != 0) error = errno ? errno : EIO;
-    if (fclose(file) != 0 && error == 0) error = errno;
-    if (error == 0 && rename(side.c_str(), path) != 0) error = errno;
+    // Through a link to the file and with the file's own mode: a definition kept private
+    // (0600) or linked from elsewhere stays so after a save.
+    const int error = Platform_ReplaceFile(path, [this](int fd) {
+        const int own = dup(fd);
+        FILE* file = own >= 0 ? fdopen(own, "w") : nullptr;
+        if (file == nullptr) {
+            if (own >= 0) close(own);
+            return false;
+        }
+        config_write(&tree_, file);
+        int failure = fflush(file) != 0 || ferror(file) ? (errno != 0 ? errno : EIO) : 0;
+        if (fclose(file) != 0 && failure == 0) failure = errno;
+        errno = failure;
+        return failure == 0;
+    });
     if (error != 0) {
-        unlink(side.c_str());
         if (reason != nullptr) *reason = strerror(error);
         return false;
     }

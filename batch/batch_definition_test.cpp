@@ -3,6 +3,7 @@
 #include "batch/batch_definition.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -144,6 +145,31 @@ TEST(BatchDefinition, FailedSaveReportsWhyAndLeavesNothingBehind) {
         EXPECT_EQ(entry.path().filename(), "taken.cvbatch");
     }
     EXPECT_EQ(entries, 1);
+}
+
+// A private definition stays private, and one reached through a link is saved where the
+// link points, the link kept.
+TEST(BatchDefinition, SaveKeepsTheModeAndWritesThroughALink) {
+    TempDir dir;
+    BatchDefinition definition;
+    ASSERT_TRUE(definition.Write((dir / "private.cvbatch").c_str()));
+    ASSERT_EQ(chmod((dir / "private.cvbatch").c_str(), 0600), 0);
+    ASSERT_TRUE(definition.Write((dir / "private.cvbatch").c_str()));
+    struct stat status {};
+    ASSERT_EQ(stat((dir / "private.cvbatch").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    std::filesystem::create_directory(dir / "kept");
+    ASSERT_TRUE(definition.Write((dir / "kept/real.cvbatch").c_str()));
+    std::filesystem::create_symlink("kept/real.cvbatch", dir / "link.cvbatch");
+    BatchFields fields = SampleFields();
+    definition.CopyIntoTree(fields);
+    ASSERT_TRUE(definition.Write((dir / "link.cvbatch").c_str()));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.cvbatch"));
+    BatchDefinition reread;
+    BatchReadResult read = reread.Read((dir / "kept/real.cvbatch").c_str());
+    ASSERT_TRUE(read.ok) << read.errorText;
+    EXPECT_EQ(read.program, fields.program);
 }
 
 TEST(BatchDefinition, WritesIntoAnOpenLogStream) {

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "base/version_text.h"
 #include "batch/crash_handler.h"
 #include "batch/headless_run.h"
 #include "batch/history_command.h"
 #include "batch/program_search.h"
 #include "batch/schedule.h"
-#include "zymb_version.h"
 
 namespace {
 
@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (line.version) {
-        printf("ZYMBBatch %s\nBuilt %s %s\n", ZYMB_VERSION, __DATE__, __TIME__);
+        WriteVersion(stdout, "ZYMBBatch", __DATE__, __TIME__);
         return 0;
     }
     if (!fault.empty()) return Refuse(fault);

@@ -33,6 +33,8 @@
 
 #include "api/byte_order.h"
 #include "api/codes.h"
+#include "api/connect.h"
+#include "api/exchange.h"
 #include "api/session.h"
 #include "devserver/test_server.h"
 
@@ -85,7 +87,8 @@ double ClosedAfter(int fd, int limitMs) {
 bool ServeOneClient(const std::string& port) {
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    bool served = session.Connect(&session, "127.0.0.1", port.c_str()) == 0 && LogOn(&session) == 0;
+    bool served =
+        ZYMB10API_Connect(&session, "127.0.0.1", port.c_str()) == 0 && LogOn(&session) == 0;
     uint8_t section[20] = {};
     if (served) {
         ZYMB10APIResponse* list = SendRequest(&session, FUNCTION_LIST_FILE, "ACME", 4);
@@ -95,13 +98,13 @@ bool ServeOneClient(const std::string& port) {
             if (strcmp(reinterpret_cast<const char*>(item + 176), "big.bin") == 0)
                 memcpy(section, item, 16);
         }
-        session.FreeResponse(list);
+        ZYMB10API_FreeResponse(list);
     }
     for (uint32_t number = 0; served && number < 3; ++number) {
         StoreLittleEndian32(section + 16, number);
         ZYMB10APIResponse* reply = SendRequest(&session, FUNCTION_DOWNLOAD_FILE, section, 20);
         served = reply->RC == RC_OK && reply->PayloadLength >= 16;
-        session.FreeResponse(reply);
+        ZYMB10API_FreeResponse(reply);
     }
     ZYMB10API_Term(&session);
     return served;

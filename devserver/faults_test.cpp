@@ -9,6 +9,8 @@
 
 #include "api/byte_order.h"
 #include "api/codes.h"
+#include "api/connect.h"
+#include "api/exchange.h"
 #include "api/file_list.h"
 #include "api/session.h"
 #include "devserver/test_server.h"
@@ -31,12 +33,9 @@ TEST_P(FaultResults, ListRequestGetsTheDocumentedResult) {
     if (!std::get<1>(GetParam())) arguments.push_back("--no-cipher");
     DevServer server(arguments);
     ASSERT_TRUE(server.Running()) << server.Log();
-    MessageCapture messages;
-    ZYMB10APISession session;
-    ZYMB10API_Init(&session);
-    session.messageSink = messages.Sink();
-    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
-    ASSERT_EQ(LogOn(&session), 0) << server.Log();
+    TestClient client(server);
+    ZYMB10APISession& session = client.session;
+    ASSERT_EQ(client.loggedOn, 0) << server.Log();
 
     ZYMB10APIResponse* reply = SendRequest(&session, FUNCTION_LIST_FILE, "ACME", 4);
     ASSERT_NE(reply, nullptr);
@@ -45,7 +44,7 @@ TEST_P(FaultResults, ListRequestGetsTheDocumentedResult) {
         EXPECT_EQ(reply->Count, 0u);
         EXPECT_EQ(reply->PayloadLength, 0u);
     }
-    session.FreeResponse(reply);
+    ZYMB10API_FreeResponse(reply);
 
     // The fault was for request 3 alone: the same connection answers again, unless the
     // server closed it.
@@ -57,9 +56,9 @@ TEST_P(FaultResults, ListRequestGetsTheDocumentedResult) {
         EXPECT_EQ(reply->RC, 0) << c.fault;
         EXPECT_EQ(reply->Count, 5u);
     }
-    session.FreeResponse(reply);
+    ZYMB10API_FreeResponse(reply);
     ZYMB10API_Term(&session);
-    EXPECT_TRUE(messages.Has("Closing connection to Corvantix Server"));
+    EXPECT_TRUE(client.messages.Has("Closing connection to Corvantix Server"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -88,10 +87,9 @@ TEST(Faults, ItemAndSectionFaultsReachTheCallerAsData) {
     DevServer server({"--fault", "bad-crc@3", "--fault", "bad-size@3", "--fault",
                       "bad-section-length@4", "--fault", "endless-sections@5+"});
     ASSERT_TRUE(server.Running()) << server.Log();
-    ZYMB10APISession session;
-    ZYMB10API_Init(&session);
-    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
-    ASSERT_EQ(LogOn(&session), 0);
+    TestClient client(server);
+    ZYMB10APISession& session = client.session;
+    ASSERT_EQ(client.loggedOn, 0);
     ZYMB10APIResponse* list = SendRequest(&session, FUNCTION_LIST_FILE, "ACME", 4);
     ASSERT_EQ(list->RC, 0);
     const uint8_t* report = nullptr;
@@ -107,7 +105,7 @@ TEST(Faults, ItemAndSectionFaultsReachTheCallerAsData) {
 
     uint8_t section[SECTION_REQUEST_SIZE] = {};
     FileListItem{report}.SectionRequest(section, 0);
-    session.FreeResponse(list);
+    ZYMB10API_FreeResponse(list);
     ZYMB10APIResponse* first =
         SendRequest(&session, FUNCTION_DOWNLOAD_FILE, section, SECTION_REQUEST_SIZE);
     ASSERT_EQ(first->RC, 0);
@@ -115,7 +113,7 @@ TEST(Faults, ItemAndSectionFaultsReachTheCallerAsData) {
     EXPECT_EQ(LoadLittleEndian32(first->Payload + SECTION_DATA_LENGTH_OFFSET),
               server.Data().reportOld.size() + 1000);
     EXPECT_EQ(first->PayloadLength, SECTION_DATA_OFFSET + server.Data().reportOld.size());
-    session.FreeResponse(first);
+    ZYMB10API_FreeResponse(first);
     for (uint32_t number = 1; number < 4; ++number) {
         StoreLittleEndian32(section + SECTION_REQUEST_NUMBER_OFFSET, number);
         ZYMB10APIResponse* more =
@@ -124,7 +122,7 @@ TEST(Faults, ItemAndSectionFaultsReachTheCallerAsData) {
         EXPECT_EQ(LoadLittleEndian32(more->Payload + SECTION_DATA_LENGTH_OFFSET),
                   65000u);  // full for ever
         EXPECT_EQ(more->PayloadLength, SECTION_DATA_OFFSET + 65000u);
-        session.FreeResponse(more);
+        ZYMB10API_FreeResponse(more);
     }
     ZYMB10API_Term(&session);
 }
@@ -183,15 +181,14 @@ TEST(Faults, ParseAndSelect) {
 TEST(Faults, DelayIsReportedInMiliSecs) {
     DevServer server({"--fault", "delay=300@3"});
     ASSERT_TRUE(server.Running()) << server.Log();
-    ZYMB10APISession session;
-    ZYMB10API_Init(&session);
-    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
-    ASSERT_EQ(LogOn(&session), 0);
-    ZYMB10APIResponse* reply = SendRequest(&session, FUNCTION_LIST_FILE, "ACME", 4);
-    EXPECT_EQ(reply->RC, 0);
-    EXPECT_GE(reply->MiliSecs, 300u);
-    session.FreeResponse(reply);
-    ZYMB10API_Term(&session);
+    {
+        TestClient client(server);
+        ASSERT_EQ(client.loggedOn, 0);
+        ZYMB10APIResponse* reply = SendRequest(&client.session, FUNCTION_LIST_FILE, "ACME", 4);
+        EXPECT_EQ(reply->RC, 0);
+        EXPECT_GE(reply->MiliSecs, 300u);
+        ZYMB10API_FreeResponse(reply);
+    }
     // The server logs a request once its reply is out, so the line may trail the reply.
     const std::string line = "Function(List-File) Length(4) RC(0 Request OK) Count(5)";
     for (int wait = 0; wait < 100 && server.Log().find(line) == std::string::npos; ++wait) {
@@ -203,13 +200,29 @@ TEST(Faults, DelayIsReportedInMiliSecs) {
 TEST(DevServerProgram, RefusesToStartWithoutWhatItNeeds) {
     testsupport::TempDir empty;
     testsupport::WriteFile(empty / "bad-users.txt", "no colon here\n");
+    testsupport::WriteFile(empty / "users.txt", "batch:secret\n");
+    testsupport::WriteFile(empty / "a-file", "");
+    const std::string missing = empty / "no-such-folder";
     const struct {
         std::vector<std::string> arguments;
-        const char* message;
+        std::string message;
     } cases[] = {
         {{}, "--data FOLDER is required"},
-        {{"--data", empty.Path()}, "cannot read users file"},
+        {{"--data", missing}, "--data " + missing + " cannot be read: No such file or directory"},
+        {{"--data", empty / "a-file"}, "--data " + empty / "a-file" + " cannot be read: Not a"},
+        {{"--data", empty.Path(), "--users", missing},
+         "users file " + missing + " cannot be read: No such file or directory"},
+        {{"--data", empty.Path(), "--users", empty.Path()},
+         "users file " + empty.Path() + " cannot be read: Is a directory"},
         {{"--data", empty.Path(), "--users", empty / "bad-users.txt"}, "expected user:password"},
+        // The port the log would name is the port it listens on, or the start fails.
+        {{"--data", empty.Path(), "--port", "99999"}, "--port 99999 is not a number from 1 to"},
+        {{"--data", empty.Path(), "--port", "abc"}, "--port abc is not a number from 1 to 65535"},
+        {{"--data", empty.Path(), "--port", "0"}, "--port 0 is not a number from 1 to 65535"},
+        // A typo gets one line and the way to the help, not the whole help.
+        {{"--data", empty.Path(), "--prot", "5000"},
+         "zymb-devserver: unrecognized option '--prot'; see 'zymb-devserver --help'\n"},
+        {{"--data", empty.Path(), "--port"}, "option '--port' needs a value"},
         {{"--data", empty.Path(), "--fault", "explode"}, "unknown fault: explode"},
         {{"--data", empty.Path(), "--fault", "rc=300@2"}, "result code must be 0 to 255"},
         {{"--data", empty.Path(), "--max-connections", "0"}, "--max-connections must be 1"},
@@ -221,7 +234,8 @@ TEST(DevServerProgram, RefusesToStartWithoutWhatItNeeds) {
         options.timeoutSeconds = 20;
         const testsupport::ChildResult result =
             testsupport::RunProgram(ZYMB_DEVSERVER_PATH, options);
-        EXPECT_EQ(result.exitStatus, 1) << c.message;
+        EXPECT_EQ(result.exitStatus, 2) << c.message;
         EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("Usage:"), std::string::npos) << result.err;
     }
 }

@@ -44,7 +44,8 @@ void LimitConnectionsToDescriptors(ServerOptions* options) {
 int main(int argc, char** argv) {
     ServerOptions options;
     const int parsed = ParseOptions(argc, argv, &options);
-    if (parsed != 0) return parsed == 2 ? 0 : 1;
+    // A call that cannot start the server ends with status 2, as usage errors do.
+    if (parsed != 0) return parsed == 2 ? 0 : 2;
     // Each reply allocates and frees a few section-sized buffers on its connection's
     // thread; trimming the thread's heap after every one cost more than serving the file.
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
@@ -53,7 +54,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!users.Load(options.usersFile, &error)) {
         fprintf(stderr, "zymb-devserver: %s\n", error.c_str());
-        return 1;
+        return 2;
     }
     FileStore files(options.data);
     std::string singleSignOn;

@@ -1,13 +1,18 @@
 // Command-line options of zymb-devserver.
 #include "devserver/options.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-#include "zymb_version.h"
+#include "base/version_text.h"
 
 namespace {
 
@@ -73,8 +78,9 @@ int ParseOptions(int argc, char** argv, ServerOptions* options) {
         {nullptr, 0, nullptr, 0},
     };
     optind = 1;
+    opterr = 0;  // one line of our own, with the hint to --help
     int letter;
-    while ((letter = getopt_long(argc, argv, "d:a:p:u:n:k:f:c:t:qh", kLong, nullptr)) != -1) {
+    while ((letter = getopt_long(argc, argv, ":d:a:p:u:n:k:f:c:t:qh", kLong, nullptr)) != -1) {
         switch (letter) {
             case 'd':
                 options->data = optarg;
@@ -83,6 +89,13 @@ int ParseOptions(int argc, char** argv, ServerOptions* options) {
                 options->address = optarg;
                 break;
             case 'p':
+                // The listener would take any text the resolver takes, and "99999" as a
+                // random port, while the log names the port asked for.
+                if (unsigned port; !ParseCount(optarg, 1, 65535, &port)) {
+                    fprintf(stderr, "zymb-devserver: --port %s is not a number from 1 to 65535\n",
+                            optarg);
+                    return 1;
+                }
                 options->port = optarg;
                 break;
             case 'u':
@@ -129,10 +142,19 @@ int ParseOptions(int argc, char** argv, ServerOptions* options) {
                 Usage(stdout);
                 return 2;
             case kVersion:
-                printf("zymb-devserver %s\nBuilt %s %s\n", ZYMB_VERSION, __DATE__, __TIME__);
+                WriteVersion(stdout, "zymb-devserver", __DATE__, __TIME__);
                 return 2;
+            case ':':
+                fprintf(stderr,
+                        "zymb-devserver: option '%s' needs a value; see 'zymb-devserver "
+                        "--help'\n",
+                        argv[optind - 1]);
+                return 1;
             default:
-                Usage(stderr);
+                fprintf(stderr,
+                        "zymb-devserver: unrecognized option '%s'; see 'zymb-devserver "
+                        "--help'\n",
+                        argv[optind - 1]);
                 return 1;
         }
     }
@@ -141,11 +163,29 @@ int ParseOptions(int argc, char** argv, ServerOptions* options) {
         return 1;
     }
     if (options->data.empty()) {
-        fprintf(stderr, "zymb-devserver: --data FOLDER is required\n");
-        Usage(stderr);
+        fprintf(stderr, "zymb-devserver: --data FOLDER is required; see 'zymb-devserver --help'\n");
         return 1;
     }
     if (options->usersFile.empty()) options->usersFile = options->data + "/users.txt";
+    // A folder or file that cannot be used ends the start here, naming it, rather than
+    // leaving a server that answers every request with an empty list.
+    DIR* folder = opendir(options->data.c_str());
+    if (folder == nullptr) {
+        fprintf(stderr, "zymb-devserver: --data %s cannot be read: %s\n", options->data.c_str(),
+                strerror(errno));
+        return 1;
+    }
+    closedir(folder);
+    const int users = open(options->usersFile.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status;
+    if (users < 0 || fstat(users, &status) != 0 || S_ISDIR(status.st_mode)) {
+        const int cause = users < 0 ? errno : EISDIR;
+        if (users >= 0) close(users);
+        fprintf(stderr, "zymb-devserver: users file %s cannot be read: %s\n",
+                options->usersFile.c_str(), strerror(cause));
+        return 1;
+    }
+    close(users);
     if (options->name.size() > 20) options->name.resize(20);
     return 0;
 }

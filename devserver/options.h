@@ -23,6 +23,7 @@ struct ServerOptions {
     FaultPlan faults;
 };
 
-// 0: run; 1: bad usage (message already written to standard error); 2: help or version
-// shown.
+// 0: run; 1: bad usage (one line already written to standard error: an unknown option, a
+// value out of range, a data folder or users file that cannot be read); 2: help or
+// version shown.
 int ParseOptions(int argc, char** argv, ServerOptions* options);

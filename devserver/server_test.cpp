@@ -17,7 +17,9 @@
 
 #include "api/byte_order.h"
 #include "api/codes.h"
+#include "api/connect.h"
 #include "api/exchange.h"
+#include "api/file_transfer.h"
 #include "api/session.h"
 #include "devserver/test_server.h"
 
@@ -94,20 +96,12 @@ long ResidentKiB(pid_t pid) {
 
 // Logs on and lists ACME's files: what a real client needs of the server.
 void ExpectServed(const DevServer& server) {
-    ZYMB10APISession session;
-    ZYMB10API_Init(&session);
-    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
-    ASSERT_EQ(LogOn(&session), 0) << server.Log();
-    ZYMB10APIRequest request = {};
-    request.TotalLength = 36;
-    request.Function = FUNCTION_LIST_FILE;
-    request.Length = 4;
-    request.Payload = "ACME";
-    ZYMB10APIResponse* reply = session.Send(&session, &request);
-    EXPECT_EQ(reply->RC, RC_OK);
-    EXPECT_EQ(reply->Count, 5u);
-    session.FreeResponse(reply);
-    ZYMB10API_Term(&session);
+    TestClient client(server);
+    ASSERT_EQ(client.loggedOn, 0) << server.Log();
+    FileListReply list = ZYMB10API_ListFiles(&client.session, "ACME");
+    EXPECT_EQ(list.rc, RC_OK);
+    EXPECT_EQ(list.count, 5u);
+    ZYMB10API_FreeResponse(list.response);
 }
 
 }  // namespace
@@ -199,11 +193,11 @@ TEST(ServerLog, ControlCharactersAreEscaped) {
 TEST(ServerLog, AUserNameCannotForgeALine) {
     DevServer server;
     ASSERT_TRUE(server.Running()) << server.Log();
-    ZYMB10APISession session;
-    ZYMB10API_Init(&session);
-    ASSERT_EQ(session.Connect(&session, "127.0.0.1", server.Port().c_str()), 0);
-    EXPECT_NE(LogOn(&session, "x\n#1 FORGED", "secret"), 0);
-    ZYMB10API_Term(&session);
+    {
+        TestClient client(server, {.user = "x\n#1 FORGED"});
+        ASSERT_EQ(client.connected, 0);
+        EXPECT_NE(client.loggedOn, 0);
+    }
     ASSERT_TRUE(WaitForLog(server, "logon by user ID x\\x0A#1 FORGED")) << server.Log();
     const std::string log = server.Log();
     EXPECT_EQ(log.find("\n#1 FORGED"), std::string::npos) << log;

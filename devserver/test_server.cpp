@@ -5,6 +5,11 @@
 
 #include <cstring>
 
+#include "api/connect.h"
+#include "api/exchange.h"
+#include "api/file_transfer.h"
+#include "api/logon.h"
+
 namespace {
 
 void CaptureMessage(void* owner, int level, unsigned, const char* text) {
@@ -86,9 +91,24 @@ ZYMB10APIResponse* SendRequest(ZYMB10APISession* session, uint8_t function, cons
     request.Function = function;
     request.Length = length;
     request.Payload = payload;
-    return session->Send(session, &request);
+    return ZYMB10API_Send(session, &request);
 }
 
 int LogOn(ZYMB10APISession* session, const char* user, const char* password) {
-    return session->Logon(session, user, password, 56, nullptr);
+    return ZYMB10API_Logon(session, user, password, PROGRAM_ID_DOWNLOAD, nullptr);
+}
+
+TestClient::TestClient(const DevServer& server, const ClientSetUp& setUp) {
+    memset(record, 0xAA, sizeof record);
+    ZYMB10API_Init(&session);
+    session.messageSink = messages.Sink();
+    session.options |= setUp.options;
+    connected = ZYMB10API_Connect(&session, "127.0.0.1", server.Port().c_str());
+    if (connected == 0 && setUp.logOn)
+        loggedOn =
+            ZYMB10API_Logon(&session, setUp.user, setUp.password, PROGRAM_ID_DOWNLOAD, record);
+}
+
+TestClient::~TestClient() {
+    ZYMB10API_Term(&session);
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "api/logon.h"
 #include "api/session.h"
 #include "base/message_sink.h"
 #include "tests/support/test_support.h"
@@ -61,3 +62,27 @@ ZYMB10APIResponse* SendRequest(ZYMB10APISession* session, uint8_t function, cons
 
 // Logs a session on to the sample server as a user; returns the logon result.
 int LogOn(ZYMB10APISession* session, const char* user = "batch", const char* password = "secret");
+
+// How a TestClient starts.
+struct ClientSetUp {
+    const char* user = "batch";  // none, with no password: Kerberos single sign-on
+    const char* password = "secret";
+    uint32_t options = 0;  // session options (API_PLAIN_PASSWORD, ...), set before the connect
+    bool logOn = true;     // false: connected only
+};
+
+// The start of most session tests: a session whose messages are captured, connected to
+// the server and logged on as the set-up asks. The session ends (ZYMB10API_Term) with it.
+class TestClient {
+  public:
+    explicit TestClient(const DevServer& server, const ClientSetUp& setUp = {});
+    ~TestClient();
+    TestClient(const TestClient&) = delete;
+    TestClient& operator=(const TestClient&) = delete;
+
+    MessageCapture messages;
+    ZYMB10APISession session;
+    uint8_t record[USER_RECORD_SIZE];  // the logon's user record; 0xAA bytes before it
+    int connected = -1;                // the connect's result
+    int loggedOn = -1;                 // the logon's result; -1 when it was not tried
+};

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "tests/support/pdf_readers.h"
-#include "tests/support/xls_read_back.h"
 #include "tests/support/test_support.h"
+#include "tests/support/xls_read_back.h"
 
 namespace fs = std::filesystem;
 using testsupport::ReadFile;
@@ -224,7 +224,27 @@ TEST_F(CgiTest, DownloadByFormVariablesWritesOnTheServerSide) {
     answer = Fetch(Url(), &fields);
     EXPECT_EQ(answer.status, 200);
     EXPECT_NE(answer.body.find("ended with RC=1 (Failure)"), std::string::npos) << answer.body;
-    EXPECT_NE(Logs().find("Open of output file failed: File exists"), std::string::npos);
+    EXPECT_NE(Logs().find("Open of output file failed: File exists (ledger.txt)"),
+              std::string::npos);
+}
+
+// A form variable in the long form is a mistaken option, refused as on the command line:
+// the run ends before any connection with status 2 and makes no file.
+TEST_F(CgiTest, LongOptionInTheFormEndsTheRun) {
+    for (bool post : {false, true}) {
+        SCOPED_TRACE(post ? "by POST" : "by GET");
+        std::string fields = Form("&--output=typo.bin&o=named.bin", "exact.bin");
+        HttpAnswer answer = post ? Fetch(Url(), &fields) : Fetch(Url(fields));
+        EXPECT_EQ(answer.status, 200) << Logs();
+        EXPECT_NE(answer.body.find("ended with RC=2 (Failure)"), std::string::npos) << answer.body;
+        const std::string logs = Logs();
+        EXPECT_NE(logs.find("Unrecognized option '--output' in the CGI form; see "
+                            "'ZYMB10DownloadFile --help'"),
+                  std::string::npos)
+            << logs;
+        for (const char* name : {"typo.bin", "named.bin", "exact.bin"})
+            EXPECT_FALSE(fs::exists(state->root / (std::string("cgi/") + name))) << name;
+    }
 }
 
 // The file list as a PDF document, to the web client and, from the command line, to a
@@ -236,8 +256,8 @@ TEST_F(CgiTest, FileListAsPdf) {
     auto expectFileList = [](const std::string& pdf) {
         EXPECT_EQ(testsupport::QpdfProblems(pdf), "");
         std::string text = testsupport::PdfPageText(testsupport::PdfWords(pdf), 1);
-        for (const char* expected : {"Corvantix File List", "exact.bin", "ledger.txt",
-                                     "reports/daily.csv", "Page 1"})
+        for (const char* expected :
+             {"Corvantix File List", "exact.bin", "ledger.txt", "reports/daily.csv", "Page 1"})
             EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
         auto qr = testsupport::PdfQrTexts(pdf);
         ASSERT_EQ(qr.size(), 1u);
@@ -258,11 +278,16 @@ TEST_F(CgiTest, FileListAsPdf) {
     expectFileList(work / "web.pdf");
 
     const std::vector<std::string> arguments = {
-        "-C", "ACME", "-f", "*", "-l", "-S",
+        "-C",
+        "ACME",
+        "-f",
+        "*",
+        "-l",
+        "-S",
         "batch:" + state->root / "samples/pw/batch@127.0.0.1:" + std::to_string(state->serverPort)};
-    testsupport::ChildOptions options{.arguments = arguments,
-                                      .environment = {{"ZYMBREPORTFORMAT", "pdf"},
-                                                      {"ZYMBPDFOUTPUTPATH", work / "list.pdf"}}};
+    testsupport::ChildOptions options{
+        .arguments = arguments,
+        .environment = {{"ZYMBREPORTFORMAT", "pdf"}, {"ZYMBPDFOUTPUTPATH", work / "list.pdf"}}};
     auto run = testsupport::RunProgram(DOWNLOAD_PROGRAM, options);
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     expectFileList(work / "list.pdf");

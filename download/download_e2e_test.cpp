@@ -249,17 +249,17 @@ TEST(DownloadInterrupt, EndsWithTheSignalsStatusAndLeavesNothing) {
         testsupport::BackgroundProcess download;
         const std::string log = work / "download.log";
         ASSERT_NO_FATAL_FAILURE(StartDownloadInTheMiddle(
-            samples, work / "ledger.txt", {{"TMPDIR", work / "tmp"}, {"ZYMBKEEPTEMP", std::nullopt}},
-            log, &server, &download));
+            samples, work / "ledger.txt",
+            {{"TMPDIR", work / "tmp"}, {"ZYMBKEEPTEMP", std::nullopt}}, log, &server, &download));
         auto filesIn = [](const std::string& folder, const std::string& prefix) {
             size_t count = 0;
             for (const auto& entry : fs::directory_iterator(folder))
                 if (entry.path().filename().string().rfind(prefix, 0) == 0) ++count;
             return count;
         };
-        // The file under way has no name until its checks have passed.
+        // Neither the file under way nor the copy of the data has a name.
         ASSERT_EQ(filesIn(work.Path(), ".ZYMpart"), 0u);
-        ASSERT_EQ(filesIn(work / "tmp", "ZYM"), 1u);
+        ASSERT_EQ(filesIn(work / "tmp", "ZYM"), 0u);
         download.Signal(signalNumber);
         int status = download.Stop();
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signalNumber) << status;
@@ -347,8 +347,9 @@ TEST(DownloadFullDisk, FailsAndLeavesTheTemporaryFolderEmpty) {
     EXPECT_FALSE(fs::exists(work / "ledger.txt"));
 }
 
-// A run killed outright, which can clean nothing up, leaves nothing beside the destination.
-TEST(DownloadKill, LeavesNothingBesideTheDestination) {
+// A run killed outright, which can clean nothing up, leaves nothing beside the destination
+// and no copy of the data in the temporary folder.
+TEST(DownloadKill, LeavesNothingBesideTheDestinationNorInTheTemporaryFolder) {
     const std::string samples = SampleData().folder.Path();
     testsupport::TempDir work;
     fs::create_directory(work / "tmp");
@@ -362,6 +363,48 @@ TEST(DownloadKill, LeavesNothingBesideTheDestination) {
     int status = download.Stop();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     EXPECT_TRUE(fs::is_empty(work / "out"));
+    EXPECT_TRUE(fs::is_empty(work / "tmp"));
+}
+
+}  // namespace
+
+namespace {
+
+// A stored name that holds terminal controls (an OSC 52 clipboard write, a carriage return,
+// a C1 CSI in UTF-8) reaches no log line raw: each control shows as "?", while the file
+// keeps the name it was stored under.
+TEST(DownloadLog, ControlCharactersOfStoredNamesShowAsQuestionMarks) {
+    const std::string samples = SampleData().folder.Path();
+    testsupport::TempDir work;
+    int port = testsupport::FreeLoopbackPort();
+    testsupport::BackgroundProcess server;
+    ASSERT_TRUE(
+        server.Start(DEVSERVER_PROGRAM, {"--data", samples + "/data", "--users", samples + "/users",
+                                         "--port", std::to_string(port), "--quiet"}));
+    ASSERT_TRUE(testsupport::WaitForPort(port));
+    const std::string logon = "batch:" + samples + "/pw/batch@127.0.0.1:" + std::to_string(port);
+    const std::string shown = "?]52;c;ZXZpbA==?clip??2J.txt";
+    const std::string stored =
+        "\x1b]52;c;ZXZpbA==\x07"
+        "clip\r\xc2\x9b"
+        "2J.txt";
+    auto run = testsupport::RunProgram(DOWNLOAD_PROGRAM,
+                                       {.arguments = {"-C", "TERM", "-f", "*clip*", "-S", logon},
+                                        .environment = {{"REQUEST_URI", std::nullopt},
+                                                        {"ZYMBSTDERRDIR", std::nullopt},
+                                                        {"ZYMBSERVERPROXY", std::nullopt}},
+                                        .workingDirectory = work.Path()});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.err.find("Downloading file " + shown + "\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Saved " + work.Path() + "/" + shown +
+                           " (5 bytes, size and CRC "
+                           "checked)\n"),
+              std::string::npos)
+        << run.err;
+    for (const char control : {'\x1b', '\x07', '\r', '\x7f'})
+        EXPECT_EQ(run.err.find(control), std::string::npos) << static_cast<int>(control);
+    EXPECT_EQ(run.err.find("\xc2\x9b"), std::string::npos);
+    EXPECT_EQ(ReadFile(work / stored), "clip\n");
 }
 
 }  // namespace

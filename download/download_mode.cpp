@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <isa-l/crc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,11 +19,14 @@
 #include "api/exchange.h"
 #include "api/file_list.h"
 #include "api/session.h"
+#include "base/shown_text.h"
+#include "base/value_format.h"
 #include "download/unpack.h"
 #include "frame/extended_match.h"
 #include "frame/match_pattern.h"
 #include "frame/program_context.h"
 #include "frame/progress_line.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -57,21 +61,38 @@ void SortItems(uint32_t count, uint8_t* items, int32_t generationIndex) {
     memcpy(items, sorted.data(), sorted.size());
 }
 
-const char* TemporaryFolder() {
-    const char* folder = getenv("TMPDIR");
-    return folder == nullptr || *folder == 0 ? "/tmp" : folder;
-}
-
-// Mkstemp in the system's temporary folder, with the prefix of this program's files.
-// On failure errno holds the cause (ENAMETOOLONG for a folder name that does not fit).
-FILE* CreateTemporaryFile(char* name, size_t size) {
-    if (snprintf(name, size, "%s/ZYMXXXXXX", TemporaryFolder()) >= static_cast<int>(size)) {
+// The run's copy of the data in the system's temporary folder. It has no name, so that
+// nothing is left behind even when the process is killed (SIGKILL runs no handler); where
+// the file system cannot make such a file, and when ZYMBKEEPTEMP asks to keep the copy, it
+// is a file named with this program's prefix, and *named says so. name gets the text the
+// messages show: the file's name, or the folder with "(unnamed)". On failure errno holds
+// the cause (ENAMETOOLONG for a folder name that does not fit).
+FILE* CreateTemporaryFile(char* name, size_t size, bool* named) {
+    const char* folder = Platform_TemporaryFolder();
+    *named = true;
+    if (getenv("ZYMBKEEPTEMP") == nullptr) {
+        const int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        // EOPNOTSUPP: a file system without them; EISDIR: a kernel without them.
+        if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR) return nullptr;
+        if (fd >= 0) {
+            *named = false;
+            snprintf(name, size, "%s/(unnamed)", folder);
+            FILE* file = fdopen(fd, "w+b");
+            if (file == nullptr) {
+                const int cause = errno;
+                close(fd);
+                errno = cause;
+            }
+            return file;
+        }
+    }
+    if (snprintf(name, size, "%s/ZYMXXXXXX", folder) >= static_cast<int>(size)) {
         errno = ENAMETOOLONG;
         return nullptr;
     }
     int fd = mkostemp(name, O_CLOEXEC);
     if (fd < 0) return nullptr;
-    FILE* file = fdopen(fd, "wb");
+    FILE* file = fdopen(fd, "w+b");
     if (file == nullptr) {
         int cause = errno;
         close(fd);
@@ -79,6 +100,33 @@ FILE* CreateTemporaryFile(char* name, size_t size) {
         errno = cause;
     }
     return file;
+}
+
+// The stored name as log lines show it: it comes from the server.
+std::string ShownName(const FileListItem& item) {
+    return ShownText(std::string_view(item.Name(), item.NameLength()));
+}
+
+// The destination's absolute path, and its size, for the line that reports the success.
+void ReportSaved(ProgramContext* context, const char* path) {
+    std::string full;
+    if (char* resolved = realpath(path, nullptr)) {
+        full = resolved;
+        free(resolved);
+    } else if (path[0] == '/') {
+        full = path;
+    } else if (char* folder = getcwd(nullptr, 0)) {
+        full = std::string(folder) + "/" + path;
+        free(folder);
+    } else {
+        full = path;
+    }
+    struct stat status {};
+    stat(path, &status);
+    char size[32];
+    Message(context, MSG_INFO, 0, "Saved %s (%s bytes, size and CRC checked)",
+            ShownText(full).c_str(),
+            FormatCount(static_cast<uint64_t>(status.st_size), size, sizeof size, 0));
 }
 
 // The run's temporary download file. It holds a whole copy of the data, so it goes at
@@ -109,8 +157,8 @@ bool LeavesTheFolder(const char* name) {
 void RemoveTemporaryDownload(ProgramContext* context) {
     if (!temporaryExists.exchange(false)) return;
     if (getenv("ZYMBKEEPTEMP") != nullptr) {
-        context->Message(context, MSG_INFO, 0, "Temporary file %s kept (ZYMBKEEPTEMP is set)",
-                         temporaryPath);
+        Message(context, MSG_INFO, 0, "Temporary file %s kept (ZYMBKEEPTEMP is set)",
+                temporaryPath);
         return;
     }
     unlink(temporaryPath);
@@ -139,7 +187,7 @@ Destination ChooseDestination(const char* outputName, const char* storedName, si
 
 int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t count, uint8_t* items,
                  const DownloadRequest& request) {
-    context->Message(context, MSG_INFO, 0, "List returned %u items", count);
+    Message(context, MSG_INFO, 0, "List returned %u items", count);
     SortItems(count, items, request.generationIndex);
     uint32_t wanted =
         static_cast<uint32_t>(std::abs(static_cast<int64_t>(request.generationIndex)));
@@ -147,13 +195,13 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
     // server the filter comes from the form).
     if (strncmp(request.filter, "*LIST:", 6) != 0) {
         if (const char* refusal = ExtendedPatternRefusal(request.filter, strlen(request.filter))) {
-            context->Message(context, MSG_ERROR, 0, "File name filter %s refused: %s",
-                             request.filter, refusal);
+            Message(context, MSG_ERROR, 0, "File name filter %s refused: %s", request.filter,
+                    refusal);
             return DOWNLOAD_FAILED;
         }
     }
     if (count == 0) {
-        context->Message(context, MSG_ERROR, 0, "No file to download: the list is empty");
+        Message(context, MSG_ERROR, 0, "No file to download: the list is empty");
         return DOWNLOAD_FAILED;
     }
 
@@ -166,35 +214,36 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
         if (++matching == wanted) {
             selected = item.bytes;
         } else {
-            context->Message(context, MSG_INFO, 0,
-                             "Skipping file %.*s as it is index %u and %u requested",
-                             static_cast<int>(ITEM_NAME_SIZE), item.Name(), matching, wanted);
+            Message(context, MSG_INFO, 0, "Skipping file %s as it is index %u and %u requested",
+                    ShownName(item).c_str(), matching, wanted);
         }
     }
     if (selected == nullptr) {
         if (matching == 0)
-            context->Message(context, MSG_ERROR, 0,
-                             "No file to download: no stored name matches %s", request.filter);
+            Message(context, MSG_ERROR, 0, "No file to download: no stored name matches %s",
+                    request.filter);
         else
-            context->Message(context, MSG_ERROR, 0,
-                             "No file to download: %u stored names match %s, index %u requested",
-                             matching, request.filter, wanted);
+            Message(context, MSG_ERROR, 0,
+                    "No file to download: %u stored names match %s, index %u requested", matching,
+                    request.filter, wanted);
         return DOWNLOAD_FAILED;
     }
     FileListItem item{selected};
-    context->Message(context, MSG_INFO, 0, "Downloading file %.*s",
-                     static_cast<int>(ITEM_NAME_SIZE), item.Name());
+    Message(context, MSG_INFO, 0, "Downloading file %s", ShownName(item).c_str());
 
     char temporaryName[sizeof temporaryPath];
+    bool temporaryNamed = true;
     std::unique_ptr<FILE, FileCloser> temporary(
-        CreateTemporaryFile(temporaryName, sizeof temporaryName));
+        CreateTemporaryFile(temporaryName, sizeof temporaryName, &temporaryNamed));
     if (!temporary) {
-        context->Message(context, MSG_ERROR, 0, "Unable to create a temporary file in %s: %s",
-                         TemporaryFolder(), strerror(errno));
+        Message(context, MSG_ERROR, 0, "Unable to create a temporary file in %s: %s",
+                Platform_TemporaryFolder(), strerror(errno));
         return DOWNLOAD_FAILED;
     }
-    memcpy(temporaryPath, temporaryName, sizeof temporaryPath);
-    temporaryExists = true;
+    if (temporaryNamed) {
+        memcpy(temporaryPath, temporaryName, sizeof temporaryPath);
+        temporaryExists = true;
+    }
     TemporaryDownload removeAtTheEnd{context};
     // Sections go to the file in one write each, not through a buffer of stdio's.
     setvbuf(temporary.get(), nullptr, _IONBF, 0);
@@ -210,7 +259,6 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
     uint32_t crc = 0;
     int64_t received = 0;
     bool writeFailed = false;
-    uint8_t sectionRequest[SECTION_REQUEST_SIZE];
     uint32_t attempts = 0;  // resumptions so far, over the whole download
     // On a terminal one line shows the progress; the log elsewhere keeps a line per section.
     ProgressLine progress;
@@ -221,60 +269,44 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
     for (uint32_t section = 0;; ++section) {
         ProgressLine_Message(&progress, MSG_INFO, 0, "Downloading section %u of %u", section + 1,
                              item.Sections());
-        item.SectionRequest(sectionRequest, section);
-        ZYMB10APIRequest requestRecord{};
-        requestRecord.TotalLength = 32 + SECTION_REQUEST_SIZE;
-        requestRecord.Function = FUNCTION_DOWNLOAD_FILE;
-        requestRecord.Length = SECTION_REQUEST_SIZE;
-        requestRecord.Payload = sectionRequest;
-        ZYMB10APIResponse* response = session->Send(session, &requestRecord);
-        unsigned rc = response != nullptr ? response->RC : RC_RECEIVE_FAILED;
-        // A section whose length field points past the payload is as good as no answer.
-        uint32_t length = 0;
-        if (rc == 0) {
-            if (response->PayloadLength < SECTION_DATA_OFFSET ||
-                (length = LoadLittleEndian32(response->Payload + SECTION_DATA_LENGTH_OFFSET)) >
-                    response->PayloadLength - SECTION_DATA_OFFSET)
-                rc = RC_RECEIVE_FAILED;
-        }
-        // A failure the exchange made up (no server message arrived: a broken connection
-        // or a time-out) may be resumed on a new connection from this section; a result
-        // code the server sent is its answer and stands.
-        const bool connectionLost = response == nullptr || response->TotalLength == 0;
+        SectionReply reply = request.fetchSection(session, item, section);
+        ZYMB10APIResponse* response = reply.response;
+        const unsigned rc = reply.rc;
+        const uint32_t length = reply.length;
+        const bool connectionLost = reply.connectionLost;
         if (rc != 0 && connectionLost && attempts < request.retries && request.reconnect) {
-            session->FreeResponse(response);
+            ZYMB10API_FreeResponse(response);
             ++attempts;
             const unsigned pause = attempts > 7 ? 64u : 1u << (attempts - 1);
-            context->Message(context, MSG_WARNING, 0,
-                             "Section %u failed (%s): resuming on a new connection in %u "
-                             "seconds, attempt %u of %u",
-                             section + 1, ResultText(rc), pause, attempts, request.retries);
+            Message(context, MSG_WARNING, 0,
+                    "Section %u failed (%s): resuming on a new connection in %u "
+                    "seconds, attempt %u of %u",
+                    section + 1, ResultText(rc), pause, attempts, request.retries);
             sleep(pause);
             if (!request.reconnect())
-                context->Message(context, MSG_WARNING, 0, "Reconnection attempt %u failed",
-                                 attempts);
+                Message(context, MSG_WARNING, 0, "Reconnection attempt %u failed", attempts);
             --section;  // the same section again
             continue;
         }
         if (rc != 0) {
-            context->Message(context, MSG_ERROR, 0, "Failed to get section: %s", ResultText(rc));
-            session->FreeResponse(response);
+            Message(context, MSG_ERROR, 0, "Failed to get section: %s", ResultText(rc));
+            ZYMB10API_FreeResponse(response);
             break;
         }
-        const uint8_t* data = response->Payload + SECTION_DATA_OFFSET;
+        const uint8_t* data = reply.data;
         crc = crc32_gzip_refl(crc, const_cast<uint8_t*>(data), length);
         if (length > 0 && fwrite(data, 1, length, temporary.get()) != length) {
-            context->Message(context, MSG_ERROR, 0, "Write of temporary file %s failed: %s",
-                             temporaryName, strerror(errno));
+            Message(context, MSG_ERROR, 0, "Write of temporary file %s failed: %s", temporaryName,
+                    strerror(errno));
             writeFailed = true;
         }
         received += length;
         ProgressLine_Update(&progress, static_cast<uint64_t>(received));
         // The worker unpacks the section where it arrived and frees the response after.
         if (!writeFailed)
-            unpacking.Feed(data, length, [session, response] { session->FreeResponse(response); });
+            unpacking.Feed(data, length, [response] { ZYMB10API_FreeResponse(response); });
         else
-            session->FreeResponse(response);
+            ZYMB10API_FreeResponse(response);
         // A server that keeps sending full sections past the announced size is not followed.
         if (writeFailed || length != SECTION_SIZE || received > item.Size()) break;
     }
@@ -282,49 +314,67 @@ int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t co
     // The temporary file is only read back here, from the page cache: it needs no fsync.
     if (fflush(temporary.get()) != 0) {
         if (!writeFailed)
-            context->Message(context, MSG_ERROR, 0, "Write of temporary file %s failed: %s",
-                             temporaryName, strerror(errno));
+            Message(context, MSG_ERROR, 0, "Write of temporary file %s failed: %s", temporaryName,
+                    strerror(errno));
         writeFailed = true;
     }
-    if (fclose(temporary.release()) != 0 && !writeFailed) {
-        context->Message(context, MSG_ERROR, 0, "Write of temporary file %s failed: %s",
-                         temporaryName, strerror(errno));
+    // An unnamed file is gone once closed: it stays open until the unpacking below.
+    if (temporaryNamed && fclose(temporary.release()) != 0 && !writeFailed) {
+        Message(context, MSG_ERROR, 0, "Write of temporary file %s failed: %s", temporaryName,
+                strerror(errno));
         writeFailed = true;
     }
     if (writeFailed) return DOWNLOAD_FAILED;
     if (received != item.Size()) {
-        context->Message(context, MSG_ERROR, 0,
-                         "File size does not match size of originally uploaded file: %lld, %lld",
-                         static_cast<long long>(received), static_cast<long long>(item.Size()));
+        Message(context, MSG_ERROR, 0,
+                "File size does not match size of originally uploaded file: %lld, %lld",
+                static_cast<long long>(received), static_cast<long long>(item.Size()));
         return DOWNLOAD_FAILED;
     }
     if (crc != item.Crc()) {
-        context->Message(context, MSG_ERROR, 0, "File failed CRC test");
+        Message(context, MSG_ERROR, 0, "File failed CRC test");
         return DOWNLOAD_FAILED;
     }
     if (destination.refusal != nullptr) {
-        context->Message(context, MSG_ERROR, 0, "Stored file name %.*s refused as destination: %s",
-                         static_cast<int>(ITEM_NAME_SIZE), item.Name(), destination.refusal);
+        Message(context, MSG_ERROR, 0, "Stored file name %s refused as destination: %s",
+                ShownName(item).c_str(), destination.refusal);
         return DOWNLOAD_FAILED;
     }
-    UnpackResult unpacked =
-        unpacking.Started() ? unpacking.Finish() : UnpackFile(temporaryName, destination.path);
+    UnpackResult unpacked;
+    if (unpacking.Started()) {
+        unpacked = unpacking.Finish();
+    } else {
+        // The unnamed file is read back through its descriptor's name in /proc.
+        char source[sizeof temporaryPath];
+        if (temporaryNamed)
+            snprintf(source, sizeof source, "%s", temporaryName);
+        else
+            snprintf(source, sizeof source, "/proc/self/fd/%d", fileno(temporary.get()));
+        unpacked = UnpackFile(source, destination.path);
+    }
+    temporary.reset();
+    const std::string shownDestination = ShownText(destination.path);
     if (!unpacked.ok) {
         switch (unpacked.stage) {
             case UnpackResult::READ_INPUT:
             case UnpackResult::OPEN_INPUT:
-                context->Message(context, MSG_ERROR, 0, "Unpacking of %s failed: %s", temporaryName,
-                                 unpacked.reason.c_str());
+                Message(context, MSG_ERROR, 0, "Unpacking of %s failed: %s",
+                        ShownName(item).c_str(), unpacked.reason.c_str());
                 break;
             case UnpackResult::WRITE_OUTPUT:
-                context->Message(context, MSG_ERROR, 0, "Write of output file %s failed: %s",
-                                 destination.path, unpacked.reason.c_str());
+                Message(context, MSG_ERROR, 0, "Write of output file %s failed: %s",
+                        shownDestination.c_str(), unpacked.reason.c_str());
                 break;
             default:
-                context->Message(context, MSG_ERROR, 0, "Open of output file failed: %s",
-                                 unpacked.reason.c_str());
+                Message(context, MSG_ERROR, 0, "Open of output file failed: %s (%s)",
+                        unpacked.reason.c_str(), shownDestination.c_str());
         }
         return DOWNLOAD_FAILED;
     }
+    if (unpacked.trailingIgnored)
+        Message(context, MSG_WARNING, 0,
+                "Unpacking of %s: decompression OK, trailing garbage ignored",
+                ShownName(item).c_str());
+    ReportSaved(context, destination.path);
     return 0;
 }

@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <functional>
 
+#include "api/file_transfer.h"
+
 struct ProgramContext;
-struct ZYMB10APISession;
 
 constexpr int DOWNLOAD_FAILED = 92;  // "File download failed"
 
@@ -19,16 +20,23 @@ struct DownloadRequest {
     // resumed on a new connection (0: never). reconnect connects and logs on again.
     uint32_t retries = 0;
     std::function<bool()> reconnect;
+    // How a section is fetched: the session's Download-File request; tests and the fuzz
+    // target put a stand-in for the server here.
+    SectionReply (*fetchSection)(ZYMB10APISession* session, const FileListItem& item,
+                                 uint32_t section) = ZYMB10API_FetchSection;
 };
 
 // items holds count items of 432 bytes; they are sorted in place. Returns 0 when the
-// file was written, else 92 ("File download failed").
+// file was written (and says so in one line: its full path and size), else 92 ("File
+// download failed").
 int DownloadFile(ProgramContext* context, ZYMB10APISession* session, uint32_t count, uint8_t* items,
                  const DownloadRequest& request);
 
 // Removes the temporary download file of this run, if there is one, unless ZYMBKEEPTEMP is
 // set, which keeps it and logs its path. DownloadFile calls it on every return; the
-// interrupt handler calls it for a run that ends early.
+// interrupt handler calls it for a run that ends early. (The copy is an unnamed file
+// unless the file system cannot make one or ZYMBKEEPTEMP is set: then there is nothing to
+// remove.)
 void RemoveTemporaryDownload(ProgramContext* context);
 
 // The destination for a stored name, or "" with a reason when it would leave the

@@ -253,6 +253,7 @@ UnpackResult GzipStream::End() {
         case LOOK:
             // A lone first byte cannot be gzip: it is content. After a member it is ignored.
             if (magicHave_ == 1 && first_ && !Emit(magic_, 1)) return result_;
+            if (magicHave_ == 1 && !first_) result_.trailingIgnored = true;
             break;
         case MEMBER:
             // Output may still sit in ISA-L when the data ended at a piece's boundary.
@@ -260,8 +261,10 @@ UnpackResult GzipStream::End() {
             if (!result_.ok) return result_;
             if (mode_ == MEMBER) Fail(UnpackResult::READ_INPUT, "unexpected end of file");
             break;
-        case COPY:
         case IGNORE:
+            result_.trailingIgnored = true;
+            break;
+        case COPY:
             break;
     }
     return result_;

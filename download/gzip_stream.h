@@ -26,7 +26,8 @@ class GzipStream {
     // Unpacks the next piece of the stream; pieces may be cut anywhere. False once the
     // stream has failed; further pieces are then ignored and Result() says why.
     bool Push(const uint8_t* data, size_t length);
-    // The stream has ended: a failure when it stops inside a member.
+    // The stream has ended: a failure when it stops inside a member; trailingIgnored when
+    // bytes after the last member were passed over.
     UnpackResult End();
     // READ_INPUT for damaged or short data, WRITE_OUTPUT when the sink refused.
     const UnpackResult& Result() const { return result_; }

@@ -285,8 +285,10 @@ TEST_F(Intake, NoPasswordEndsWithStatusOne) {
     auto missing =
         Run({"-C", "ABCD", "-f", "x", "-S", "user:" + (work_ / "none") + "@" + address_});
     EXPECT_EQ(missing.exitStatus, 1);
-    EXPECT_TRUE(
-        HasLine(missing.err, "001E Failed to open Password File: No such file or directory"));
+    EXPECT_TRUE(HasLine(missing.err,
+                        "001E Failed to open Password File: No such file or "
+                        "directory (" +
+                            (work_ / "none") + ")"));
     EXPECT_TRUE(HasLine(missing.err, "999N Program ended with RC=1 (Failure)"));
 
     // No server option, no ZYMBPWPATH: the default directory, named in the warning.

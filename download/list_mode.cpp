@@ -15,7 +15,7 @@ namespace {
 // The report writer's failures go to the program's message log.
 void LogReportFailure(void* target, int level, const char* text) {
     auto* context = static_cast<ProgramContext*>(target);
-    context->Message(context, level, 0, "%s", text);
+    Message(context, level, 0, "%s", text);
 }
 
 }  // namespace
@@ -30,7 +30,7 @@ void BeginFileList(Report* report) {
 }
 
 int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
-    context->Message(context, MSG_INFO, 0, "List returned %u items", count);
+    Message(context, MSG_INFO, 0, "List returned %u items", count);
     const ReportSetUp setUp{.cgi = (context->flags & CTX_CGI) != 0,
                             .formVariable = CgiFormVariable};
     Report report;

@@ -8,9 +8,13 @@
 #include <cstring>
 
 #include "api/codes.h"
+#include "api/connect.h"
 #include "api/exchange.h"
 #include "api/file_list.h"
+#include "api/file_transfer.h"
+#include "api/logon.h"
 #include "api/session.h"
+#include "api/transport.h"
 #include "download/download_mode.h"
 #include "download/list_mode.h"
 #include "download/unpack.h"
@@ -20,7 +24,6 @@
 #include "frame/program_information.h"
 #include "frame/proxy_setting.h"
 #include "frame/server_address.h"
-#include "zymb_version.h"
 
 namespace {
 const char kLegalNotice[] = "Copyright (c) Corvantix. All rights reserved.";
@@ -78,8 +81,8 @@ uint32_t NumberVariable(const char* name, uint32_t fallback, const char* meaning
     if (text == nullptr) return fallback;
     size_t length = strlen(text);
     if (length == 0 || length > 9 || strspn(text, "0123456789") != length) {
-        context.Message(&context, MSG_WARNING, 0, "%s=%s is not a number of %s; %u is used", name,
-                        text, meaning, fallback);
+        Message(&context, MSG_WARNING, 0, "%s=%s is not a number of %s; %u is used", name, text,
+                meaning, fallback);
         return fallback;
     }
     return static_cast<uint32_t>(strtoul(text, nullptr, 10));
@@ -87,19 +90,18 @@ uint32_t NumberVariable(const char* name, uint32_t fallback, const char* meaning
 
 [[noreturn]] void Fail(int status) {
     AnswerWebClient(status);
-    context.Complete(&context, status);
+    Complete(&context, status);
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (AnswerInformationRequest(argc, argv,
-                                 {.programName = kProgramName,
-                                  .description = kDescription,
-                                  .version = ZYMB_VERSION,
-                                  .buildDate = __DATE__,
-                                  .buildTime = __TIME__,
-                                  .options = options}) != 0)
-        return 0;
+    const int answered = AnswerInformationRequest(argc, argv,
+                                                  {.programName = kProgramName,
+                                                   .description = kDescription,
+                                                   .buildDate = __DATE__,
+                                                   .buildTime = __TIME__,
+                                                   .options = options});
+    if (answered != INFORMATION_NONE) return answered;
     customerId = "";
     fileFilter = "";
     generationIndexText = "1";
@@ -118,15 +120,16 @@ int main(int argc, char** argv) {
     context.options = options;
     context.argc = argc;
     context.argv = argv;
-    context.SetIdentity(&context, __DATE__, __TIME__, kLegalNotice, kProgramName, "ZBT",
-                        kDescription);
+    SetIdentity(&context, __DATE__, __TIME__, kLegalNotice, kProgramName, "ZBT", kDescription);
     InitServerAddress(&server, "batch", "", kDefaultHost, kDefaultPort);
-    if (context.Begin(&context, nullptr) == 0 || context.errorCount != 0) Fail(1);
+    // An option the program does not know is a mistake in the call, as on the command line.
+    if (Begin(&context, nullptr) == 0 || context.errorCount != 0)
+        Fail((context.flags & CTX_USAGE_ERROR) != 0 ? 2 : 1);
     if (!CheckCgiServer(&context, &server, kDefaultHost, kDefaultPort)) Fail(1);
 
     char password[PASSWORD_BUFFER_SIZE];
-    if (context.GetPassword(&context, server.user.c_str(), server.passwordSource.c_str(), "zymb",
-                            password) == nullptr)
+    if (GetPassword(&context, server.user.c_str(), server.passwordSource.c_str(), "zymb",
+                    password) == nullptr)
         Fail(1);
 
     int32_t generationIndex = GenerationIndex(generationIndexText);
@@ -137,7 +140,9 @@ int main(int argc, char** argv) {
     session.receiveTimeout = NumberVariable("ZYMBTIMEOUT", API_RECEIVE_TIMEOUT, "seconds");
     const uint32_t retries = NumberVariable("ZYMBRETRY", 0, "retries");
     ProxySetting proxy;
-    if (ReadProxySetting(&context, &proxy) != 0) {
+    const int proxySet = ReadProxySetting(&context, &proxy);
+    if (proxySet < 0) Fail(1);
+    if (proxySet != 0) {
         session.proxy = ZYMB10APIProxy{
             .host = proxy.address.host.c_str(),
             .port = proxy.address.port.c_str(),
@@ -145,63 +150,50 @@ int main(int argc, char** argv) {
             .password = proxy.passwordFound != 0 ? proxy.password : nullptr,
         };
     }
-    if (session.Connect(&session, server.host.c_str(), server.port.c_str()) != 0) {
-        session.Term(&session);
+    if (ZYMB10API_Connect(&session, server.host.c_str(), server.port.c_str()) != 0) {
+        ZYMB10API_Term(&session);
         Fail(1);
     }
-    int logon = session.Logon(&session, server.user.c_str(), password, 56, nullptr);
+    int logon =
+        ZYMB10API_Logon(&session, server.user.c_str(), password, PROGRAM_ID_DOWNLOAD, nullptr);
     // Only a download that may log on again keeps the password until it ends.
     if (retries == 0) OPENSSL_cleanse(password, sizeof password);
     if (logon != 0) {
         OPENSSL_cleanse(password, sizeof password);
-        session.Term(&session);
+        ZYMB10API_Term(&session);
         Fail(1);
     }
-    context.Message(&context, MSG_INFO, 0, "Listing Files");
-    uint8_t customer[4] = {};
-    memcpy(customer, customerId, strnlen(customerId, sizeof customer));
-    ZYMB10APIRequest request{};
-    request.TotalLength = 32 + sizeof customer;
-    request.Function = FUNCTION_LIST_FILE;
-    request.Length = sizeof customer;
-    request.Payload = customer;
-    ZYMB10APIResponse* response = session.Send(&session, &request);
+    Message(&context, MSG_INFO, 0, "Listing Files");
+    FileListReply list = ZYMB10API_ListFiles(&session, customerId);
 
     // From here the program ends directly: the outcome is in the log already.
     int status;
     bool reportWritten = false;
-    unsigned rc = response != nullptr ? response->RC : RC_RECEIVE_FAILED;
-    // Items of another size cannot be read as file list items.
-    if (rc == 0 && response->Count != 0 &&
-        (response->Length != FILE_LIST_ITEM_SIZE ||
-         static_cast<uint64_t>(response->Count) * FILE_LIST_ITEM_SIZE > response->PayloadLength))
-        rc = RC_RECEIVE_FAILED;
-    if (rc != 0) {
+    if (list.rc != 0) {
         char text[CODE_TEXT_BUFFER_SIZE];
-        context.Message(&context, MSG_INFO, 0, "File list failed: %s",
-                        ZYMB10API_ResultMessage(rc, text));
+        Message(&context, MSG_INFO, 0, "File list failed: %s",
+                ZYMB10API_ResultMessage(list.rc, text));
         status = 1;
     } else if (listMode != 0) {
-        status = ListFiles(&context, response->Count, response->Payload);
+        status = ListFiles(&context, list.count, list.items);
         reportWritten = true;
     } else {
-        DownloadRequest download{
-            .filter = fileFilter,
-            .outputName = outputFileName,
-            .stripPath = stripPath,
-            .generationIndex = generationIndex,
-            .retries = retries,
-            .reconnect = [&session, &password] {
-                session.Close(&session);
-                return session.Connect(&session, server.host.c_str(), server.port.c_str()) == 0 &&
-                       session.Logon(&session, server.user.c_str(), password, 56, nullptr) == 0;
-            }};
-        status = DownloadFile(&context, &session, response->Count, response->Payload, download) != 0
-                     ? 1
-                     : 0;
+        DownloadRequest download{.filter = fileFilter,
+                                 .outputName = outputFileName,
+                                 .stripPath = stripPath,
+                                 .generationIndex = generationIndex,
+                                 .retries = retries,
+                                 .reconnect = [&session, &password] {
+                                     XNPTCPClient_Close(&session);
+                                     return ZYMB10API_Connect(&session, server.host.c_str(),
+                                                              server.port.c_str()) == 0 &&
+                                            ZYMB10API_Logon(&session, server.user.c_str(), password,
+                                                            PROGRAM_ID_DOWNLOAD, nullptr) == 0;
+                                 }};
+        status = DownloadFile(&context, &session, list.count, list.items, download) != 0 ? 1 : 0;
     }
-    session.FreeResponse(response);
-    session.Term(&session);
+    ZYMB10API_FreeResponse(list.response);
+    ZYMB10API_Term(&session);
     OPENSSL_cleanse(password, sizeof password);
     OPENSSL_cleanse(proxy.password, sizeof proxy.password);
     if (!reportWritten) AnswerWebClient(status);

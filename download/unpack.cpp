@@ -222,7 +222,9 @@ UnpackResult UnpackFile(const char* temporaryName, const char* destination) {
         DiscardPart(partPath);
         return result;
     }
-    return Publish(output, partPath, destination);
+    UnpackResult published = Publish(output, partPath, destination);
+    published.trailingIgnored = result.trailingIgnored;
+    return published;
 }
 
 void UseHiddenPartialFiles(bool hidden) {
@@ -314,7 +316,9 @@ UnpackResult StreamingUnpack::Finish() {
         DiscardPart(partPath_);
         return result_;
     }
-    return Publish(output_, partPath_, destination_.c_str());
+    UnpackResult published = Publish(output_, partPath_, destination_.c_str());
+    published.trailingIgnored = result_.trailingIgnored;
+    return published;
 }
 
 void StreamingUnpack::Abandon() {

@@ -17,6 +17,9 @@ struct UnpackResult {
     // packed stream, or writing the output.
     enum Stage { NONE, OPEN_INPUT, CREATE_OUTPUT, READ_INPUT, WRITE_OUTPUT } stage;
     std::string reason;  // the cause in words: the C library's text or zlib's words for it
+    // Bytes after the last gzip member were passed over (a success all the same, as for
+    // gzip -d, which warns of them).
+    bool trailingIgnored = false;
 };
 
 // Unpacks temporaryName into destination through a file in the destination's folder that

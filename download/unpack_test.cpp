@@ -120,6 +120,7 @@ TEST(StreamingUnpack, EndsAsUnpackingTheFinishedFileDoes) {
         {"empty", ""},
         {"two members", Gzip("first\n") + Gzip("second\n")},
         {"trailing bytes", packed + "not gzip"},
+        {"one trailing byte", packed + "x"},
         {"truncated", packed.substr(0, packed.size() / 2)},
         {"corrupt", corrupt},
         {"no trailer", packed.substr(0, packed.size() - 4)},
@@ -143,6 +144,10 @@ TEST(StreamingUnpack, EndsAsUnpackingTheFinishedFileDoes) {
         EXPECT_EQ(fromStream.ok, fromFile.ok) << name;
         EXPECT_EQ(fromStream.stage, fromFile.stage) << name;
         EXPECT_EQ(fromStream.reason, fromFile.reason) << name;
+        // Bytes after the member are passed over, and said to be, as gzip -d says.
+        const bool trailing = name == "trailing bytes" || name == "one trailing byte";
+        EXPECT_EQ(fromFile.trailingIgnored, trailing) << name;
+        EXPECT_EQ(fromStream.trailingIgnored, trailing) << name;
         EXPECT_EQ(ReadFile(work / ("stream/" + name)), ReadFile(work / ("file/" + name))) << name;
     }
     EXPECT_EQ(ReadFile(work / "stream/gzip"), content);

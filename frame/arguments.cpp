@@ -17,8 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "base/shown_text.h"
 #include "base/value_format.h"
 #include "frame/cgi_form.h"
+#include "frame/program_information.h"
 #include "frame/server_address.h"
 
 namespace {
@@ -57,6 +59,16 @@ void CountError(ProgramContext* context, OptionEntry* row) {
     ++context->errorCount;
 }
 
+// An option of the long form where a value or a form variable belongs: the program knows
+// none but --help and --version, so it is a mistake to report, not a text to use.
+void RefuseLongOption(ProgramContext* context, OptionEntry* row, const char* where,
+                      const char* argument) {
+    Message(context, MSG_ERROR, 0, "Unrecognized option '%s' %s; see '%s --help'", argument, where,
+            context->programName != nullptr ? context->programName : "");
+    context->flags |= CTX_USAGE_ERROR;
+    CountError(context, row);
+}
+
 // The checks a row asks for. Returns true when this value failed one of them.
 bool CheckValue(ProgramContext* context, OptionEntry* row, const char* value) {
     bool failed = false;
@@ -72,23 +84,27 @@ bool CheckValue(ProgramContext* context, OptionEntry* row, const char* value) {
         (address->parse != nullptr ? address->parse : ParseServerString)(address, value, context);
         if (address->passwordGiven == 1) row->flags |= OPT_HIDDEN;
         HideArgumentPassword(context, value);
+        if (!IsPortNumber(address->port.c_str())) {
+            Message(context, MSG_ERROR, 0,
+                    "Server port %s in argument -%c is not a number from 1 to 65535",
+                    address->port.c_str(), row->letter);
+            failed = true;
+        }
     }
     struct stat status;
     if ((row->flags & OPT_FILE) != 0 && stat(value, &status) != 0) {
-        context->Message(context, MSG_ERROR, 0, "Argument -%c is not a valid file", row->letter);
+        Message(context, MSG_ERROR, 0, "Argument -%c is not a valid file", row->letter);
         failed = true;
     }
     if ((row->flags & OPT_DIRECTORY) != 0) {
         struct statvfs space;
         if (stat(value, &status) != 0 || !S_ISDIR(status.st_mode)) {
-            context->Message(context, MSG_ERROR, 0, "Argument -%c is not a valid directory",
-                             row->letter);
+            Message(context, MSG_ERROR, 0, "Argument -%c is not a valid directory", row->letter);
             failed = true;
         } else if (statvfs(value, &space) == 0) {
             uint64_t available = static_cast<uint64_t>(space.f_bavail) * space.f_frsize;
-            context->Message(context, MSG_NOTICE, 0,
-                             "The Directory in argument -%c has %s available", row->letter,
-                             FormatCount(available, COUNT_SIZE));
+            Message(context, MSG_NOTICE, 0, "The Directory in argument -%c has %s available",
+                    row->letter, FormatCount(available, COUNT_SIZE));
         }
     }
     if (failed) row->flags |= OPT_ERROR;
@@ -112,15 +128,20 @@ void LoadArgumentFiles(ProgramContext* context) {
         // An empty or unreadable file is a failed load too: keeping the reference text
         // as the value would hand "*FI:..." to the program as if it were the option.
         if (!loaded) {
-            context->Message(context, MSG_ERROR, 0, "Load of argument -%c from file %s failed",
-                             row->letter, name);
+            Message(context, MSG_ERROR, 0, "Load of argument -%c from file %s failed", row->letter,
+                    name);
             CountError(context, row);
             continue;
         }
         TrimBlanks(line);
+        if (IsLongOptionForm(line)) {
+            std::string where = std::string("in argument file ") + name;
+            RefuseLongOption(context, row, where.c_str(), line);
+            continue;
+        }
         size_t length = strlen(line);
         if (length >= sizeof context->argumentPool - used) {
-            context->Message(context, MSG_ERROR, 0, "Dynamic load length overflow");
+            Message(context, MSG_ERROR, 0, "Dynamic load length overflow");
             CountError(context, row);
             continue;
         }
@@ -133,7 +154,7 @@ void LoadArgumentFiles(ProgramContext* context) {
 }
 
 void ReadCommandLine(ProgramContext* context, const char* optionString) {
-    context->Message(context, MSG_INFO, 0, "Parsing and validating command arguments");
+    Message(context, MSG_INFO, 0, "Parsing and validating command arguments");
     if (context->argv != nullptr && context->argc > 0) {
         optind = 0;  // full restart of GNU getopt, POSIXLY_CORRECT read again
         opterr = 1;
@@ -154,18 +175,17 @@ bool ReadRequestBody(ProgramContext* context, std::string* body) {
             *body = posted.text;
             return true;
         case CgiBody::BAD_LENGTH:
-            context->Message(context, MSG_ERROR, 0, "CGI request length '%s' is not a number",
-                             getenv("CONTENT_LENGTH"));
+            Message(context, MSG_ERROR, 0, "CGI request length '%s' is not a number",
+                    getenv("CONTENT_LENGTH"));
             break;
         case CgiBody::TOO_LONG:
-            context->Message(context, MSG_ERROR, 0,
-                             "CGI request length %llu is more than the %zu bytes accepted",
-                             posted.expected, CGI_BODY_LIMIT);
+            Message(context, MSG_ERROR, 0,
+                    "CGI request length %llu is more than the %zu bytes accepted", posted.expected,
+                    CGI_BODY_LIMIT);
             break;
         case CgiBody::SHORT:
-            context->Message(context, MSG_ERROR, 0,
-                             "CGI request body ended after %zu of %llu bytes", posted.text.size(),
-                             posted.expected);
+            Message(context, MSG_ERROR, 0, "CGI request body ended after %zu of %llu bytes",
+                    posted.text.size(), posted.expected);
             break;
     }
     CountError(context, nullptr);
@@ -184,9 +204,8 @@ bool ReadCgiRequest(ProgramContext* context, std::vector<FormVariable>* variable
     std::string body;
     switch (ClassifyCgiMethod(request.method)) {
         case CGI_OTHER:
-            context->Message(context, MSG_WARNING, 0,
-                             "CGI request method %s carries no form variables",
-                             environment("REQUEST_METHOD"));
+            Message(context, MSG_WARNING, 0, "CGI request method %s carries no form variables",
+                    environment("REQUEST_METHOD"));
             return true;
         case CGI_POST:
             if (!ReadRequestBody(context, &body)) return false;
@@ -197,7 +216,7 @@ bool ReadCgiRequest(ProgramContext* context, std::vector<FormVariable>* variable
     }
     std::string error;
     if (ParseCgiForm(request, variables, &error)) return true;
-    context->Message(context, MSG_ERROR, 0, "CGI form could not be read: %s", error.c_str());
+    Message(context, MSG_ERROR, 0, "CGI form could not be read: %s", error.c_str());
     CountError(context, nullptr);
     return false;
 }
@@ -212,9 +231,12 @@ const FormVariable* FindFormVariable(const std::vector<FormVariable>& variables,
 
 void ReadCgiForm(ProgramContext* context) {
     context->flags |= CTX_CGI;
-    context->Message(context, MSG_INFO, 0, "Parsing and validating CGI arguments");
+    Message(context, MSG_INFO, 0, "Parsing and validating CGI arguments");
     std::vector<FormVariable> variables;
     if (!ReadCgiRequest(context, &variables)) return;
+    for (const FormVariable& variable : variables)
+        if (IsLongOptionForm(variable.name.c_str()))
+            RefuseLongOption(context, nullptr, "in the CGI form", ShownText(variable.name).c_str());
     for (int i = 0; i < context->optionCount; ++i) {
         OptionEntry* row = &context->options[i];
         const FormVariable* variable = FindFormVariable(variables, row->letter);
@@ -222,8 +244,8 @@ void ReadCgiForm(ProgramContext* context) {
         std::string decoded = DecodeFormValue(variable->value);
         // A zero byte would silently cut the value short in every text that carries it.
         if (decoded.find('\0') != std::string::npos) {
-            context->Message(context, MSG_ERROR, 0, "CGI value of argument -%c holds a zero byte",
-                             row->letter);
+            Message(context, MSG_ERROR, 0, "CGI value of argument -%c holds a zero byte",
+                    row->letter);
             CountError(context, row);
             continue;
         }
@@ -244,14 +266,14 @@ void CheckRequiredValues(ProgramContext* context) {
         OptionEntry* row = &context->options[i];
         if ((row->flags & OPT_REQUIRED) == 0) continue;
         if (row->value != nullptr && *row->value != nullptr && !IsBlankText(*row->value)) continue;
-        context->Message(context, MSG_ERROR, 0,
-                         "Value for argument -%c is blank and a value is required", row->letter);
+        Message(context, MSG_ERROR, 0, "Value for argument -%c is blank and a value is required",
+                row->letter);
         CountError(context, row);
     }
 }
 
 void ListOptions(ProgramContext* context) {
-    context->Message(context, MSG_INFO, 2, "Program Options:");
+    Message(context, MSG_INFO, 2, "Program Options:");
     for (int i = 0; i < context->optionCount; ++i) {
         const OptionEntry* row = &context->options[i];
         const char* shown;
@@ -261,9 +283,8 @@ void ListOptions(ProgramContext* context) {
             shown = *row->value != nullptr ? *row->value : "";
         else
             shown = (row->flags & OPT_SET) != 0 ? "true" : "false";
-        context->Message(context, (row->flags & OPT_ERROR) != 0 ? MSG_ERROR : MSG_INFO, 2,
-                         "\t(%c) %s=%s", row->letter,
-                         row->description != nullptr ? row->description : "", shown);
+        Message(context, (row->flags & OPT_ERROR) != 0 ? MSG_ERROR : MSG_INFO, 2, "\t(%c) %s=%s",
+                row->letter, row->description != nullptr ? row->description : "", shown);
     }
 }
 }  // namespace
@@ -332,7 +353,7 @@ int ReadArguments(ProgramContext* context) {
         ReadCommandLine(context, optionString);
     CheckRequiredValues(context);
     ListOptions(context);
-    context->Message(context, context->errorCount == 0 ? MSG_INFO : MSG_ERROR, 0,
-                     "Arguments parsed and validated with %u errors", context->errorCount);
+    Message(context, context->errorCount == 0 ? MSG_INFO : MSG_ERROR, 0,
+            "Arguments parsed and validated with %u errors", context->errorCount);
     return 1;
 }

@@ -122,9 +122,9 @@ TEST_F(Intake, CommandLineStoresValuesAndListsThemSorted) {
     EXPECT_STREQ(customer_, "ABCD");
     EXPECT_EQ(list_, 1);
     EXPECT_STREQ(address_.host.c_str(), "host");
-    EXPECT_EQ(log_.context.IsOptionSet('l'), 1);
-    EXPECT_EQ(log_.context.IsOptionSet('C'), 0);  // a value row, never "set"
-    EXPECT_EQ(log_.context.IsOptionSet('x'), 0);
+    EXPECT_EQ(IsOptionSet('l'), 1);
+    EXPECT_EQ(IsOptionSet('C'), 0);  // a value row, never "set"
+    EXPECT_EQ(IsOptionSet('x'), 0);
     EXPECT_EQ(log_.Raw().find("secret"), std::string::npos);
 }
 

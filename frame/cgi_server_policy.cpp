@@ -47,26 +47,26 @@ int CheckCgiServer(ProgramContext* context, const ServerAddress* server, const c
     const char* port = server->port.c_str();
 
     if (source[0] != 0 && source[0] != '-') {
-        context->Message(context, MSG_ERROR, 0,
-                         "Server string refused under a web server: its password part may only "
-                         "be a literal password or empty, not a file or a prompt");
+        Message(context, MSG_ERROR, 0,
+                "Server string refused under a web server: its password part may only "
+                "be a literal password or empty, not a file or a prompt");
         return 0;
     }
     // An empty password part reads the file named by the user in the password folder.
-    if (source[0] == 0 && (user[0] == 0 || strchr(user, '/') != nullptr ||
-                                  strcmp(user, ".") == 0 || strcmp(user, "..") == 0)) {
-        context->Message(context, MSG_ERROR, 0,
-                         "Server string refused under a web server: user %s names no password "
-                         "file in the password folder",
-                         user);
+    if (source[0] == 0 && (user[0] == 0 || strchr(user, '/') != nullptr || strcmp(user, ".") == 0 ||
+                           strcmp(user, "..") == 0)) {
+        Message(context, MSG_ERROR, 0,
+                "Server string refused under a web server: user %s names no password "
+                "file in the password folder",
+                user);
         return 0;
     }
     if (strcmp(host, defaultHost) == 0 && strcmp(port, defaultPort) == 0) return 1;
     const char* allowed = getenv("ZYMBCGISERVERS");
     if (allowed != nullptr && Listed(allowed, host, port)) return 1;
-    context->Message(context, MSG_ERROR, 0,
-                     "Server %s:%s refused under a web server: only the default server and "
-                     "those listed in ZYMBCGISERVERS may be used",
-                     host, port);
+    Message(context, MSG_ERROR, 0,
+            "Server %s:%s refused under a web server: only the default server and "
+            "those listed in ZYMBCGISERVERS may be used",
+            host, port);
     return 0;
 }

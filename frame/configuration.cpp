@@ -55,7 +55,7 @@ void ApplySyslogSettings(ProgramContext* context) {
 
 int ReadConfiguration(ProgramContext* context, const char* path) {
     if (path == nullptr || path[0] == 0) return 1;
-    context->Message(context, MSG_INFO, 0, "Reading Config File %s", path);
+    Message(context, MSG_INFO, 0, "Reading Config File %s", path);
     // Reading clears the document first; a filter list of an earlier read would dangle.
     context->messageFilters = nullptr;
     context->configLoaded = config_read_file(&context->config, path);
@@ -66,8 +66,8 @@ int ReadConfiguration(ProgramContext* context, const char* path) {
         int line = config_error_type(&context->config) == CONFIG_ERR_FILE_IO
                        ? 0
                        : config_error_line(&context->config);
-        context->Message(context, MSG_ERROR, 0, "Load of config file failed: Line(%u) - Error(%s)",
-                         static_cast<unsigned>(line), error != nullptr ? error : "");
+        Message(context, MSG_ERROR, 0, "Load of config file failed: Line(%u) - Error(%s)",
+                static_cast<unsigned>(line), error != nullptr ? error : "");
         return 0;
     }
     if (config_lookup(&context->config, "options") != nullptr) {

@@ -77,8 +77,8 @@ options: {
     ASSERT_NE(log_.context.messageFilters, nullptr);
 
     log_.context.flags &= ~CTX_SYSLOG;  // keep the datagrams of this test off the network
-    EXPECT_EQ(log_.context.Message(&log_.context, MSG_INFO, 0, "Noisy line"), 0);
-    EXPECT_GT(log_.context.Message(&log_.context, MSG_INFO, 0, "Quiet line"), 0);
+    EXPECT_EQ(Message(&log_.context, MSG_INFO, 0, "Noisy line"), 0);
+    EXPECT_GT(Message(&log_.context, MSG_INFO, 0, "Quiet line"), 0);
     std::vector<std::string> expected = {"000N Reading Config File " + path, "000N Quiet line"};
     EXPECT_EQ(log_.Entries(), expected);
 }

@@ -2,13 +2,12 @@
 // synopsis and its option list, each a DocBook 5.0 fragment for the product manuals.
 #include "frame/documentation.h"
 
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
 #include "base/value_format.h"
+#include "platform/whole_file.h"
 
 namespace {
 constexpr char DOCBOOK_NAMESPACE[] = "xmlns=\"http://docbook.org/ns/docbook\" version=\"5.0\"";
@@ -20,12 +19,7 @@ std::string Escaped(const char* text) {
 
 // Writes the whole fragment or nothing: a half-written file would break the manual build.
 void WriteFragment(const std::string& fileName, const std::string& content) {
-    std::string temporary = fileName + ".tmp";
-    FILE* file = fopen(temporary.c_str(), "we");
-    if (file == nullptr) return;
-    bool written = fwrite(content.data(), 1, content.size(), file) == content.size();
-    if (fclose(file) != 0) written = false;
-    if (!written || rename(temporary.c_str(), fileName.c_str()) != 0) unlink(temporary.c_str());
+    Platform_ReplaceFile(fileName.c_str(), content.data(), content.size());
 }
 
 const char* ReplaceableName(char letter) {

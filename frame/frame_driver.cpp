@@ -16,14 +16,13 @@ int main(int argc, char** argv) {
     InitProgramContext(&context);
     context.argc = argc;
     context.argv = argv;
-    context.SetIdentity(&context, "Dec 29 2024", "12:00:00", "Copyright test", "FrameDriver", "TST",
-                        "frame test driver");
+    SetIdentity(&context, "Dec 29 2024", "12:00:00", "Copyright test", "FrameDriver", "TST",
+                "frame test driver");
     const char* mode = argc > 1 ? argv[1] : "complete";
     const char* configPath = strcmp(mode, "config") == 0 && argc > 2 ? argv[2] : nullptr;
-    if (context.Begin(&context, configPath != nullptr ? &configPath : nullptr) == 0)
-        context.Complete(&context, 1);
+    if (Begin(&context, configPath != nullptr ? &configPath : nullptr) == 0) Complete(&context, 1);
     if (strcmp(mode, "wait") == 0) {
-        context.Message(&context, MSG_INFO, 0, "Waiting");
+        Message(&context, MSG_INFO, 0, "Waiting");
         for (;;) pause();
     }
     if (strcmp(mode, "crash") == 0) {
@@ -32,10 +31,10 @@ int main(int argc, char** argv) {
         *static_cast<volatile int*>(page) = 1;
     }
     if (strcmp(mode, "messages") == 0) {
-        for (int i = 2; i < argc; ++i) context.Message(&context, i % 5, 0, "%s", argv[i]);
-        context.SetNotes(&context, "%s", "driver notes");
+        for (int i = 2; i < argc; ++i) Message(&context, i % 5, 0, "%s", argv[i]);
+        SetNotes(&context, "%s", "driver notes");
     }
     int status = strcmp(mode, "complete") == 0 && argc > 2 ? atoi(argv[2]) : 0;
     if (strcmp(mode, "messages") == 0) status = 1;
-    context.Complete(&context, status);
+    Complete(&context, status);
 }

@@ -30,7 +30,7 @@ void OnInterruptSignal(int signalNumber) {
     ProgramContext* context = CurrentContext;
     // Held until the process ends, so that no other line follows this one.
     context->lock.mutex.lock();
-    context->Message(context, MSG_NOTICE, 1, "Control-C Entered Program Terminating");
+    Message(context, MSG_NOTICE, 1, "Control-C Entered Program Terminating");
     if (context->OnInterrupt != nullptr) context->OnInterrupt(context);
     fflush(nullptr);
     _exit(128 + signalNumber);
@@ -61,15 +61,7 @@ int InitProgramContext(ProgramContext* context) {
     memcpy(context->levelColours, colours, sizeof colours);
     context->beep = getenv("ZYMBBEEP") != nullptr ? 1 : 0;
 
-    context->Begin = Begin;
-    context->GetPassword = GetPassword;
-    context->SetIdentity = SetIdentity;
-    context->Message = Message;
-    context->SetStatusText = SetStatusText;
-    context->SetNotes = SetNotes;
     context->OnInterrupt = nullptr;
-    context->IsOptionSet = IsOptionSet;
-    context->Complete = Complete;
 
     context->console = STDERR_FILENO;
     context->consoleInfo.isTerminal = Platform_IsTerminal(STDERR_FILENO) ? 1 : 0;
@@ -102,36 +94,33 @@ int Begin(ProgramContext* context, const char** configPath) {
     if ((context->flags & CTX_SYSLOG) != 0)
         Syslog_Open(context->programName, context->syslogFacility);
 
-    context->Message(context, MSG_INFO, 1, "%s %s", context->programName, context->legalNotice);
-    context->Message(context, MSG_INFO, 2, "Compiled %s at %s", context->buildDate,
-                     context->buildTime);
-    context->Message(context, MSG_NOTICE, 10, "%s", context->description);
+    Message(context, MSG_INFO, 1, "%s %s", context->programName, context->legalNotice);
+    Message(context, MSG_INFO, 2, "Compiled %s at %s", context->buildDate, context->buildTime);
+    Message(context, MSG_NOTICE, 10, "%s", context->description);
     PlatformDescription platform;
     DescribePlatform(&platform);
-    context->Message(context, MSG_INFO, 6, "Running Under %s (%s %s) on platform %s",
-                     platform.systemName, platform.buildText, platform.versionText,
-                     platform.processorText);
-    context->Message(context, MSG_INFO, 0,
-                     htonl(1) == 1 ? "Host is Big Endian" : "Host is Little Endian");
-    context->Message(context, MSG_INFO, 0, "Host is ASCII");
-    context->Message(context, MSG_INFO, 0, "Binary is 64 bit");
+    Message(context, MSG_INFO, 6, "Running Under %s (%s %s) on platform %s", platform.systemName,
+            platform.buildText, platform.versionText, platform.processorText);
+    Message(context, MSG_INFO, 0, htonl(1) == 1 ? "Host is Big Endian" : "Host is Little Endian");
+    Message(context, MSG_INFO, 0, "Host is ASCII");
+    Message(context, MSG_INFO, 0, "Binary is 64 bit");
     char path[257];
     if (getcwd(path, sizeof path) != nullptr)
-        context->Message(context, MSG_INFO, 0, "Current Working Directory is %s", path);
+        Message(context, MSG_INFO, 0, "Current Working Directory is %s", path);
     if (Platform_ProgramPath(path, sizeof path))
-        context->Message(context, MSG_INFO, 0, "Executing Module is %s", path);
+        Message(context, MSG_INFO, 0, "Executing Module is %s", path);
     char today[128];
     time_t start = static_cast<time_t>(context->startTime);
     struct tm local;
     if (localtime_r(&start, &local) != nullptr &&
         strftime(today, sizeof today, "%A, %B %d, %Y", &local) != 0)
-        context->Message(context, MSG_INFO, 4, "Today is %s", today);
+        Message(context, MSG_INFO, 4, "Today is %s", today);
     char host[256];
     if (gethostname(host, sizeof host) == 0) {
         host[sizeof host - 1] = 0;
-        context->Message(context, MSG_INFO, 5, "Running on %s", host);
+        Message(context, MSG_INFO, 5, "Running on %s", host);
     }
-    context->Message(context, MSG_INFO, 6, "Process ID %d", static_cast<int>(getpid()));
+    Message(context, MSG_INFO, 6, "Process ID %d", static_cast<int>(getpid()));
 
     if (context->options != nullptr) ReadArguments(context);
     if (configPath != nullptr) return ReadConfiguration(context, *configPath);
@@ -186,13 +175,12 @@ void Complete(ProgramContext* context, int status) {
         config_lookup_string(&context->config, "options.stdout.suffix", &suffix))
         WriteConfiguredText(suffix);
 
-    context->Message(context, MSG_INFO, 900, "Program Complete");
+    Message(context, MSG_INFO, 900, "Program Complete");
     int64_t elapsed = static_cast<int64_t>(time(nullptr)) - context->startTime;
     if (elapsed < 0) elapsed = 0;
     unsigned minutes = static_cast<unsigned>(elapsed / 60),
              seconds = static_cast<unsigned>(elapsed % 60);
-    context->Message(context, MSG_INFO, 901, "Elapsed time %u minutes and %u seconds", minutes,
-                     seconds);
+    Message(context, MSG_INFO, 901, "Elapsed time %u minutes and %u seconds", minutes, seconds);
     SendEndNotification(context, status, minutes, seconds);
     // Only a console whose colours the log may have changed needs them set back.
     if ((context->flags & (CTX_NO_COLOR | CTX_NOT_CONSOLE)) == 0 &&
@@ -201,10 +189,10 @@ void Complete(ProgramContext* context, int status) {
 
     ProcessIo io;
     if (context->jobObject > 0 && Platform_ReadProcessIo(&io)) {
-        context->Message(context, MSG_INFO, 0, "Total Read Operations %u (%s bytes)",
-                         static_cast<unsigned>(io.readOperations), FormatCount(io.readBytes, 0));
-        context->Message(context, MSG_INFO, 0, "Total Write Operations %u (%s bytes)",
-                         static_cast<unsigned>(io.writeOperations), FormatCount(io.writeBytes, 0));
+        Message(context, MSG_INFO, 0, "Total Read Operations %u (%s bytes)",
+                static_cast<unsigned>(io.readOperations), FormatCount(io.readBytes, 0));
+        Message(context, MSG_INFO, 0, "Total Write Operations %u (%s bytes)",
+                static_cast<unsigned>(io.writeOperations), FormatCount(io.writeBytes, 0));
     }
     context->jobObject = -1;
 
@@ -212,13 +200,12 @@ void Complete(ProgramContext* context, int status) {
     uint32_t bytes = context->bytesWritten;
     uint32_t records = context->recordsWritten;
     unsigned long continued = crc32(crc, reinterpret_cast<const Bytef*>("DOF"), 3);
-    context->Message(context, MSG_INFO, 991, "CRC values for this session: %#lx (%#lx)",
-                     static_cast<unsigned long>(crc), continued);
-    context->Message(context, MSG_INFO, 992, "Number of records written: %s",
-                     FormatCount(records, 0));
-    context->Message(context, MSG_INFO, 993, "Number of bytes written: %s", FormatCount(bytes, 0));
-    context->Message(context, MSG_INFO, 999, "Program ended with RC=%u (%s)",
-                     static_cast<unsigned>(status), status == 0 ? "Success" : "Failure");
+    Message(context, MSG_INFO, 991, "CRC values for this session: %#lx (%#lx)",
+            static_cast<unsigned long>(crc), continued);
+    Message(context, MSG_INFO, 992, "Number of records written: %s", FormatCount(records, 0));
+    Message(context, MSG_INFO, 993, "Number of bytes written: %s", FormatCount(bytes, 0));
+    Message(context, MSG_INFO, 999, "Program ended with RC=%u (%s)", static_cast<unsigned>(status),
+            status == 0 ? "Success" : "Failure");
 
     // Lines still going out from the interrupt thread must not meet a closed stream; the
     // lock is held until the process ends.

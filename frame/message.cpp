@@ -122,7 +122,7 @@ MessageSink ContextSink(ProgramContext* context) {
         .write =
             [](void* owner, int level, unsigned number, const char* text) {
                 ProgramContext* target = static_cast<ProgramContext*>(owner);
-                if (target->Message != nullptr) target->Message(target, level, number, "%s", text);
+                Message(target, level, number, "%s", text);
             },
     };
 }
@@ -135,14 +135,13 @@ void SetUpStandardError(ProgramContext* context, const char* programName) {
 
     struct stat status;
     if (stat(directory, &status) != 0) {
-        context->Message(context, MSG_ERROR, 0,
-                         "Variable ZYMBSTDERRDIR set. Directory error '%s' (%s)", directory,
-                         strerror(errno));
+        Message(context, MSG_ERROR, 0, "Variable ZYMBSTDERRDIR set. Directory error '%s' (%s)",
+                directory, strerror(errno));
         return;
     }
     if (!S_ISDIR(status.st_mode)) {
-        context->Message(context, MSG_ERROR, 0,
-                         "Variable ZYMBSTDERRDIR set. '%s' is not a directory", directory);
+        Message(context, MSG_ERROR, 0, "Variable ZYMBSTDERRDIR set. '%s' is not a directory",
+                directory);
         return;
     }
     char stamp[32];
@@ -162,9 +161,9 @@ void SetUpStandardError(ProgramContext* context, const char* programName) {
     if (file == nullptr) {
         int cause = errno;
         if (fd >= 0) close(fd);
-        context->Message(context, MSG_ERROR, 0,
-                         "Variable ZYMBSTDERRDIR set. Unable to open '%s' for stderr (%s)", path,
-                         strerror(cause));
+        Message(context, MSG_ERROR, 0,
+                "Variable ZYMBSTDERRDIR set. Unable to open '%s' for stderr (%s)", path,
+                strerror(cause));
         return;
     }
     const char* name = strrchr(path, '/');
@@ -192,6 +191,5 @@ void DescribeInetdPeer(ProgramContext* context) {
         else
             snprintf(description, sizeof description, "%s:%s", host, service);
     }
-    context->Message(context, MSG_NOTICE, 0, "Running under inetd. Connection from %s",
-                     description);
+    Message(context, MSG_NOTICE, 0, "Running under inetd. Connection from %s", description);
 }

@@ -21,11 +21,11 @@ class MessageTest : public ::testing::Test {
 };
 
 TEST_F(MessageTest, LineFormatNumbersAndLevelLetters) {
-    context.Message(&context, MSG_INFO, 0, "Listing %s", "Files");
-    context.Message(&context, MSG_ERROR, 5, "bad");
-    context.Message(&context, 7, 1234, "debug");
-    context.Message(&context, MSG_WARNING, 42, "100%% sure");
-    context.Message(&context, MSG_NOTICE, 1, "notice");
+    Message(&context, MSG_INFO, 0, "Listing %s", "Files");
+    Message(&context, MSG_ERROR, 5, "bad");
+    Message(&context, 7, 1234, "debug");
+    Message(&context, MSG_WARNING, 42, "100%% sure");
+    Message(&context, MSG_NOTICE, 1, "notice");
     auto lines = testsupport::Lines(Written());
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_TRUE(
@@ -40,8 +40,8 @@ TEST_F(MessageTest, LineFormatNumbersAndLevelLetters) {
 
 TEST_F(MessageTest, LongTextsAreCutNeverOverrun) {
     std::string huge(5000, 'x');
-    int length = context.Message(&context, MSG_INFO, 0, "%s%s%s%d%d%d%s", huge.c_str(), "a", "b", 1,
-                                 2, 3, huge.c_str());
+    int length = Message(&context, MSG_INFO, 0, "%s%s%s%d%d%d%s", huge.c_str(), "a", "b", 1, 2, 3,
+                         huge.c_str());
     std::string written = Written();
     // 17 characters of prefix, number, letter and time, a blank, 511 of text and the newline.
     EXPECT_EQ(length, 17 + 511 + 1);
@@ -50,13 +50,13 @@ TEST_F(MessageTest, LongTextsAreCutNeverOverrun) {
 
     // A number too wide for the line: the whole line stops at 599 characters.
     snprintf(context.messagePrefix, sizeof context.messagePrefix, "ABCDE");
-    context.Message(&context, MSG_INFO, 4000000000u, "%s", huge.c_str());
+    Message(&context, MSG_INFO, 4000000000u, "%s", huge.c_str());
     EXPECT_LE(Written().size() - 529, 599u);
 }
 
 TEST_F(MessageTest, CountersAndCrcCoverEveryWrittenByte) {
-    context.Message(&context, MSG_INFO, 0, "one");
-    context.Message(&context, MSG_ERROR, 0, "two");
+    Message(&context, MSG_INFO, 0, "one");
+    Message(&context, MSG_ERROR, 0, "two");
     std::string written = Written();
     EXPECT_EQ(context.recordsWritten, 2u);
     EXPECT_EQ(context.bytesWritten, written.size());
@@ -65,11 +65,11 @@ TEST_F(MessageTest, CountersAndCrcCoverEveryWrittenByte) {
 }
 
 TEST_F(MessageTest, FirstErrorBecomesTheStatusText) {
-    context.Message(&context, MSG_WARNING, 0, "just a warning");
-    context.Message(&context, MSG_ERROR, 0, "first error");
-    context.Message(&context, MSG_ERROR, 0, "second error");
+    Message(&context, MSG_WARNING, 0, "just a warning");
+    Message(&context, MSG_ERROR, 0, "first error");
+    Message(&context, MSG_ERROR, 0, "second error");
     EXPECT_STREQ(context.statusText, "first error");
-    context.SetStatusText(&context, "%s", std::string(400, 's').c_str());
+    SetStatusText(&context, "%s", std::string(400, 's').c_str());
     EXPECT_EQ(strlen(context.statusText), 255u);
 }
 
@@ -79,8 +79,8 @@ TEST_F(MessageTest, FilteredMessagesCountButAreNotWritten) {
     ASSERT_TRUE(
         config_read_string(&filters, "filters = ( { filter = \"*secret*\"; }, { other = 1; } );"));
     context.messageFilters = config_lookup(&filters, "filters");
-    EXPECT_EQ(context.Message(&context, MSG_ERROR, 0, "a secret thing"), 0);
-    context.Message(&context, MSG_INFO, 0, "plain");
+    EXPECT_EQ(Message(&context, MSG_ERROR, 0, "a secret thing"), 0);
+    Message(&context, MSG_INFO, 0, "plain");
     std::string written = Written();
     EXPECT_EQ(testsupport::Lines(written).size(), 1u);
     EXPECT_EQ(context.recordsWritten, 2u);

@@ -74,12 +74,12 @@ char* BuildNotificationBody(const ProgramContext* context, int status, unsigned 
 
 void SendEndNotification(ProgramContext* context, int status, unsigned minutes, unsigned seconds) {
     if (status == 0 && getenv("ZYMBSLACKONERROR") != nullptr) {
-        context->Message(context, MSG_INFO, 0, "No Slack message because RC=0");
+        Message(context, MSG_INFO, 0, "No Slack message because RC=0");
         return;
     }
     const char* address = getenv("ZYMBSLACKURL");
     if (address == nullptr) return;
-    context->Message(context, MSG_INFO, 0, "Sending program end message via Slack");
+    Message(context, MSG_INFO, 0, "Sending program end message via Slack");
     curl_global_init(CURL_GLOBAL_ALL);
     std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
     if (!curl) return;
@@ -95,8 +95,7 @@ void SendEndNotification(ProgramContext* context, int status, unsigned minutes, 
     curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, NOTIFICATION_TIMEOUT);
     CURLcode result = curl_easy_perform(curl.get());
     if (result != CURLE_OK)
-        context->Message(context, MSG_ERROR, 0, "Slack send failed: %s",
-                         curl_easy_strerror(result));
+        Message(context, MSG_ERROR, 0, "Slack send failed: %s", curl_easy_strerror(result));
     curl.reset();
     cJSON_free(body);
 }

@@ -140,9 +140,9 @@ char* GetPassword(ProgramContext* context, const char* user, const char* passwor
     if (passwordSource[0] == '-') {
         // A password that does not fit would be sent cut, and fail for a reason no one sees.
         if (strlen(passwordSource + 1) > PASSWORD_LIMIT) {
-            context->Message(context, MSG_ERROR, 1,
-                             "Password given in the server string is longer than %u characters",
-                             static_cast<unsigned>(PASSWORD_LIMIT));
+            Message(context, MSG_ERROR, 1,
+                    "Password given in the server string is longer than %u characters",
+                    static_cast<unsigned>(PASSWORD_LIMIT));
             return nullptr;
         }
         snprintf(out, PASSWORD_BUFFER_SIZE, "%s", passwordSource + 1);
@@ -152,39 +152,38 @@ char* GetPassword(ProgramContext* context, const char* user, const char* passwor
         // A web request has nobody at a keyboard: its standard output is the answer to the
         // client, and the terminal it might find belongs to whoever started the server.
         if ((context->flags & CTX_CGI) != 0) {
-            context->Message(context, MSG_ERROR, 1,
-                             "Password not read from the terminal: no prompt for a CGI request");
+            Message(context, MSG_ERROR, 1,
+                    "Password not read from the terminal: no prompt for a CGI request");
             return nullptr;
         }
         const char* why = "";
         if (ReadPasswordKeys(out, &why)) return out;
-        context->Message(context, MSG_ERROR, 1, "Password not read from the terminal: %s", why);
+        Message(context, MSG_ERROR, 1, "Password not read from the terminal: %s", why);
         return nullptr;
     }
     if (passwordSource[0] != 0) {
         snprintf(fileName, sizeof fileName, "%s", passwordSource);
     } else {
-        context->Message(context, MSG_INFO, 1,
-                         "Password value is empty so checking for environment variable "
-                         "(ZYMBPWPATH)");
+        Message(context, MSG_INFO, 1,
+                "Password value is empty so checking for environment variable "
+                "(ZYMBPWPATH)");
         const char* directory = getenv("ZYMBPWPATH");
         if (directory != nullptr) {
             snprintf(fileName, 256, "%s/%s", directory, user);
-            context->Message(context, MSG_INFO, 1, "Password value set from environment to: %s",
-                             fileName);
+            Message(context, MSG_INFO, 1, "Password value set from environment to: %s", fileName);
         } else {
             snprintf(fileName, 255, DEFAULT_PASSWORD_DIRECTORY, user);
-            context->Message(context, MSG_WARNING, 1, "No password file passed, defaulting to: %s",
-                             fileName);
+            Message(context, MSG_WARNING, 1, "No password file passed, defaulting to: %s",
+                    fileName);
         }
     }
 
-    context->Message(context, MSG_INFO, 1, "Getting password from Password File: %s", fileName);
+    Message(context, MSG_INFO, 1, "Getting password from Password File: %s", fileName);
     if (!ReadPasswordFile(fileName, out)) {
-        context->Message(context, MSG_ERROR, 1, "Failed to open Password File: %s",
-                         strerror(errno));
+        Message(context, MSG_ERROR, 1, "Failed to open Password File: %s (%s)", strerror(errno),
+                fileName);
         return nullptr;
     }
-    context->Message(context, MSG_INFO, 1, "Password obtained OK");
+    Message(context, MSG_INFO, 1, "Password obtained OK");
     return out;
 }

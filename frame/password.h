@@ -5,7 +5,7 @@ struct ProgramContext;
 
 constexpr int PASSWORD_BUFFER_SIZE = 1024;
 
-// The GetPassword slot. out is a PASSWORD_BUFFER_SIZE buffer; returns out, or none
+// Gets the password of a server string. out is a PASSWORD_BUFFER_SIZE buffer; returns out, or none
 // when no password could be obtained. The password itself is never logged.
 char* GetPassword(ProgramContext* context, const char* user, const char* passwordSource,
                   const char* tag, char* out);

@@ -87,8 +87,10 @@ TEST_F(Password, UnreadableFilesGiveNone) {
     EXPECT_EQ(Get("batch", dir_.Path()), "<none>");
     auto entries = log_.Entries();
     ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[1], "001E Failed to open Password File: No such file or directory");
-    EXPECT_EQ(entries[3], "001E Failed to open Password File: Is a directory");
+    EXPECT_EQ(entries[1], "001E Failed to open Password File: No such file or directory (" +
+                              (dir_ / "missing") + ")");
+    EXPECT_EQ(entries[3],
+              "001E Failed to open Password File: Is a directory (" + dir_.Path() + ")");
 }
 
 TEST_F(Password, EmptySourceUsesThePasswordDirectory) {

@@ -1,7 +1,9 @@
 // The program context: the one record of a command program. It holds the identity,
-// the log's output state and counters, the option table and argument state, the
-// configuration document, and the nine operations every subsystem reports through.
-// One static context per process; CurrentContext points at it.
+// the log's output state and counters, the option table and argument state and the
+// configuration document. The operations on it (Begin, SetIdentity, Message, GetPassword,
+// Complete, ...) are plain functions that take the context; the one hook is OnInterrupt,
+// which each program fills with its own clean-up. One static context per process;
+// CurrentContext points at it.
 //
 // Results in the frame are 1 for success and 0 for failure; a failure is logged through
 // Message where it is detected, so callers only pass the 0 on.
@@ -24,6 +26,7 @@ constexpr uint32_t CTX_CGI = 0x8;           // arguments came from a CGI request
 constexpr uint32_t CTX_TERMINAL = 0x10;     // also the console, in colour, while redirected
 constexpr uint32_t CTX_NO_COLOR = 0x20;     // console colours are never changed
 constexpr uint32_t CTX_NOT_CONSOLE = 0x40;  // standard error is not a terminal
+constexpr uint32_t CTX_USAGE_ERROR = 0x80;  // an argument named an option the program lacks
 
 constexpr size_t MESSAGE_LINE_LIMIT = 599;  // characters of a whole log line
 
@@ -70,24 +73,14 @@ struct ProgramContext {
     // A progress line stands on the console; the next line written there clears it first.
     int32_t progressLineShown;
 
-    int (*Begin)(ProgramContext* context, const char** configPath);
-    char* (*GetPassword)(ProgramContext* context, const char* user, const char* passwordSource,
-                         const char* tag, char* out);
-    int (*SetIdentity)(ProgramContext* context, const char* buildDate, const char* buildTime,
-                       const char* legalNotice, const char* programName, const char* messagePrefix,
-                       const char* description);
-    int (*Message)(ProgramContext* context, int level, unsigned number, const char* format, ...)
-        ZYMB_PRINTF(4, 5);
-    int (*SetStatusText)(ProgramContext* context, const char* format, ...) ZYMB_PRINTF(2, 3);
-    int (*SetNotes)(ProgramContext* context, const char* format, ...) ZYMB_PRINTF(2, 3);
+    // What an interrupted run removes before it ends (a program's partial files); none by
+    // default. Called on the interrupt thread with the context locked.
     void (*OnInterrupt)(ProgramContext* context);
-    int (*IsOptionSet)(char letter);
-    void (*Complete)(ProgramContext* context, int status) __attribute__((noreturn));
 };
 
 extern ProgramContext* CurrentContext;
 
-// Start-up: crash handler, cleared record, tables, slots, console state, interrupt
+// Start-up: crash handler, cleared record, tables, console state, interrupt
 // thread, empty configuration, lock, accounting. Returns 1.
 int InitProgramContext(ProgramContext* context);
 
@@ -111,7 +104,7 @@ void SetUpStandardError(ProgramContext* context, const char* programName);
 // The "Running under inetd" line for the peer of standard input.
 void DescribeInetdPeer(ProgramContext* context);
 
-// Slot implementations, also callable directly.
+// The operations on the context.
 int Begin(ProgramContext* context, const char** configPath);
 int SetIdentity(ProgramContext* context, const char* buildDate, const char* buildTime,
                 const char* legalNotice, const char* programName, const char* messagePrefix,
@@ -121,5 +114,5 @@ int Message(ProgramContext* context, int level, unsigned number, const char* for
 int SetStatusText(ProgramContext* context, const char* format, ...) ZYMB_PRINTF(2, 3);
 int SetNotes(ProgramContext* context, const char* format, ...) ZYMB_PRINTF(2, 3);
 int IsOptionSet(char letter);
-// The GNU spelling, as on the slot: clang counts it part of the function type.
+// Ends the process with status, after the completion lines.
 void Complete(ProgramContext* context, int status) __attribute__((noreturn));

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/version_text.h"
+
 namespace {
 
 const OptionEntry* FindRow(const OptionEntry* options, char letter) {
@@ -17,17 +19,23 @@ const char* ValueName(const OptionEntry& row) {
     return (row.flags & OPT_SERVER) != 0 ? "USER:PASSWORD@HOST:PORT" : "VALUE";
 }
 
-enum class Request { NONE, HELP, VERSION };
+enum class Request { NONE, HELP, VERSION, UNKNOWN };
 
 // Reads the arguments as getopt will: a value that follows its option letter is passed
-// over, so "-o --help" names an output file, and "--" ends the options.
-Request FindRequest(int argc, char** argv, const OptionEntry* options) {
+// over, so "-o --help" names an output file, and "--" ends the options. Any other
+// argument of the long form is unknown: getopt would read "--output=x" as the letters
+// "-", "o" and the value "utput=x", a plainly wrong run. *unknown names it.
+Request FindRequest(int argc, char** argv, const OptionEntry* options, const char** unknown) {
     const bool helpLetterFree = FindRow(options, 'h') == nullptr;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (strcmp(argument, "--") == 0) break;
         if (strcmp(argument, "--help") == 0) return Request::HELP;
         if (strcmp(argument, "--version") == 0) return Request::VERSION;
+        if (IsLongOptionForm(argument)) {
+            *unknown = argument;
+            return Request::UNKNOWN;
+        }
         if (helpLetterFree && strcmp(argument, "-h") == 0) return Request::HELP;
         if (argument[0] != '-' || argument[1] == 0 || argument[1] == '-') continue;
         for (const char* letter = argument + 1; *letter != 0; ++letter) {
@@ -38,6 +46,12 @@ Request FindRequest(int argc, char** argv, const OptionEntry* options) {
         }
     }
     return Request::NONE;
+}
+
+// The line for an argument of the long form that the program does not know.
+void ReportUnknownLongOption(FILE* out, const char* programName, const char* argument) {
+    fprintf(out, "%s: unrecognized option '%s'; see '%s --help'\n", programName, argument,
+            programName);
 }
 
 }  // namespace
@@ -74,19 +88,27 @@ void WriteUsage(FILE* out, const ProgramInformation& information) {
             information.programName);
 }
 
+bool IsLongOptionForm(const char* argument) {
+    return argument[0] == '-' && argument[1] == '-' && argument[2] != 0;
+}
+
 int AnswerInformationRequest(int argc, char** argv, const ProgramInformation& information) {
-    if (getenv("REQUEST_URI") != nullptr) return 0;
-    switch (FindRequest(argc, argv, information.options)) {
+    if (getenv("REQUEST_URI") != nullptr) return INFORMATION_NONE;
+    const char* unknown = nullptr;
+    switch (FindRequest(argc, argv, information.options, &unknown)) {
         case Request::HELP:
             WriteUsage(stdout, information);
             break;
         case Request::VERSION:
-            printf("%s %s\nBuilt %s %s\n", information.programName, information.version,
-                   information.buildDate, information.buildTime);
+            WriteVersion(stdout, information.programName, information.buildDate,
+                         information.buildTime);
             break;
+        case Request::UNKNOWN:
+            ReportUnknownLongOption(stderr, information.programName, unknown);
+            return 2;
         case Request::NONE:
-            return 0;
+            return INFORMATION_NONE;
     }
     fflush(stdout);
-    return 1;
+    return 0;
 }

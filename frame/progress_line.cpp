@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/shown_text.h"
 #include "platform/io.h"
 #include "platform/terminal.h"
 
@@ -89,10 +90,9 @@ void ProgressLine_Begin(ProgressLine* line, ProgramContext* context, const char*
     line->active = ShowsOnTerminal(context);
     line->total = total;
     line->startTime = Now();
-    snprintf(line->label, sizeof line->label, "%s", label != nullptr ? label : "");
     // The label comes from the server: no control character of its own reaches the terminal.
-    for (char* at = line->label; *at != 0; ++at)
-        if (static_cast<unsigned char>(*at) < 0x20 || *at == 0x7F) *at = '?';
+    snprintf(line->label, sizeof line->label, "%s",
+             ShownText(label != nullptr ? label : "").c_str());
 }
 
 int ProgressLine_Message(ProgressLine* line, int level, unsigned number, const char* format, ...) {
@@ -104,11 +104,11 @@ int ProgressLine_Message(ProgressLine* line, int level, unsigned number, const c
         va_end(arguments);
         return length;
     }
-    // Without a line on show, the message takes the usual road, through the context's slot.
+    // Without a line on show, the message takes the usual road.
     char text[MESSAGE_TEXT_LIMIT + 1];
     vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
-    return context->Message(context, level, number, "%s", text);
+    return Message(context, level, number, "%s", text);
 }
 
 void ProgressLine_Update(ProgressLine* line, uint64_t done) {

@@ -6,7 +6,7 @@
 #include "frame/program_context.h"
 
 int ReadProxySetting(ProgramContext* context, ProxySetting* setting) {
-    context->Message(context, MSG_INFO, 0, "Checking for environment variable ZYMBSERVERPROXY");
+    Message(context, MSG_INFO, 0, "Checking for environment variable ZYMBSERVERPROXY");
     const char* text = getenv("ZYMBSERVERPROXY");
     if (text == nullptr) return 0;
     InitServerAddress(&setting->address, "", "", "", "");
@@ -14,10 +14,15 @@ int ReadProxySetting(ProgramContext* context, ProxySetting* setting) {
     setting->password[0] = '\0';
     setting->passwordFound = 1;
     const ServerAddress& address = setting->address;
+    if (!address.port.empty() && !IsPortNumber(address.port.c_str())) {
+        Message(context, MSG_ERROR, 0,
+                "Proxy port %s in ZYMBSERVERPROXY is not a number from 1 to 65535",
+                address.port.c_str());
+        return -1;
+    }
     if (!address.user.empty() &&
-        (context->GetPassword == nullptr ||
-         context->GetPassword(context, address.user.c_str(), address.passwordSource.c_str(),
-                              "corvantix", setting->password) == nullptr))
+        GetPassword(context, address.user.c_str(), address.passwordSource.c_str(), "corvantix",
+                    setting->password) == nullptr)
         setting->passwordFound = 0;
     return 1;
 }

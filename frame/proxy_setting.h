@@ -14,5 +14,5 @@ struct ProxySetting {
 
 // Logs that the variable is looked at and reads it. Returns 1 when a proxy is set (the
 // fields filled and the user's password looked up, the failure logged by the look-up),
-// 0 when none is.
+// 0 when none is, -1 (logged) when its port is not a number from 1 to 65535.
 int ReadProxySetting(ProgramContext* context, ProxySetting* setting);

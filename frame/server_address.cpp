@@ -1,6 +1,7 @@
 // Server strings: user:password@host:port cut into the fields of a ServerAddress.
 #include "frame/server_address.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "frame/program_context.h"
@@ -66,9 +67,16 @@ int ParseServerString(ServerAddress* address, const char* text, ProgramContext* 
     if (address->passwordSource[0] == '-') address->passwordGiven = 1;
 
     if (context != nullptr)
-        context->Message(context, MSG_INFO, 1,
-                         "Server Interpreted as: Server(%s) Port(%s) User(%s) Password(%s)",
-                         address->host.c_str(), address->port.c_str(), address->user.c_str(),
-                         address->passwordGiven == 1 ? "******" : address->passwordSource.c_str());
+        Message(context, MSG_INFO, 1,
+                "Server Interpreted as: Server(%s) Port(%s) User(%s) Password(%s)",
+                address->host.c_str(), address->port.c_str(), address->user.c_str(),
+                address->passwordGiven == 1 ? "******" : address->passwordSource.c_str());
     return 1;
+}
+
+bool IsPortNumber(const char* text) {
+    const size_t length = strlen(text);
+    if (length == 0 || length > 5 || strspn(text, "0123456789") != length) return false;
+    const long number = strtol(text, nullptr, 10);
+    return number >= 1 && number <= 65535;
 }

@@ -23,3 +23,7 @@ void InitServerAddress(ServerAddress* address, const char* user, const char* pas
 // Reads the whole text, however long. Returns 1. Logs the interpretation line when a
 // context is given.
 int ParseServerString(ServerAddress* address, const char* text, ProgramContext* context);
+
+// True for a port number from 1 to 65535 in decimal digits (a service name or "99999" is
+// refused before it reaches the resolver, which would only say "Servname not supported").
+bool IsPortNumber(const char* text);

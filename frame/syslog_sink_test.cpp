@@ -32,9 +32,9 @@ class SyslogTest : public ::testing::Test {
 };
 
 TEST_F(SyslogTest, HeaderPriorityAndText) {
-    context.Message(&context, MSG_ERROR, 0, "disk %d%% full", 99);
-    context.Message(&context, 9, 0, "clamped to debug");
-    context.Message(&context, MSG_INFO, 0, "%s", "100%s literal");
+    Message(&context, MSG_ERROR, 0, "disk %d%% full", 99);
+    Message(&context, 9, 0, "clamped to debug");
+    Message(&context, MSG_INFO, 0, "%s", "100%s literal");
     char host[256] = "";
     gethostname(host, sizeof host);
     std::string computer = std::string(host).substr(0, 15);
@@ -54,9 +54,9 @@ TEST_F(SyslogTest, HeaderPriorityAndText) {
 }
 
 TEST_F(SyslogTest, CutAtTheFirstLineEndAndAtTheDatagramLimit) {
-    context.Message(&context, MSG_INFO, 0, "first line\nsecond line");
+    Message(&context, MSG_INFO, 0, "first line\nsecond line");
     EXPECT_TRUE(listener.Receive().ends_with("]: first line"));
-    context.Message(&context, MSG_INFO, 0, "carriage\rreturn");
+    Message(&context, MSG_INFO, 0, "carriage\rreturn");
     EXPECT_TRUE(listener.Receive().ends_with("]: carriage"));
     Syslog_Send(6, std::string(5000, 'y').c_str(), "ZYMB10DownloadFile", 128);
     std::string datagram = listener.Receive();
@@ -71,7 +71,7 @@ TEST_F(SyslogTest, ExplicitFacilityIsKept) {
 
 TEST_F(SyslogTest, UnresolvableHostFallsBackToLoopback) {
     setenv("ZYMBSYSLOGHOST", "no-such-host.invalid", 1);
-    context.Message(&context, MSG_WARNING, 0, "still delivered");
+    Message(&context, MSG_WARNING, 0, "still delivered");
     EXPECT_TRUE(listener.Receive().ends_with("]: still delivered"));
 }
 
@@ -82,8 +82,7 @@ TEST_F(SyslogTest, NothingListeningIsNoFailure) {
         port = gone.Port();
     }
     setenv("ZYMBSYSLOGPORT", std::to_string(port).c_str(), 1);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_GT(context.Message(&context, MSG_INFO, 0, "into the void"), 0);
+    for (int i = 0; i < 3; ++i) EXPECT_GT(Message(&context, MSG_INFO, 0, "into the void"), 0);
 }
 
 }  // namespace

@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Datagrams to whatever host the file names are the syslog sink's business, not the
     // parser's: keep them from being sent.
     context->flags &= ~CTX_SYSLOG;
-    context->Message(context, MSG_ERROR, 0, "Load of file %s failed", "report.csv");
-    context->Message(context, MSG_INFO, 12, "Downloading section %u of %u", 1u, 3u);
+    Message(context, MSG_ERROR, 0, "Load of file %s failed", "report.csv");
+    Message(context, MSG_INFO, 12, "Downloading section %u of %u", 1u, 3u);
     unsetenv("ZYMBSYSLOGHOST");
     unsetenv("ZYMBSYSLOGPORT");
     return 0;

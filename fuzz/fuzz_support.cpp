@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "frame/password.h"
+#include "platform/whole_file.h"
 
 uint8_t FuzzInput::Byte() {
     return at_ < size_ ? data_[at_++] : 0;
@@ -47,7 +48,7 @@ const std::string& ScratchFolder() {
         const char* base = stat("/dev/shm", &status) == 0 && S_ISDIR(status.st_mode) &&
                                    access("/dev/shm", W_OK) == 0
                                ? "/dev/shm"
-                               : (getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "/tmp");
+                               : Platform_TemporaryFolder();
         std::string made = std::string(base) + "/zymb-fuzz-XXXXXX";
         if (mkdtemp(made.data()) == nullptr) {
             perror("mkdtemp");
@@ -96,8 +97,6 @@ ProgramContext* QuietContext() {
         made.programName = "FuzzTarget";
         made.flags = CTX_NOT_CONSOLE | CTX_NO_COLOR;
         memcpy(made.levelLetters, "EWIND", 5);
-        made.Message = Message;
-        made.GetPassword = GetPassword;
         made.console = -1;
         InitContextLock(&made.lock);
         config_init(&made.config);

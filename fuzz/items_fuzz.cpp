@@ -16,9 +16,10 @@
 
 #include "api/codes.h"
 #include "api/exchange.h"
+#include "api/file_list.h"
+#include "api/file_transfer.h"
 #include "api/session.h"
 #include "download/download_mode.h"
-#include "api/file_list.h"
 #include "download/list_mode.h"
 #include "fuzz/fuzz_support.h"
 
@@ -29,26 +30,25 @@ int sectionsServed = 0;
 
 // Answers each request with the next section of the input, and fails once it is used up
 // or after a few hundred, as a server that keeps sending would be cut off by the size.
-ZYMB10APIResponse* ServeSection(ZYMB10APISession*, ZYMB10APIRequest* request) {
+SectionReply ServeSection(ZYMB10APISession*, const FileListItem&, uint32_t) {
     const uint8_t rc = sections->Byte();
     uint32_t length = sections->Byte();
     length |= uint32_t{sections->Byte()} << 8;
     length |= uint32_t{sections->Byte()} << 16;
     std::string_view payload = sections->Take(length);
     const bool over = sections->Left() == 0 && payload.empty();
-    if (request->Length != SECTION_REQUEST_SIZE || request->Payload == nullptr) abort();
     auto* response =
         static_cast<ZYMB10APIResponse*>(calloc(1, RESPONSE_RECORD_SIZE + payload.size()));
     response->Payload = reinterpret_cast<uint8_t*>(response) + RESPONSE_RECORD_SIZE;
     if (over || ++sectionsServed > 300) {
         response->RC = RC_RECEIVE_FAILED;
-        return response;
+        return ZYMB10API_ReadSection(response);
     }
     response->TotalLength = static_cast<uint32_t>(RESPONSE_RECORD_SIZE + payload.size());
     response->RC = rc % 4 == 0 ? 0 : rc;
     response->PayloadLength = static_cast<uint32_t>(payload.size());
     memcpy(response->Payload, payload.data(), payload.size());
-    return response;
+    return ZYMB10API_ReadSection(response);
 }
 
 const std::string& WorkFolder() {
@@ -80,11 +80,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     ZYMB10APISession session;
     ZYMB10API_Init(&session);
-    session.Send = ServeSection;
     sections = &input;
     sectionsServed = 0;
-    const DownloadRequest request = {"*", (flags & 2) ? "chosen-name" : "", (flags & 4) ? 1 : 0,
-                                     generation};
+    DownloadRequest request = {"*", (flags & 2) ? "chosen-name" : "", (flags & 4) ? 1 : 0,
+                               generation};
+    request.fetchSection = ServeSection;
     // Destinations are relative to the working folder: the download runs in the scratch
     // folder, and the fuzzer goes back to its own for the corpus it reads and writes.
     const int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -17,9 +17,10 @@
 #include "api/codes.h"
 #include "api/compression.h"
 #include "api/exchange.h"
+#include "api/file_list.h"
+#include "api/file_transfer.h"
 #include "api/logon.h"
 #include "devserver/server_wire.h"
-#include "api/file_list.h"
 
 namespace {
 
@@ -179,7 +180,7 @@ int main(int argc, char** argv) {
     // Requests: a session's logon, ID-Server, list and a section, the first plain (the
     // cipher starts with the logon's reply), the rest enciphered.
     Bytes block(LOGON_BLOCK_SIZE, 0);
-    StoreBigEndian16(block.data() + LOGON_PROGRAM_ID, 56);
+    StoreBigEndian16(block.data() + LOGON_PROGRAM_ID, PROGRAM_ID_DOWNLOAD);
     block[LOGON_CLIENT_LEVEL] = API_CLIENT_LEVEL;
     memcpy(block.data() + LOGON_USER_ID, "batch", 5);
     memcpy(block.data() + LOGON_DIGEST, ZYMB10API_PasswordDigest("secret"), 16);

@@ -50,10 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         request.Function = FUNCTION_LIST_FILE;
         request.Length = 4;
         request.Payload = "ACME";
-        ZYMB10APIResponse* response = session.Send(&session, &request);
+        ZYMB10APIResponse* response = ZYMB10API_Send(&session, &request);
         CheckResponse(response);
         const bool failed = response->TotalLength == 0;
-        session.FreeResponse(response);
+        ZYMB10API_FreeResponse(response);
         if (failed) break;
     }
     ZYMB10API_Term(&session);

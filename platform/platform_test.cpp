@@ -3,7 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "platform/crash.h"
@@ -11,6 +15,7 @@
 #include "platform/process_io.h"
 #include "platform/system_info.h"
 #include "platform/terminal.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -101,6 +106,125 @@ TEST(CreateNewFile, NumberedNamesAndNoLinks) {
     EXPECT_STREQ(tooSmall, "/tmp");
     std::string command = std::string("rm -rf ") + folder;
     EXPECT_EQ(system(command.c_str()), 0);
+}
+
+// A scratch folder for the replacement tests, removed at the end.
+class ReplaceFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = std::string(Platform_TemporaryFolder()) + "/replace-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+    }
+    void TearDown() override {
+        std::string command = "rm -rf '" + folder_ + "'";
+        EXPECT_EQ(system(command.c_str()), 0);
+    }
+    std::string Path(const std::string& name) const { return folder_ + "/" + name; }
+    static std::string Content(const std::string& path) {
+        std::ifstream file(path);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+    static mode_t Mode(const std::string& path) {
+        struct stat status {};
+        stat(path.c_str(), &status);
+        return status.st_mode & 07777;
+    }
+    // Names in the folder other than the given ones: a side file left behind.
+    std::string Others(std::initializer_list<std::string> expected) const {
+        std::string command = "ls -A '" + folder_ + "'";
+        std::string left;
+        FILE* listing = popen(command.c_str(), "r");
+        char line[512];
+        while (listing != nullptr && fgets(line, sizeof line, listing) != nullptr) {
+            std::string name(line, strcspn(line, "\n"));
+            bool known = false;
+            for (const std::string& each : expected) known = known || each == name;
+            if (!known) left += name + " ";
+        }
+        if (listing != nullptr) pclose(listing);
+        return left;
+    }
+    std::string folder_;
+};
+
+TEST_F(ReplaceFile, NewFileGetsTheUmaskModeAndExistingKeepsItsMode) {
+    const mode_t mask = umask(022);
+    EXPECT_EQ(Platform_ReplaceFile(Path("new").c_str(), "one", 3), 0);
+    EXPECT_EQ(Content(Path("new")), "one");
+    EXPECT_EQ(Mode(Path("new")), 0644u);
+    ASSERT_EQ(chmod(Path("new").c_str(), 0600), 0);
+    EXPECT_EQ(Platform_ReplaceFile(Path("new").c_str(), "two", 3), 0);
+    EXPECT_EQ(Content(Path("new")), "two");
+    EXPECT_EQ(Mode(Path("new")), 0600u);
+    umask(mask);
+    EXPECT_EQ(Others({"new"}), "");
+}
+
+TEST_F(ReplaceFile, SymbolicLinksAreWrittenThroughAndStay) {
+    ASSERT_EQ(mkdir(Path("real").c_str(), 0700), 0);
+    std::ofstream(Path("real/target")) << "old";
+    ASSERT_EQ(chmod(Path("real/target").c_str(), 0640), 0);
+    // A relative link to a relative link: each resolves against its own folder.
+    ASSERT_EQ(symlink("real/target", Path("hop").c_str()), 0);
+    ASSERT_EQ(mkdir(Path("links").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("../hop", Path("links/first").c_str()), 0);
+    EXPECT_EQ(Platform_ReplaceFile(Path("links/first").c_str(), "new", 3), 0);
+    struct stat status {};
+    ASSERT_EQ(lstat(Path("links/first").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    ASSERT_EQ(lstat(Path("hop").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(Content(Path("real/target")), "new");
+    EXPECT_EQ(Mode(Path("real/target")), 0640u);
+    // A link whose file does not exist yet: the file is created where it points.
+    ASSERT_EQ(symlink("real/later", Path("dangling").c_str()), 0);
+    EXPECT_EQ(Platform_ReplaceFile(Path("dangling").c_str(), "made", 4), 0);
+    EXPECT_EQ(Content(Path("real/later")), "made");
+    // A loop of links is refused, with nothing written.
+    ASSERT_EQ(symlink("loop-b", Path("loop-a").c_str()), 0);
+    ASSERT_EQ(symlink("loop-a", Path("loop-b").c_str()), 0);
+    ReplaceStage stage;
+    EXPECT_EQ(Platform_ReplaceFile(Path("loop-a").c_str(), "x", 1, &stage), ELOOP);
+    EXPECT_EQ(stage, ReplaceStage::CREATE);
+    EXPECT_EQ(Others({"real", "hop", "links", "dangling", "loop-a", "loop-b"}), "");
+}
+
+TEST_F(ReplaceFile, FailuresLeaveTheOldFileAndNoSideFile) {
+    std::ofstream(Path("kept")) << "old";
+    ReplaceStage stage;
+    const int result = Platform_ReplaceFile(
+        Path("kept").c_str(),
+        [](int fd) {
+            if (write(fd, "half", 4) != 4) return false;
+            errno = ENOSPC;
+            return false;
+        },
+        &stage);
+    EXPECT_EQ(result, ENOSPC);
+    EXPECT_EQ(stage, ReplaceStage::WRITE);
+    EXPECT_EQ(Content(Path("kept")), "old");
+    // A folder that does not exist, and a destination that is a folder.
+    EXPECT_EQ(Platform_ReplaceFile(Path("none/file").c_str(), "x", 1, &stage), ENOENT);
+    EXPECT_EQ(stage, ReplaceStage::CREATE);
+    ASSERT_EQ(mkdir(Path("folder").c_str(), 0700), 0);
+    EXPECT_NE(Platform_ReplaceFile(Path("folder").c_str(), "x", 1, &stage), 0);
+    EXPECT_EQ(stage, ReplaceStage::NAME);
+    EXPECT_EQ(Others({"kept", "folder"}), "");
+}
+
+TEST(TemporaryFolder, TmpdirElseTmp) {
+    const char* saved = getenv("TMPDIR");
+    const std::string kept = saved != nullptr ? saved : "";
+    setenv("TMPDIR", "/var/tmp", 1);
+    EXPECT_STREQ(Platform_TemporaryFolder(), "/var/tmp");
+    setenv("TMPDIR", "", 1);
+    EXPECT_STREQ(Platform_TemporaryFolder(), "/tmp");
+    unsetenv("TMPDIR");
+    EXPECT_STREQ(Platform_TemporaryFolder(), "/tmp");
+    if (saved != nullptr) setenv("TMPDIR", kept.c_str(), 1);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #pragma once
 #include <string_view>
 
-// 0 when path now holds exactly bytes. Otherwise the errno value of the failure (its
+// 0 when path now holds exactly bytes (an existing file's mode kept, a symbolic link
+// written through). Otherwise the errno value of the failure (its
 // text is strerror's), with the hidden file removed and path untouched.
 int ReplaceOutputFile(const char* path, std::string_view bytes);

@@ -1,6 +1,5 @@
 // Saving a workbook: the stream goes into an OLE2 compound document (libgsf's MS-OLE
 // writer), in memory or in a file that is renamed into place once it is complete.
-#include <fcntl.h>
 #include <gsf/gsf.h>
 #include <unistd.h>
 
@@ -8,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <random>
 
+#include "platform/whole_file.h"
 #include "report/xls_book_parts.h"
 
 namespace {
@@ -69,21 +68,6 @@ void ForgetSavedBytes(XlsBook* book) {
     book->saved = nullptr;
 }
 
-// Creates a new file beside path for writing, with the permissions a new file gets.
-int CreateTemporary(const std::string& path, std::string* name) {
-    std::random_device seed;
-    std::mt19937 generator(seed());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        snprintf(suffix, sizeof suffix, ".%06x~", static_cast<unsigned>(generator() & 0xFFFFFF));
-        *name = path + suffix;
-        int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    errno = EEXIST;
-    return -1;
-}
-
 }  // namespace
 
 int XlsBook_SaveToMemory(XlsBook* book, const char** bytes, uint32_t* size) {
@@ -109,37 +93,42 @@ int XlsBook_SaveToMemory(XlsBook* book, const char** bytes, uint32_t* size) {
 
 int XlsBook_SaveToFile(XlsBook* book, const char* path) {
     StartLibrary();
-    std::string temporary;
-    int fd = CreateTemporary(path, &temporary);
-    if (fd < 0) {
-        book->error = std::string("cannot create a file beside it: ") + strerror(errno);
-        return 0;
-    }
-    FILE* file = fdopen(fd, "wb");
-    if (file == nullptr) {
-        book->error = strerror(errno);
-        close(fd);
-        unlink(temporary.c_str());
-        return 0;
-    }
-    GsfOutput* sink = gsf_output_stdio_new_FILE(temporary.c_str(), file, TRUE);
-    bool written = WriteContainer(book, sink);
-    g_object_unref(sink);
+    book->error.clear();
     // The workbook is on disk before it takes the name, so a crash leaves the old file.
-    if (written && (fflush(file) != 0 || fsync(fd) != 0)) {
-        book->error = strerror(errno);
-        written = false;
-    }
-    if (fclose(file) != 0 && written) {
-        book->error = strerror(errno);
-        written = false;
-    }
-    if (written && rename(temporary.c_str(), path) != 0) {
-        book->error = strerror(errno);
-        written = false;
-    }
-    if (!written) {
-        unlink(temporary.c_str());
+    ReplaceStage stage;
+    const int error = Platform_ReplaceFile(
+        path,
+        [book, path](int fd) {
+            const int own = dup(fd);
+            FILE* file = own >= 0 ? fdopen(own, "wb") : nullptr;
+            if (file == nullptr) {
+                const int cause = errno;
+                if (own >= 0) close(own);
+                book->error = strerror(cause);
+                errno = cause;
+                return false;
+            }
+            GsfOutput* sink = gsf_output_stdio_new_FILE(path, file, TRUE);
+            bool written = WriteContainer(book, sink);
+            g_object_unref(sink);
+            if (written && fflush(file) != 0) {
+                book->error = strerror(errno);
+                written = false;
+            }
+            if (fclose(file) != 0 && written) {
+                book->error = strerror(errno);
+                written = false;
+            }
+            if (!written && errno == 0) errno = EIO;
+            return written;
+        },
+        &stage);
+    if (error != 0) {
+        // A failed write has said why already; the other steps fail with the system's words.
+        if (stage == ReplaceStage::CREATE)
+            book->error = std::string("cannot create a file beside it: ") + strerror(error);
+        else if (stage != ReplaceStage::WRITE || book->error.empty())
+            book->error = strerror(error);
         return 0;
     }
     book->error.clear();

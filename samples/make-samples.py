@@ -73,6 +73,19 @@ write(os.path.join(data, "BAD", "corrupt.txt"), bytes(corrupt))
 write(os.path.join(data, "BAD", "truncated.txt"), damaged[: len(damaged) // 2])
 os.makedirs(os.path.join(data, "ZED"), exist_ok=True)
 
+# A gzip member followed by bytes that are not gzip: unpacked with a warning, as gzip -d
+# gives one.
+trailing = lines("trailing", 300)
+write(os.path.join(out, "originals", "trailing.txt"), trailing)
+write(os.path.join(data, "BAD", "trailing.txt"), packed(trailing) + b"not gzip\n")
+
+# A stored name that holds terminal controls: an escape sequence that writes to the
+# clipboard, a carriage return and a C1 control (CSI) in UTF-8.
+term = os.path.join(data, "TERM")
+write(os.path.join(term, "clip.txt"), b"clip\n")
+write(os.path.join(term, ".index"),
+      b"clip.txt|\x1b]52;c;ZXZpbA==\x07clip\r\xc2\x9b2J.txt|1|Clip\n")
+
 # A stored name and a description that hold the report writer's field separator.
 pipe = os.path.join(data, "PIPE")
 write(os.path.join(pipe, "a|b.csv"), b"a,b\n")

@@ -20,6 +20,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/whole_file.h"
+
 extern char** environ;
 
 namespace testsupport {
@@ -189,9 +191,7 @@ int BackgroundProcess::Stop() {
 }
 
 TempDir::TempDir() {
-    const char* base = getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != 0 ? base : "/tmp") + "/zymbtest-XXXXXX";
+    std::string pattern = std::string(Platform_TemporaryFolder()) + "/zymbtest-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back(0);
     if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
