@@ -34,10 +34,10 @@ int WriteFileList(unsigned rows) {
         snprintf(description, sizeof description, "Daily extract %u of region %u", i, i % 17);
         snprintf(name, sizeof name, "reports/%04u/%02u/extract-%08u.csv.gz", 2000 + i % 27,
                  1 + i % 12, i);
-        report.WriteRow(&report, "%u|%s |%s |%u", i, description, name, 1 + i % 5);
+        Report_WriteRow(&report, "%u|%s |%s |%u", i, description, name, 1 + i % 5);
     }
-    report.EndTable(&report);
-    report.Close(&report);
+    Report_EndTable(&report);
+    Report_Close(&report);
     return report.pdfSaveResult != 0 ? 1 : 0;
 }
 

@@ -31,10 +31,10 @@ void WriteReport(unsigned rows) {
     for (unsigned i = 0; i < rows; ++i) {
         snprintf(description, sizeof description, "Nightly transfer batch %u", i % 977);
         snprintf(name, sizeof name, "exports/2026/customer-%04u/ledger-%07u.csv.gz", i % 613, i);
-        report.WriteRow(&report, "%u|%.*s |%.*s |%u", i + 1, 40, description, 100, name, i % 7);
+        Report_WriteRow(&report, "%u|%.*s |%.*s |%u", i + 1, 40, description, 100, name, i % 7);
     }
-    report.EndTable(&report);
-    report.Close(&report);
+    Report_EndTable(&report);
+    Report_Close(&report);
     _exit(report.excelSaveResult == 0 ? 0 : 1);
 }
 

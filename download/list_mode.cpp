@@ -22,11 +22,11 @@ void LogReportFailure(void* target, int level, const char* text) {
 
 void BeginFileList(Report* report) {
     report->lineWidth = 1;
-    report->AddColumn(report, 6, "Seq.", COLUMN_RIGHT);
-    report->AddColumn(report, 40, "Description", 0);
-    report->AddColumn(report, 100, "File Name", 0);
-    report->AddColumn(report, 4, "Gen.", COLUMN_RIGHT);
-    report->BeginSection(report, nullptr, "Corvantix File List", "%s", "");
+    Report_AddColumn(report, 6, "Seq.", COLUMN_RIGHT);
+    Report_AddColumn(report, 40, "Description", 0);
+    Report_AddColumn(report, 100, "File Name", 0);
+    Report_AddColumn(report, 4, "Gen.", COLUMN_RIGHT);
+    Report_BeginSection(report, nullptr, "Corvantix File List", "%s", "");
 }
 
 int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
@@ -48,9 +48,9 @@ int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
         std::string generation = std::to_string(static_cast<unsigned>(item.Generation()));
         const char* fields[] = {sequence.c_str(), description.c_str(), name.c_str(),
                                 generation.c_str()};
-        report.WriteFields(&report, fields, std::size(fields));
+        Report_WriteFields(&report, fields, std::size(fields));
     }
-    report.EndTable(&report);
-    report.Close(&report);
-    return report.pdfSaveResult != 0 || report.excelSaveResult != 0 ? 1 : 0;
+    Report_EndTable(&report);
+    Report_Close(&report);
+    return report.saveResult != 0 ? 1 : 0;
 }

@@ -1,6 +1,6 @@
 // The choice of a report's form: from ZYMBREPORTFORMAT, or under a web server from the
 // form variable RPT (read by the program's form reader); and the operator's settings read
-// when the report is made.
+// when the report is made (the HTML logo is the HTML form's own, read when it opens).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,7 +34,7 @@ void ChooseFormat(Report* report, const ReportSetUp* setUp) {
         snprintf(report->columnDelete, sizeof report->columnDelete, "%s", list);
     if (format == REPORT_CSV && getenv("ZYMBCSVNOHEADER") != nullptr)
         report->flags |= REPORT_CSV_NO_HEADER;
-    if (format == REPORT_HTML) {
-        if (const char* logo = getenv("ZYMBREPORTHTMLLOGO")) report->htmlLogo = strdup(logo);
-    }
+    const char* raw = getenv("ZYMBCSVRAW");
+    if (format == REPORT_CSV && raw != nullptr && strcmp(raw, "1") == 0)
+        report->flags |= REPORT_CSV_RAW;
 }

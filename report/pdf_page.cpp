@@ -2,14 +2,16 @@
 // heading band and headings, footer with copyright and page number, the QR symbol and
 // the bookmarks of a new section; also the tag cells and the text helpers.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
 
-#include "report/pdf_draw.h"
-#include "report/pdf_text.h"
+#include "base/message_sink.h"
 #include "base/value_format.h"
+#include "report/pdf_draw.h"
+#include "report/report_form.h"
 
 namespace {
 
@@ -29,24 +31,26 @@ void QrTimeText(int64_t creationTime, char (&text)[128]) {
 // The visible columns' share of the width: each gets width x unit width points, from
 // left + 5 on; hidden columns take no room. Headings right-aligned like their cells.
 void PlaceColumns(Report* report, HPDF_Page page, float y) {
-    ReportPdf* pdf = report->pdf;
+    ReportPdf* pdf = PdfOf(report);
     float x = pdf->leftMargin + 5;
     for (uint32_t i = 0; i < report->columnCount; ++i) {
         ReportColumn& column = report->columns[i];
         column.x = x;
         column.pointWidth = static_cast<float>(column.width) * pdf->unitWidth;
         if (column.flags & COLUMN_HIDDEN) continue;
-        std::string heading = ToWinAnsi(column.heading);
+        // Cut to the column as its cells are.
+        const float room = column.pointWidth - 5;
+        std::string heading =
+            FitText(pdf, page, ShownText(pdf, RepairUtf8(column.heading)), room);
         float offset = 0;
-        if (column.flags & COLUMN_RIGHT)
-            offset = column.pointWidth - TextWidthOf(page, heading.c_str()) - 5;
+        if (column.flags & COLUMN_RIGHT) offset = room - TextWidthOf(page, heading.c_str());
         ShowTextAt(page, x + offset, y - 8, heading.c_str());
         x += column.pointWidth;
     }
 }
 
 void DrawFooter(Report* report, HPDF_Page page, float width) {
-    ReportPdf* pdf = report->pdf;
+    ReportPdf* pdf = PdfOf(report);
     const float bottom = pdf->bottomMargin;
     HPDF_Page_SetLineWidth(page, 1);
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
@@ -67,7 +71,7 @@ void DrawFooter(Report* report, HPDF_Page page, float width) {
             HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->regularFont), 8);
         }
         HPDF_Page_SetRGBFill(page, 0, 0, 0);
-        std::string copyright = ToWinAnsi(kCopyright);
+        std::string copyright = ShownText(pdf, kCopyright);
         ShowTextAt(page, (width - TextWidthOf(page, copyright.c_str())) / 2, bottom - 10,
                    copyright.c_str());
     }
@@ -78,10 +82,11 @@ void DrawFooter(Report* report, HPDF_Page page, float width) {
 // The bookmarks of a section begun since the last page: its title (once for a run of
 // sections with the same title) and its notes beneath it, both leading to this page.
 void CreateBookmarks(Report* report, HPDF_Doc document, HPDF_Page page) {
-    ReportPdf* pdf = report->pdf;
-    HPDF_Encoder encoder = HPDF_GetEncoder(document, "WinAnsiEncoding");
+    ReportPdf* pdf = PdfOf(report);
+    const PdfFormState* state = PdfStateOf(report);
+    HPDF_Encoder encoder = HPDF_GetEncoder(document, pdf->unicode ? "UTF-8" : "WinAnsiEncoding");
     if (pdf->flags & PDF_TITLE_PENDING) {
-        std::string title = ToWinAnsi(report->sectionTitle != nullptr ? report->sectionTitle : "");
+        std::string title = ShownText(pdf, state->sectionTitle.value_or(""));
         HPDF_Outline bookmark = HPDF_CreateOutline(document, nullptr, title.c_str(), encoder);
         if (bookmark != nullptr) {
             pdf->titleBookmark = bookmark;
@@ -90,7 +95,7 @@ void CreateBookmarks(Report* report, HPDF_Doc document, HPDF_Page page) {
         pdf->flags &= ~PDF_TITLE_PENDING;
     }
     if (pdf->flags & PDF_NOTES_PENDING) {
-        std::string notes = ToWinAnsi(report->sectionNotes != nullptr ? report->sectionNotes : "");
+        std::string notes = ShownText(pdf, state->sectionNotes.value_or(""));
         HPDF_Outline bookmark =
             HPDF_CreateOutline(document, static_cast<HPDF_Outline>(pdf->titleBookmark),
                                notes.c_str(), encoder);
@@ -98,6 +103,40 @@ void CreateBookmarks(Report* report, HPDF_Doc document, HPDF_Page page) {
             HPDF_Outline_SetDestination(bookmark, HPDF_Page_CreateDestination(page));
         pdf->flags &= ~PDF_NOTES_PENDING;
     }
+}
+
+// Why the logo file cannot be drawn, before the library tries it: "" when it may be.
+std::string LogoProblem(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) return strerror(errno);
+    unsigned char start[3] = {0, 0, 0};
+    size_t got = fread(start, 1, sizeof start, file);
+    fclose(file);
+    if (got != 3 || start[0] != 0xFF || start[1] != 0xD8 || start[2] != 0xFF)
+        return "it is not a JPEG image";
+    return "";
+}
+
+// The logo, loaded at the first page. A logo that cannot be used is said once, on the
+// log, with the file and the reason; the pages are drawn without it.
+void LoadLogo(Report* report, ReportPdf* pdf, HPDF_Doc document) {
+    if (pdf->logoPath.empty()) return;
+    std::string problem = LogoProblem(pdf->logoPath);
+    if (problem.empty()) {
+        pdf->quiet = true;
+        pdf->quietError = 0;
+        pdf->logoImage = HPDF_LoadJpegImageFromFile(document, pdf->logoPath.c_str());
+        pdf->quiet = false;
+        if (pdf->logoImage == nullptr) {
+            char text[96];
+            snprintf(text, sizeof text, "the PDF library cannot read it as a JPEG image (%04lX)",
+                     pdf->quietError);
+            problem = text;
+        }
+    }
+    if (!problem.empty())
+        ReportMessage(report, MSG_WARNING, "PDF logo %s not used: %s", pdf->logoPath.c_str(),
+                      problem.c_str());
 }
 
 }  // namespace
@@ -114,17 +153,12 @@ float TextWidthOf(HPDF_Page page, const char* shown) {
 }
 
 void Pdf_BeginPage(Report* report) {
-    ReportPdf* pdf = report->pdf;
-    HPDF_Doc document = DocumentOf(pdf);
+    ReportPdf* pdf = PdfOf(report);
+    const PdfFormState* state = PdfStateOf(report);
+    HPDF_Doc document = pdf != nullptr ? DocumentOf(pdf) : nullptr;
     if (document == nullptr) return;
     if ((pdf->flags & PDF_PREPARED) == 0) {
-        if (pdf->logoPath[0] != 0) {
-            pdf->logoImage = HPDF_LoadJpegImageFromFile(document, pdf->logoPath);
-            // The library refuses a file that is no JPEG without calling its handler;
-            // the operator still hears of it the same way.
-            if (pdf->logoImage == nullptr && HPDF_GetError(document) == HPDF_OK)
-                Pdf_OnError(HPDF_UNSUPPORTED_JPEG_FORMAT, 0, report->parent);
-        }
+        LoadLogo(report, pdf, document);
         if (pdf->logoImage == nullptr) pdf->logoWidth = 0;
         pdf->flags |= PDF_PREPARED;
     }
@@ -158,24 +192,30 @@ void Pdf_BeginPage(Report* report) {
     HPDF_Page_Fill(page);
 
     HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->boldFont), 18);
-    if (report->sectionTitle != nullptr) {
+    if (state->sectionTitle) {
         HPDF_Page_SetRGBStroke(page, 0, 0, 0);
         HPDF_Page_SetRGBFill(page, 1, 1, 1);
         ShowTextAt(page, pdf->titleBoxX + 10, height - top - 20,
-                   ToWinAnsi(report->sectionTitle).c_str());
+                   FitText(pdf, page, ShownText(pdf, *state->sectionTitle),
+                           pdf->titleBoxWidth - 20)
+                       .c_str());
     }
     HPDF_Page_SetRGBFill(page, 0, 0, 0);
 
     HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->regularFont), 8);
     float y = height - top - 45;
-    if (report->sectionNotes != nullptr) {
-        ShowTextAt(page, pdf->titleBoxX, y, ToWinAnsi(report->sectionNotes).c_str());
+    // The notes and the time end before the QR symbol.
+    const float textRoom = width - 90 - right - 5 - pdf->titleBoxX;
+    if (state->sectionNotes) {
+        ShowTextAt(page, pdf->titleBoxX, y,
+                   FitText(pdf, page, ShownText(pdf, *state->sectionNotes), textRoom).c_str());
         y -= 15;
     }
     char text[REPORT_LINE_SIZE];
     snprintf(text, sizeof text, "Production Time: %s",
              FormatTimeText(static_cast<time_t>(report->creationTime)));
-    ShowTextAt(page, pdf->titleBoxX, y, ToWinAnsi(text).c_str());
+    ShowTextAt(page, pdf->titleBoxX, y,
+               FitText(pdf, page, ShownText(pdf, RepairUtf8(text)), textRoom).c_str());
 
     HPDF_Page_SetLineWidth(page, 2);
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
@@ -198,7 +238,7 @@ void Pdf_BeginPage(Report* report) {
     QrTimeText(report->creationTime, qrTime);
     snprintf(report->lineBuffer, sizeof report->lineBuffer, "%u;%s;%s",
              report->parent->pageCounter,
-             report->sectionTitle != nullptr ? report->sectionTitle : "", qrTime);
+             state->sectionTitle.value_or("").c_str(), qrTime);
     Pdf_DrawQrCode(page, report->lineBuffer, width - 90 - right, height - 90, 80);
 
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
@@ -213,7 +253,7 @@ void Pdf_BeginPage(Report* report) {
     CreateBookmarks(report, document, page);
 }
 
-void Pdf_DrawTags(const ReportPdf* pdf, const char* field, float x0, float y) {
+void Pdf_DrawTags(const ReportPdf* pdf, const char* field, float x0, float y, float right) {
     HPDF_Page page = PageOf(pdf);
     std::string pieces = field;
     float x = x0;
@@ -222,7 +262,10 @@ void Pdf_DrawTags(const ReportPdf* pdf, const char* field, float x0, float y) {
          piece = strtok_r(nullptr, "[]", &rest)) {
         TrimBlanks(piece);
         if (piece[0] == 0) continue;
-        std::string shown = ToWinAnsi(piece);
+        // A box holds its word and 4 points either side; the last that fits is cut.
+        const std::string whole = ShownText(pdf, piece);
+        std::string shown = FitText(pdf, page, whole, right - x - 8);
+        if (shown.empty()) break;
         float textWidth = TextWidthOf(page, shown.c_str());
         HPDF_Page_SetRGBFill(page, 0, 0, 0);
         HPDF_Page_Rectangle(page, x, y + 1, textWidth + 8, pdf->rowHeight - 2);
@@ -231,6 +274,7 @@ void Pdf_DrawTags(const ReportPdf* pdf, const char* field, float x0, float y) {
         HPDF_Page_SetRGBFill(page, 1, 1, 1);
         ShowTextAt(page, x + 4, y + 3, shown.c_str());
         x += textWidth + 10;
+        if (shown != whole) break;  // that word was cut: nothing more fits
     }
     HPDF_Page_SetLineWidth(page, 2);
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);

@@ -459,20 +459,20 @@ TEST_F(PdfReport, AChildReportSharesItsParentsDocument) {
     child.parent = &parent;
     parent.creationTime = child.creationTime = atoll(kTime);
     for (Report* report : {&parent, &child}) {
-        report->AddColumn(report, 10, "Name", 0);
-        report->AddColumn(report, 5, "Size", COLUMN_RIGHT | COLUMN_NUMBER);
+        Report_AddColumn(report, 10, "Name", 0);
+        Report_AddColumn(report, 5, "Size", COLUMN_RIGHT | COLUMN_NUMBER);
     }
-    parent.BeginSection(&parent, nullptr, "Parent", nullptr);
-    for (int i = 0; i < 60; ++i) parent.WriteRow(&parent, "parent-%d|%d", i, i * 1000);
-    parent.EndTable(&parent);
-    child.BeginSection(&child, nullptr, "Child", nullptr);
-    child.WriteRow(&child, "child-row|1234567");
-    child.EndTable(&child);
-    child.Close(&child);
+    Report_BeginSection(&parent, nullptr, "Parent", nullptr);
+    for (int i = 0; i < 60; ++i) Report_WriteRow(&parent, "parent-%d|%d", i, i * 1000);
+    Report_EndTable(&parent);
+    Report_BeginSection(&child, nullptr, "Child", nullptr);
+    Report_WriteRow(&child, "child-row|1234567");
+    Report_EndTable(&child);
+    Report_Close(&child);
     EXPECT_FALSE(fs::exists(Output())) << "the child's close saves nothing";
-    parent.Close(&parent);
+    Report_Close(&parent);
     unsetenv("ZYMBPDFOUTPUTPATH");
-    EXPECT_EQ(parent.pdfSaveResult, 0);
+    EXPECT_EQ(parent.saveResult, 0);
 
     EXPECT_EQ(testsupport::QpdfProblems(Output()), "");
     auto words = testsupport::PdfWords(Output());

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "report/utf8_repair.h"
+#include "base/utf8.h"
 #include "tests/support/test_support.h"
 
 using testsupport::ChildOptions;

@@ -1,6 +1,6 @@
 // The workbook writer: text conversion, sheet names, sheet limits, saving without
 // leaving half a file, and every workbook read back cell for cell by Python's xlrd.
-#include "report/xls_book.h"
+#include "report/xls/xls_book.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/support/xls_read_back.h"
-#include "report/xls_text.h"
+#include "report/xls/xls_text.h"
 #include "tests/support/test_support.h"
 
 namespace {

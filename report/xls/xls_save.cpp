@@ -10,7 +10,7 @@
 #include <mutex>
 #include <random>
 
-#include "report/xls_book_parts.h"
+#include "report/xls/xls_book_parts.h"
 
 namespace {
 
