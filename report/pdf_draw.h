@@ -45,6 +45,13 @@ std::string ShownText(const ReportPdf* pdf, std::string_view utf8);
 // ended with "…" when it does not; "" when not even that fits.
 std::string FitText(const ReportPdf* pdf, HPDF_Page page, std::string shown, float width);
 
+// A cell's text (or a heading) inside its column, from x to x + room, on the baseline y:
+// as it is when it fits; a right-aligned text (a count or a short code, which a cut would
+// falsify) squeezed sideways until it fits, ending at x + room; any other text cut with
+// "…" (FitText).
+void ShowInColumn(const ReportPdf* pdf, HPDF_Page page, float x, float y, const std::string& shown,
+                  float room, bool right);
+
 // Text at (x, y) in the current font and fill colour: begin text, move, show, end. shown
 // is in the fonts' encoding (ShownText).
 void ShowTextAt(HPDF_Page page, float x, float y, const char* shown);

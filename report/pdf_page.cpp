@@ -38,13 +38,9 @@ void PlaceColumns(Report* report, HPDF_Page page, float y) {
         column.x = x;
         column.pointWidth = static_cast<float>(column.width) * pdf->unitWidth;
         if (column.flags & COLUMN_HIDDEN) continue;
-        // Cut to the column as its cells are.
-        const float room = column.pointWidth - 5;
-        std::string heading =
-            FitText(pdf, page, ShownText(pdf, RepairUtf8(column.heading)), room);
-        float offset = 0;
-        if (column.flags & COLUMN_RIGHT) offset = room - TextWidthOf(page, heading.c_str());
-        ShowTextAt(page, x + offset, y - 8, heading.c_str());
+        // Kept inside the column as its cells are.
+        ShowInColumn(pdf, page, x, y - 8, ShownText(pdf, RepairUtf8(column.heading)),
+                     column.pointWidth - 5, (column.flags & COLUMN_RIGHT) != 0);
         x += column.pointWidth;
     }
 }

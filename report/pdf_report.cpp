@@ -176,17 +176,14 @@ void WriteRow(Report* report, char** fields, size_t count) {
         const char* text = CellText(column, fields[i], number);
         if (column.flags & COLUMN_MONO)
             HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->monoFont), 8);
-        // A value wider than its column is cut and ends with "…": it never runs over
-        // the next column or off the page.
+        // A value wider than its column stays inside it (ShowInColumn): it never runs
+        // over the next column or off the page.
         const float room = column.pointWidth - kCellGap;
-        if (column.flags & COLUMN_TAGS) {
+        if (column.flags & COLUMN_TAGS)
             Pdf_DrawTags(pdf, text, column.x, y, column.x + room);
-        } else {
-            std::string shown = FitText(pdf, page, ShownText(pdf, text), room);
-            float offset = 0;
-            if (column.flags & COLUMN_RIGHT) offset = room - TextWidthOf(page, shown.c_str());
-            ShowTextAt(page, column.x + offset, y + 3, shown.c_str());
-        }
+        else
+            ShowInColumn(pdf, page, column.x, y + 3, ShownText(pdf, text), room,
+                         (column.flags & COLUMN_RIGHT) != 0);
         if (column.flags & COLUMN_MONO)
             HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->regularFont), 8);
     }

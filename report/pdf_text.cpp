@@ -93,3 +93,20 @@ std::string FitText(const ReportPdf* pdf, HPDF_Page page, std::string shown, flo
     while (!fitted.empty() && fitted.back() == ' ') fitted.pop_back();
     return fitted + ellipsis;
 }
+
+void ShowInColumn(const ReportPdf* pdf, HPDF_Page page, float x, float y, const std::string& shown,
+                  float room, bool right) {
+    const float width = TextWidthOf(page, shown.c_str());
+    if (width <= room) {
+        ShowTextAt(page, right ? x + room - width : x, y, shown.c_str());
+        return;
+    }
+    if (!right || room <= 0) {
+        ShowTextAt(page, x, y, FitText(pdf, page, shown, room).c_str());
+        return;
+    }
+    // The squeeze is part of the page's text state: it is undone after this text.
+    HPDF_Page_SetHorizontalScalling(page, 100 * room / width);
+    ShowTextAt(page, x, y, shown.c_str());
+    HPDF_Page_SetHorizontalScalling(page, 100);
+}

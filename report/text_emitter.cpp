@@ -20,20 +20,15 @@ class Line {
   public:
     // Puts text (well-formed UTF-8 without control characters) at position, taking at most
     // width columns of it; a wide character that would straddle the end is left out. A
-    // right-aligned text that fits ends at the column's last place.
+    // right-aligned text that fits ends at the column's last place. Nothing goes past
+    // the longest line.
     void Place(uint64_t position, uint64_t width, std::string_view text, bool right) {
-        if (position >= kLineLimit) return;
-        width = std::min(width, kLineLimit - position);
-        size_t length = 0, at = 0;
         uint64_t taken = 0;
-        while (at < text.size()) {
-            size_t next = at;
-            int columns = DisplayColumns(Utf8Next(text, &next));
-            if (taken + static_cast<uint64_t>(columns) > width) break;
-            taken += static_cast<uint64_t>(columns);
-            at = length = next;
-        }
+        size_t length = Fit(text, width, &taken);
         if (right && taken < width) position += width - taken;
+        if (position >= kLineLimit) return;
+        if (position + taken > kLineLimit)
+            length = Fit(text.substr(0, length), kLineLimit - position, &taken);
         PadTo(position);
         text_.append(text.substr(0, length));
         columns_ += taken;
@@ -56,6 +51,21 @@ class Line {
     }
 
   private:
+    // The bytes of the longest start of text that takes at most width columns (with the
+    // zero-width marks that follow its last character); *taken gets its columns.
+    static size_t Fit(std::string_view text, uint64_t width, uint64_t* taken) {
+        size_t length = 0, at = 0;
+        *taken = 0;
+        while (at < text.size()) {
+            size_t next = at;
+            auto columns = static_cast<uint64_t>(DisplayColumns(Utf8Next(text, &next)));
+            if (*taken + columns > width) break;
+            *taken += columns;
+            at = length = next;
+        }
+        return length;
+    }
+
     void PadTo(uint64_t position) {
         if (columns_ >= position) return;
         text_.append(position - columns_, ' ');

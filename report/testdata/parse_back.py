@@ -3,7 +3,7 @@
 per record, every text as the hex of its bytes, so that a test can compare it with
 the rows it gave without trusting the writer's own idea of its format.
 
-  parse_back.py csv FILE      csv module; bytes taken as Latin-1, so they come back exact
+  parse_back.py csv FILE      strict UTF-8 (fails on bytes that are not), then csv module
   parse_back.py json FILE     strict UTF-8, then json; every value must be a string
   parse_back.py html FILE     a browser's DOM dump: "tr TABLE KINDS CELLS" per table row
                               (TABLE counts from 1, an empty cell is "-"), and
@@ -13,6 +13,7 @@ the rows it gave without trusting the writer's own idea of its format.
 """
 import csv
 import html.parser
+import io
 import json
 import sys
 
@@ -22,9 +23,10 @@ def hexed(text, encoding="utf-8"):
 
 
 def parse_csv(path):
-    with open(path, newline="", encoding="latin-1") as handle:
-        for record in csv.reader(handle, strict=True):
-            print("%d:%s" % (len(record), ",".join(hexed(f, "latin-1") for f in record)))
+    with open(path, "rb") as handle:
+        text = handle.read().decode("utf-8")  # raises on bytes that are not UTF-8
+    for record in csv.reader(io.StringIO(text, newline=""), strict=True):
+        print("%d:%s" % (len(record), ",".join(hexed(f) for f in record)))
 
 
 def parse_json(path):
