@@ -53,7 +53,10 @@ TEST(Utf8Cut, EndsAtACharacterBoundary) {
     EXPECT_EQ(Utf8CutLength("Müller", 3), 3u);
     EXPECT_EQ(Utf8CutLength("abc", 10), 3u);
     // An ill-formed piece counts as one unit: the cut may fall after it, not inside it.
-    EXPECT_EQ(Utf8CutLength("a\xE2\x82" "bc", 3), 3u);
+    EXPECT_EQ(Utf8CutLength("a\xE2\x82"
+                            "bc",
+                            3),
+              3u);
 }
 
 TEST(DisplayWidth, CombiningMarksTakeNoColumnAndWideCharactersTwo) {
@@ -62,16 +65,16 @@ TEST(DisplayWidth, CombiningMarksTakeNoColumnAndWideCharactersTwo) {
         size_t columns;
     } cases[] = {
         {"Muller", 6},
-        {"Müller", 6},                        // precomposed ü
-        {"Mu\u0308ller", 6},                  // u and a combining diaeresis
-        {"Ελληνικά", 8},                      // Greek
-        {"Русский", 7},                       // Cyrillic
-        {"東京本社", 8},                      // CJK ideographs
-        {"ｶﾀｶﾅ", 4},                          // half-width katakana
-        {"ＡＢ", 4},                          // full-width Latin
-        {"한국어", 6},                        // Hangul syllables
-        {"\xF0\x9F\x98\x80", 2},              // an emoji
-        {"a\u200Bb", 2},                      // zero-width space
+        {"Müller", 6},            // precomposed ü
+        {"Mu\u0308ller", 6},      // u and a combining diaeresis
+        {"Ελληνικά", 8},          // Greek
+        {"Русский", 7},           // Cyrillic
+        {"東京本社", 8},          // CJK ideographs
+        {"ｶﾀｶﾅ", 4},              // half-width katakana
+        {"ＡＢ", 4},              // full-width Latin
+        {"한국어", 6},            // Hangul syllables
+        {"\xF0\x9F\x98\x80", 2},  // an emoji
+        {"a\u200Bb", 2},          // zero-width space
     };
     for (const Case& c : cases) EXPECT_EQ(DisplayWidth(c.text), c.columns) << c.text;
 }

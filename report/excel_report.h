@@ -16,9 +16,9 @@ struct ReportExcel {
     // A section with more rows than a sheet holds goes on in further sheets named
     // after its first one: "<name> (2)", "<name> (3)", ...
     char sheetName[32] = {};
-    uint32_t sheetPart = 0;  // 1 for the section's first sheet
-    uint32_t rowBase = 0;    // rows counter that falls on row 0 of the current sheet
-    uint32_t warned = 0;     // a cell refused in this section has been reported
+    uint32_t sheetPart = 0;    // 1 for the section's first sheet
+    uint32_t rowBase = 0;      // rows counter that falls on row 0 of the current sheet
+    uint32_t warned = 0;       // a cell refused in this section has been reported
     uint64_t rowsWritten = 0;  // data rows in the workbook, every sheet together
 };
 

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "base/value_format.h"
 #include "base/utf8.h"
+#include "base/value_format.h"
 #include "report/report_form.h"
 
 namespace {

@@ -92,9 +92,8 @@ void CreateBookmarks(Report* report, HPDF_Doc document, HPDF_Page page) {
     }
     if (pdf->flags & PDF_NOTES_PENDING) {
         std::string notes = ShownText(pdf, state->sectionNotes.value_or(""));
-        HPDF_Outline bookmark =
-            HPDF_CreateOutline(document, static_cast<HPDF_Outline>(pdf->titleBookmark),
-                               notes.c_str(), encoder);
+        HPDF_Outline bookmark = HPDF_CreateOutline(
+            document, static_cast<HPDF_Outline>(pdf->titleBookmark), notes.c_str(), encoder);
         if (bookmark != nullptr)
             HPDF_Outline_SetDestination(bookmark, HPDF_Page_CreateDestination(page));
         pdf->flags &= ~PDF_NOTES_PENDING;
@@ -192,8 +191,7 @@ void Pdf_BeginPage(Report* report) {
         HPDF_Page_SetRGBStroke(page, 0, 0, 0);
         HPDF_Page_SetRGBFill(page, 1, 1, 1);
         ShowTextAt(page, pdf->titleBoxX + 10, height - top - 20,
-                   FitText(pdf, page, ShownText(pdf, *state->sectionTitle),
-                           pdf->titleBoxWidth - 20)
+                   FitText(pdf, page, ShownText(pdf, *state->sectionTitle), pdf->titleBoxWidth - 20)
                        .c_str());
     }
     HPDF_Page_SetRGBFill(page, 0, 0, 0);
@@ -232,8 +230,7 @@ void Pdf_BeginPage(Report* report) {
     // The QR text lives in the line buffer, which the page header may use as scratch.
     char qrTime[128];
     QrTimeText(report->creationTime, qrTime);
-    snprintf(report->lineBuffer, sizeof report->lineBuffer, "%u;%s;%s",
-             report->parent->pageCounter,
+    snprintf(report->lineBuffer, sizeof report->lineBuffer, "%u;%s;%s", report->parent->pageCounter,
              state->sectionTitle.value_or("").c_str(), qrTime);
     Pdf_DrawQrCode(page, report->lineBuffer, width - 90 - right, height - 90, 80);
 

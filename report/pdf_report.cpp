@@ -130,7 +130,8 @@ void BeginSection(Report* report, void (*)(Report*), const char* title, const ch
     state->sectionNotes.reset();
     if (notes != nullptr) {
         std::string_view text = notes;
-        state->sectionNotes = std::string(text.substr(0, Utf8CutLength(text, REPORT_LINE_SIZE - 1)));
+        state->sectionNotes =
+            std::string(text.substr(0, Utf8CutLength(text, REPORT_LINE_SIZE - 1)));
         pdf->flags |= PDF_NOTES_PENDING;
     }
 }

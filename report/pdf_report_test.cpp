@@ -52,12 +52,12 @@ class PdfReport : public ::testing::Test {
         options.arguments.insert(options.arguments.end(), extra.begin(), extra.end());
         for (const char* column : {"6r:Seq.", "40:Description", "100:File Name", "4r:Gen."})
             options.arguments.push_back(column);
-        options.environment = {{"TZ", "UTC"},
-                               {"ZYMBREPORTFORMAT", "pdf"},
-                               {"ZYMBPDFOUTPUTPATH", Output()}};
-        for (const char* name : {"REQUEST_URI", "ZYMBPDFLOGOPATH", "ZYMBPDFORIENTATION",
-                                 "ZYMBPDFPAGESIZE", "ZYMBPDFCOLORHDR", "ZYMBPDFCOLORHDR007",
-                                 "ZYMBPDFBLANKPAGETEXT", "ZYMBREPORTTITLE", "ZYMBREPORTCOLUMNDELETE"})
+        options.environment = {
+            {"TZ", "UTC"}, {"ZYMBREPORTFORMAT", "pdf"}, {"ZYMBPDFOUTPUTPATH", Output()}};
+        for (const char* name :
+             {"REQUEST_URI", "ZYMBPDFLOGOPATH", "ZYMBPDFORIENTATION", "ZYMBPDFPAGESIZE",
+              "ZYMBPDFCOLORHDR", "ZYMBPDFCOLORHDR007", "ZYMBPDFBLANKPAGETEXT", "ZYMBREPORTTITLE",
+              "ZYMBREPORTCOLUMNDELETE"})
             options.environment[name] = std::nullopt;
         for (const auto& [name, value] : changes) options.environment[name] = value;
         options.input = script;
@@ -90,8 +90,9 @@ struct Raster {
     // The colour at PDF point (x, y), origin bottom left.
     std::vector<int> At(double x, double y) const {
         int column = static_cast<int>(x), row = height - 1 - static_cast<int>(y);
-        size_t at = (static_cast<size_t>(row) * static_cast<size_t>(width) +
-                     static_cast<size_t>(column)) * 3;
+        size_t at =
+            (static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(column)) *
+            3;
         if (row < 0 || column < 0 || at + 2 >= rgb.size()) return {};
         return {static_cast<unsigned char>(rgb[at]), static_cast<unsigned char>(rgb[at + 1]),
                 static_cast<unsigned char>(rgb[at + 2])};
@@ -108,8 +109,7 @@ Raster Render(const std::string& pdf, int page) {
     std::string image = testsupport::ReadFile(folder / "page.ppm");
     int maximum = 0, used = 0;
     if (result.exitStatus != 0 ||
-        sscanf(image.c_str(), "P6 %d %d %d%n", &raster.width, &raster.height, &maximum, &used) !=
-            3)
+        sscanf(image.c_str(), "P6 %d %d %d%n", &raster.width, &raster.height, &maximum, &used) != 3)
         return raster;
     raster.rgb = image.substr(static_cast<size_t>(used) + 1);
     return raster;
@@ -141,8 +141,9 @@ std::string FontList(const std::string& pdf) {
 TEST_F(PdfReport, FileListOnLetterPortrait) {
     std::string script = Command(std::string("section ") + kTitle) +
                          Command("row 1|Quarterly ledger |ledger.txt |3") +
-                         Command("row 2|Caf\xC3\xA9 na\xC3\xAFve \xE2\x82\xAC \xE6\x97\xA5 |"
-                                 "caf\xE9.txt |12") +
+                         Command(
+                             "row 2|Caf\xC3\xA9 na\xC3\xAFve \xE2\x82\xAC \xE6\x97\xA5 |"
+                             "caf\xE9.txt |12") +
                          Command("row 3|Totals |reports/2026/q4.csv |1234") + Command("end");
     // Every cell on its row. With the Unicode fonts every character comes through and a
     // byte that is no UTF-8 is U+FFFD; with the standard fonts characters WinAnsi holds
@@ -151,8 +152,9 @@ TEST_F(PdfReport, FileListOnLetterPortrait) {
         bool unicode;
         std::vector<std::string> secondRow;
     } cases[] = {
-        {true, {"2", "Caf\xC3\xA9", "na\xC3\xAFve", "\xE2\x82\xAC", "\xE6\x97\xA5",
-                "caf\xEF\xBF\xBD.txt", "12"}},
+        {true,
+         {"2", "Caf\xC3\xA9", "na\xC3\xAFve", "\xE2\x82\xAC", "\xE6\x97\xA5", "caf\xEF\xBF\xBD.txt",
+          "12"}},
         {false, {"2", "Caf\xC3\xA9", "na\xC3\xAFve", "\xE2\x82\xAC", "?", "caf?.txt", "12"}},
     };
     for (const auto& c : cases) {
@@ -224,9 +226,8 @@ TEST_F(PdfReport, FileListOnLetterPortrait) {
 }
 
 TEST_F(PdfReport, APageTakesExactlyItsRowsAndEveryOtherRowIsBanded) {
-    ChildResult result =
-        Run({}, Command(std::string("section ") + kTitle) + Rows(1, kRowsPerLetterPage + 1) +
-                    Command("end"));
+    ChildResult result = Run({}, Command(std::string("section ") + kTitle) +
+                                     Rows(1, kRowsPerLetterPage + 1) + Command("end"));
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     ExpectSound(Output());
     auto words = testsupport::PdfWords(Output());
@@ -310,8 +311,7 @@ TEST_F(PdfReport, OrientationAndPageSizeByNameInAnyCase) {
         {{{"ZYMBPDFPAGESIZE", "executive"}, {"ZYMBPDFORIENTATION", "land"}}, 522, 756},
         {{{"ZYMBPDFPAGESIZE", "A5"}, {"ZYMBPDFORIENTATION", "landscape"}}, 595.276, 419.528},
     };
-    std::string script =
-        Command(std::string("section ") + kTitle) + Rows(1, 40) + Command("end");
+    std::string script = Command(std::string("section ") + kTitle) + Rows(1, 40) + Command("end");
     for (const auto& c : cases) {
         ChildResult result = Run(c.environment, script);
         ASSERT_EQ(result.exitStatus, 0) << result.err;
@@ -323,7 +323,8 @@ TEST_F(PdfReport, OrientationAndPageSizeByNameInAnyCase) {
         auto words = testsupport::PdfWords(Output());
         for (int row : {1, 40}) {
             bool found = false;
-            for (const PdfWord& word : words) found |= word.text == "file-" + std::to_string(row) + ".dat";
+            for (const PdfWord& word : words)
+                found |= word.text == "file-" + std::to_string(row) + ".dat";
             EXPECT_TRUE(found) << row;
         }
         EXPECT_EQ(testsupport::QpdfProblems(Output()), "");
@@ -334,11 +335,11 @@ TEST_F(PdfReport, TitleBandColourAndLogo) {
     // A JPEG logo made by a reader from a page of a document.
     ASSERT_EQ(Run({}, Command(std::string("section ") + kTitle) + Command("end")).exitStatus, 0);
     std::string jpeg = folder_ / "logo";
-    ASSERT_EQ(testsupport::RunProgram(testsupport::FindProgram("pdftoppm"),
-                                      {.arguments = {"-r", "20", "-jpeg", "-singlefile",
-                                                     Output(), jpeg}})
-                  .exitStatus,
-              0);
+    ASSERT_EQ(
+        testsupport::RunProgram(testsupport::FindProgram("pdftoppm"),
+                                {.arguments = {"-r", "20", "-jpeg", "-singlefile", Output(), jpeg}})
+            .exitStatus,
+        0);
     jpeg += ".jpg";
     std::string notJpeg = folder_ / "logo.png";
     testsupport::WriteFile(notJpeg, "\x89PNG\r\n\x1a\n not really");
@@ -358,8 +359,8 @@ TEST_F(PdfReport, TitleBandColourAndLogo) {
         {{{"ZYMBPDFLOGOPATH", jpeg}, {"ZYMBPDFCOLORHDR", "008000"}}, {}, 10 + 158 + 20 + 10},
     };
     for (const auto& c : cases) {
-        ChildResult result =
-            Run(c.environment, Command(std::string("section ") + kTitle) + Rows(1, 2) + Command("end"));
+        ChildResult result = Run(
+            c.environment, Command(std::string("section ") + kTitle) + Rows(1, 2) + Command("end"));
         ASSERT_EQ(result.exitStatus, 0) << result.err;
         ExpectSound(Output());
         Raster page = Render(Output(), 1);
@@ -420,11 +421,13 @@ TEST_F(PdfReport, BookmarksForTitlesWithTheirNotesBeneath) {
 }
 
 TEST_F(PdfReport, FooterShowsTheReportIdOnItsFirstPageOnly) {
-    ChildResult result = Run({}, Command(std::string("section ") + kTitle) + Rows(1, 60) +
-                                     Command("end"), {"--id", "7"});
+    ChildResult result =
+        Run({}, Command(std::string("section ") + kTitle) + Rows(1, 60) + Command("end"),
+            {"--id", "7"});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     auto words = testsupport::PdfWords(Output());
-    std::string first = testsupport::PdfPageText(words, 1), second = testsupport::PdfPageText(words, 2);
+    std::string first = testsupport::PdfPageText(words, 1),
+                second = testsupport::PdfPageText(words, 2);
     EXPECT_NE(first.find("Report-ID 007"), std::string::npos) << first;
     EXPECT_EQ(second.find("Report-ID"), std::string::npos) << second;
     for (const std::string& text : {first, second})
@@ -432,8 +435,8 @@ TEST_F(PdfReport, FooterShowsTheReportIdOnItsFirstPageOnly) {
     // "Page 2" ends at the right margin, in the footer below the rule.
     bool pageNumber = false;
     for (const PdfWord& word : words)
-        pageNumber |= word.page == 2 && word.text == "2" && word.y < 30 &&
-                      std::fabs(word.right - 602) < 0.5;
+        pageNumber |=
+            word.page == 2 && word.text == "2" && word.y < 30 && std::fabs(word.right - 602) < 0.5;
     EXPECT_TRUE(pageNumber);
 }
 
@@ -459,15 +462,19 @@ TEST_F(PdfReport, AFailedSaveIsAFailureAndLeavesNoFile) {
 TEST_F(PdfReport, UnderAWebServerTheDocumentFollowsItsLength) {
     std::string notJpeg = folder_ / "logo.txt";
     testsupport::WriteFile(notJpeg, "not an image");
-    ChildResult result = Run({{"REQUEST_URI", "/cgi-bin/list"},
-                              {"REQUEST_METHOD", "GET"},
-                              {"QUERY_STRING", "RPT=pdf"},
-                              {"ZYMBPDFLOGOPATH", notJpeg}},
-                             Command(std::string("section ") + kTitle) + Rows(1, 3) + Command("end"));
+    ChildResult result =
+        Run({{"REQUEST_URI", "/cgi-bin/list"},
+             {"REQUEST_METHOD", "GET"},
+             {"QUERY_STRING", "RPT=pdf"},
+             {"ZYMBPDFLOGOPATH", notJpeg}},
+            Command(std::string("section ") + kTitle) + Rows(1, 3) + Command("end"));
     ASSERT_EQ(result.exitStatus, 0) << result.err;
-    const std::string head = "Content-type: application/pdf\r\n"
-                             "Content-disposition: attachment; filename=\"" + Output() + "\"\r\n"
-                             "Content-Length: ";
+    const std::string head =
+        "Content-type: application/pdf\r\n"
+        "Content-disposition: attachment; filename=\"" +
+        Output() +
+        "\"\r\n"
+        "Content-Length: ";
     ASSERT_EQ(result.out.substr(0, head.size()), head);
     size_t end = result.out.find("\n\r\n", head.size());
     ASSERT_NE(end, std::string::npos);
@@ -529,12 +536,12 @@ TEST(PdfText, Utf8BecomesWinAnsiOrQuestionMarks) {
         {"plain ASCII |[]", "plain ASCII |[]"},
         {"caf\xC3\xA9 \xC3\x9F \xC3\xBF", "caf\xE9 \xDF \xFF"},  // Latin-1 letters
         {"\xE2\x82\xAC \xE2\x80\x9C\xE2\x80\x9D \xC5\xB8 \xE2\x84\xA2", "\x80 \x93\x94 \x9F \x99"},
-        {"\xE6\x97\xA5\xE6\x9C\xAC", "??"},  // outside the encoding
-        {"\xF0\x9F\x98\x80", "?"},           // one character, four bytes
-        {"caf\xE9.txt", "caf?.txt"},         // Latin-1 bytes are no UTF-8
-        {"\xC0\xAF \xED\xA0\x80", "?? ???"}, // overlong form, surrogate
-        {"tab\there\x7F", "tab?here?"},      // control characters
-        {"\xC2\x81 \xC2\xA0", "? \xA0"},     // C1 control; no-break space
+        {"\xE6\x97\xA5\xE6\x9C\xAC", "??"},   // outside the encoding
+        {"\xF0\x9F\x98\x80", "?"},            // one character, four bytes
+        {"caf\xE9.txt", "caf?.txt"},          // Latin-1 bytes are no UTF-8
+        {"\xC0\xAF \xED\xA0\x80", "?? ???"},  // overlong form, surrogate
+        {"tab\there\x7F", "tab?here?"},       // control characters
+        {"\xC2\x81 \xC2\xA0", "? \xA0"},      // C1 control; no-break space
     };
     for (const auto& c : cases) EXPECT_EQ(ToWinAnsi(c.utf8), c.shown) << c.utf8;
 }

@@ -64,7 +64,6 @@ void ReportMessage(Report* report, int level, const char* format, ...) {
 }
 
 void Report_Init(Report* report, const ReportSetUp* setUp) {
-
     memset(report, 0, sizeof *report);
     report->parent = report;
     report->creationTime = time(nullptr);

@@ -60,8 +60,8 @@ void SetUpReport(Report* report);
 // however long; false (with the failure logged and the report's save result set) when
 // it is longer than a path can be, and then the name is left empty: nothing is written
 // under a name the operator did not give.
-bool ChooseOutputName(Report* report, std::string* name, const char* variable,
-                      const char* prefix, const char* extension);
+bool ChooseOutputName(Report* report, std::string* name, const char* variable, const char* prefix,
+                      const char* extension);
 
 // Sets the rows counter and page slot of the report and of its parent to 0: the next
 // PDF row begins a new page.

@@ -1,9 +1,9 @@
 // The first section of a report: the operator's per-report settings, hidden columns,
 // the CGI header lines of the form, the title override and dropped reports; also the
 // names of the PDF and Excel output files.
-#include <climits>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -84,8 +84,8 @@ int SendCgiBody(Report* report, const char* what, std::string_view bytes) {
     return 0;
 }
 
-bool ChooseOutputName(Report* report, std::string* name, const char* variable,
-                      const char* prefix, const char* extension) {
+bool ChooseOutputName(Report* report, std::string* name, const char* variable, const char* prefix,
+                      const char* extension) {
     if (const char* value = getenv(variable)) {
         // The name as given: cutting it would write under a name nobody gave.
         if (strlen(value) >= PATH_MAX) {

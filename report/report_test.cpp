@@ -101,8 +101,7 @@ TEST(RowFields, FieldsBeyondTheCapacityAreIgnored) {
 
 TEST(TextForm, ShiftedFieldsFillTheFirstColumns) {
     MemoryReport text(REPORT_TEXT);
-    for (const char* heading : {"A", "B", "C", "D"})
-        Report_AddColumn(&text.report, 3, heading, 0);
+    for (const char* heading : {"A", "B", "C", "D"}) Report_AddColumn(&text.report, 3, heading, 0);
     Report_WriteRow(&text.report, "%u||%s|%u", 1u, "x", 2u);
     EXPECT_EQ(text.Fresh(), "1   x   2       \n");
 }

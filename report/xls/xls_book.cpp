@@ -5,7 +5,6 @@
 #include <new>
 
 #include "base/utf8.h"
-
 #include "report/xls/xls_book_parts.h"
 #include "report/xls/xls_records.h"
 #include "report/xls/xls_text.h"

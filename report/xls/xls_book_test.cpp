@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/xls_read_back.h"
 #include "report/xls/xls_text.h"
 #include "tests/support/test_support.h"
+#include "tests/support/xls_read_back.h"
 
 namespace {
 

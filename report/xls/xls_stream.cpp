@@ -36,14 +36,14 @@ constexpr uint16_t kBoldFont = 6;
 void FontsAndFormats(RecordWriter& records) {
     for (int i = 0; i < 6; ++i) {
         records.Begin(kFont);
-        records.U16(200);     // 10 points, in twentieths
-        records.U16(0);       // not italic, struck out, outlined or shadowed
-        records.U16(0x7FFF);  // the window text colour
-        records.U16(i == 5 ? 700 : 400);  // weight: bold or normal
-        records.U16(0);       // neither superscript nor subscript
-        records.U8(0);        // not underlined
-        records.U8(0);        // family
-        records.U8(0);        // character set
+        records.U16(200);                  // 10 points, in twentieths
+        records.U16(i == 5 ? 0x0001 : 0);  // bold (as readers look for it besides the weight)
+        records.U16(0x7FFF);               // the window text colour
+        records.U16(i == 5 ? 700 : 400);   // weight: bold or normal
+        records.U16(0);                    // neither superscript nor subscript
+        records.U8(0);                     // not underlined
+        records.U8(0);                     // family
+        records.U8(0);                     // character set
         records.U8(0);
         records.Bytes(PackShortText(u"Arial"));
         records.End();
@@ -133,9 +133,9 @@ std::string SheetHead(const XlsSheet& sheet) {
         records.Begin(kColInfo);
         records.U16(static_cast<uint16_t>(column));  // first and last column of the range
         records.U16(static_cast<uint16_t>(column));
-        records.U16(width);              // in 1/256 of a character
-        records.U16(kPlainCellFormat);   // the format of the column's empty cells
-        records.U16(0x0002);             // visible; the width is the user's, not the default
+        records.U16(width);             // in 1/256 of a character
+        records.U16(kPlainCellFormat);  // the format of the column's empty cells
+        records.U16(0x0002);            // visible; the width is the user's, not the default
         records.U16(0);
         records.End();
     }
@@ -168,10 +168,10 @@ std::string SheetTail(const XlsSheet& sheet, bool first) {
     records.End();
     if (sheet.frozenRows != 0) {
         records.Begin(kPane);
-        records.U16(0);                                         // no columns frozen
+        records.U16(0);                                        // no columns frozen
         records.U16(static_cast<uint16_t>(sheet.frozenRows));  // rows frozen
         records.U16(static_cast<uint16_t>(sheet.frozenRows));  // first row of the lower pane
-        records.U16(0);                                         // its first column
+        records.U16(0);                                        // its first column
         records.U8(2);  // the active pane: the lower left, where the rows scroll
         records.U8(0);
         records.End();
