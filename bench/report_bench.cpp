@@ -24,21 +24,29 @@
 
 namespace {
 
+// Descriptions in four scripts, one after the other, as a customer's list holds them.
+const char* const kDescriptions[] = {"Daily extract %u of region %u",
+                                     "Tagesauszug %u f\u00FCr Region %u",
+                                     "\u0415\u0436\u0435\u0434\u043D\u0435\u0432\u043D\u0430\u044F "
+                                     "\u0432\u044B\u0433\u0440\u0443\u0437\u043A\u0430 %u, "
+                                     "\u0440\u0435\u0433\u0438\u043E\u043D %u",
+                                     "\u65E5\u6B21\u62BD\u51FA %u \u5730\u57DF %u"};
+
 // The rows as list mode writes them, with names of a realistic length and mix.
 int WriteFileList(unsigned rows) {
     Report report;
     Report_Init(&report);
     BeginFileList(&report);
-    char description[41], name[101];
+    char description[161], name[101];
     for (unsigned i = 1; i <= rows; ++i) {
-        snprintf(description, sizeof description, "Daily extract %u of region %u", i, i % 17);
+        snprintf(description, sizeof description, kDescriptions[i % 4], i, i % 17);
         snprintf(name, sizeof name, "reports/%04u/%02u/extract-%08u.csv.gz", 2000 + i % 27,
                  1 + i % 12, i);
         Report_WriteRow(&report, "%u|%s |%s |%u", i, description, name, 1 + i % 5);
     }
     Report_EndTable(&report);
     Report_Close(&report);
-    return report.pdfSaveResult != 0 ? 1 : 0;
+    return report.saveResult != 0 ? 1 : 0;
 }
 
 struct Figure {
