@@ -11,6 +11,7 @@
 #include "base/message_sink.h"
 #include "base/value_format.h"
 #include "report/pdf_draw.h"
+#include "report/pdf_fonts.h"
 #include "report/report_form.h"
 
 namespace {
@@ -58,21 +59,22 @@ void DrawFooter(Report* report, HPDF_Page page, float width) {
         if (report->pageCounter == 1 && report->reportId != 0) {
             snprintf(text, sizeof text, "Report-ID %3.3u", static_cast<unsigned>(report->reportId));
             HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->monoFont), 8);
-            float textWidth = TextWidthOf(page, text);
+            float textWidth = TextWidthOf(pdf, page, text);
             HPDF_Page_SetRGBFill(page, 0, 0, 0);
             HPDF_Page_Rectangle(page, pdf->leftMargin, bottom - 14, textWidth + 10, 14);
             HPDF_Page_Fill(page);
             HPDF_Page_SetRGBFill(page, 1, 1, 1);
-            ShowTextAt(page, pdf->leftMargin + 5, bottom - 9, text);
+            ShowTextAt(pdf, page, pdf->leftMargin + 5, bottom - 9, text);
             HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->regularFont), 8);
         }
         HPDF_Page_SetRGBFill(page, 0, 0, 0);
         std::string copyright = ShownText(pdf, kCopyright);
-        ShowTextAt(page, (width - TextWidthOf(page, copyright.c_str())) / 2, bottom - 10,
+        ShowTextAt(pdf, page, (width - TextWidthOf(pdf, page, copyright)) / 2, bottom - 10,
                    copyright.c_str());
     }
     snprintf(text, sizeof text, "Page %u", report->parent->pageCounter);
-    ShowTextAt(page, width - (TextWidthOf(page, text) + pdf->rightMargin), bottom - 10, text);
+    ShowTextAt(pdf, page, width - (TextWidthOf(pdf, page, text) + pdf->rightMargin), bottom - 10,
+               text);
 }
 
 // The bookmarks of a section begun since the last page: its title (once for a run of
@@ -136,15 +138,48 @@ void LoadLogo(Report* report, ReportPdf* pdf, HPDF_Doc document) {
 
 }  // namespace
 
-void ShowTextAt(HPDF_Page page, float x, float y, const char* shown) {
+namespace {
+bool IsAscii(const std::string& text) {
+    for (char byte : text)
+        if (static_cast<unsigned char>(byte) >= 0x80) return false;
+    return true;
+}
+}  // namespace
+
+void ShowTextAt(ReportPdf* pdf, HPDF_Page page, float x, float y, const std::string& shown) {
     HPDF_Page_BeginText(page);
     HPDF_Page_MoveTextPos(page, x, y);
-    HPDF_Page_ShowText(page, shown);
+    if (!pdf->unicode || IsAscii(shown)) {
+        HPDF_Page_ShowText(page, shown.c_str());
+        HPDF_Page_EndText(page);
+        return;
+    }
+    // Each run in its font; the text position moves on after each.
+    HPDF_Font font = HPDF_Page_GetCurrentFont(page);
+    const float size = HPDF_Page_GetCurrentFontSize(page);
+    for (const PdfRun& run : Pdf_FontRuns(pdf, font, shown)) {
+        if (run.font != HPDF_Page_GetCurrentFont(page))
+            HPDF_Page_SetFontAndSize(page, run.font, size);
+        HPDF_Page_ShowText(page, run.text.c_str());
+    }
     HPDF_Page_EndText(page);
+    if (HPDF_Page_GetCurrentFont(page) != font) HPDF_Page_SetFontAndSize(page, font, size);
 }
 
-float TextWidthOf(HPDF_Page page, const char* shown) {
-    return HPDF_Page_TextWidth(page, shown);
+float TextWidthOf(ReportPdf* pdf, HPDF_Page page, const std::string& shown) {
+    if (!pdf->unicode || IsAscii(shown)) return HPDF_Page_TextWidth(page, shown.c_str());
+    HPDF_Font font = HPDF_Page_GetCurrentFont(page);
+    std::vector<PdfRun> runs = Pdf_FontRuns(pdf, font, shown);
+    if (runs.size() == 1 && runs[0].font == font) return HPDF_Page_TextWidth(page, shown.c_str());
+    const float size = HPDF_Page_GetCurrentFontSize(page);
+    float width = 0;
+    for (const PdfRun& run : runs) {
+        HPDF_TextWidth measured =
+            HPDF_Font_TextWidth(run.font, reinterpret_cast<const HPDF_BYTE*>(run.text.data()),
+                                static_cast<HPDF_UINT>(run.text.size()));
+        width += static_cast<float>(measured.width) * size / 1000;
+    }
+    return width;
 }
 
 void Pdf_BeginPage(Report* report) {
@@ -190,7 +225,7 @@ void Pdf_BeginPage(Report* report) {
     if (state->sectionTitle) {
         HPDF_Page_SetRGBStroke(page, 0, 0, 0);
         HPDF_Page_SetRGBFill(page, 1, 1, 1);
-        ShowTextAt(page, pdf->titleBoxX + 10, height - top - 20,
+        ShowTextAt(pdf, page, pdf->titleBoxX + 10, height - top - 20,
                    FitText(pdf, page, ShownText(pdf, *state->sectionTitle), pdf->titleBoxWidth - 20)
                        .c_str());
     }
@@ -201,15 +236,15 @@ void Pdf_BeginPage(Report* report) {
     // The notes and the time end before the QR symbol.
     const float textRoom = width - 90 - right - 5 - pdf->titleBoxX;
     if (state->sectionNotes) {
-        ShowTextAt(page, pdf->titleBoxX, y,
-                   FitText(pdf, page, ShownText(pdf, *state->sectionNotes), textRoom).c_str());
+        ShowTextAt(pdf, page, pdf->titleBoxX, y,
+                   FitText(pdf, page, ShownText(pdf, *state->sectionNotes), textRoom));
         y -= 15;
     }
     char text[REPORT_LINE_SIZE];
     snprintf(text, sizeof text, "Production Time: %s",
              FormatTimeText(static_cast<time_t>(report->creationTime)));
-    ShowTextAt(page, pdf->titleBoxX, y,
-               FitText(pdf, page, ShownText(pdf, RepairUtf8(text)), textRoom).c_str());
+    ShowTextAt(pdf, page, pdf->titleBoxX, y,
+               FitText(pdf, page, ShownText(pdf, RepairUtf8(text)), textRoom));
 
     HPDF_Page_SetLineWidth(page, 2);
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
@@ -246,7 +281,7 @@ void Pdf_BeginPage(Report* report) {
     CreateBookmarks(report, document, page);
 }
 
-void Pdf_DrawTags(const ReportPdf* pdf, const char* field, float x0, float y, float right) {
+void Pdf_DrawTags(ReportPdf* pdf, const char* field, float x0, float y, float right) {
     HPDF_Page page = PageOf(pdf);
     std::string pieces = field;
     float x = x0;
@@ -259,13 +294,13 @@ void Pdf_DrawTags(const ReportPdf* pdf, const char* field, float x0, float y, fl
         const std::string whole = ShownText(pdf, piece);
         std::string shown = FitText(pdf, page, whole, right - x - 8);
         if (shown.empty()) break;
-        float textWidth = TextWidthOf(page, shown.c_str());
+        float textWidth = TextWidthOf(pdf, page, shown);
         HPDF_Page_SetRGBFill(page, 0, 0, 0);
         HPDF_Page_Rectangle(page, x, y + 1, textWidth + 8, pdf->rowHeight - 2);
         HPDF_Page_Fill(page);
         HPDF_Page_SetRGBStroke(page, 1, 1, 1);
         HPDF_Page_SetRGBFill(page, 1, 1, 1);
-        ShowTextAt(page, x + 4, y + 3, shown.c_str());
+        ShowTextAt(pdf, page, x + 4, y + 3, shown);
         x += textWidth + 10;
         if (shown != whole) break;  // that word was cut: nothing more fits
     }

@@ -215,13 +215,13 @@ void WriteHeading(Report* report, const char* text) {
 
     const float tableWidth = (width - (pdf->rightMargin + pdf->leftMargin)) * pdf->widthScale;
     std::string shown = FitText(pdf, page, ShownText(pdf, text), tableWidth - 40);
-    const float textWidth = TextWidthOf(page, shown.c_str());
+    const float textWidth = TextWidthOf(pdf, page, shown);
     const float at = tableWidth / 2 - textWidth / 2;
     HPDF_Page_SetRGBFill(page, 0, 0, 0);
     HPDF_Page_Rectangle(page, at - 20, y, textWidth + 40, pdf->rowHeight);
     HPDF_Page_Fill(page);
     HPDF_Page_SetRGBFill(page, 1, 1, 1);
-    ShowTextAt(page, at, y + 3, shown.c_str());
+    ShowTextAt(pdf, page, at, y + 3, shown);
     HPDF_Page_SetLineWidth(page, 2);
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
     HPDF_Page_SetRGBFill(page, 0, 0, 0);
@@ -243,7 +243,7 @@ void DrawBlankPage(Report* report, const char* text) {
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
     HPDF_Page_SetRGBFill(page, 1, 1, 1);
     std::string shown = FitText(pdf, page, ShownText(pdf, RepairUtf8(text)), pdf->titleBoxWidth);
-    ShowTextAt(page, pdf->titleBoxX + (pdf->titleBoxWidth - TextWidthOf(page, shown.c_str())) / 2,
+    ShowTextAt(pdf, page, pdf->titleBoxX + (pdf->titleBoxWidth - TextWidthOf(pdf, page, shown)) / 2,
                middle + 10, shown.c_str());
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
     HPDF_Page_SetRGBFill(page, 0, 0, 0);

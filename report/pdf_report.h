@@ -5,6 +5,7 @@
 // parent saves and frees the document, at its Report_Close.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -33,6 +34,9 @@ struct ReportPdf {
     // The fonts are embedded Unicode TrueType fonts that take UTF-8; otherwise they are
     // the standard Latin-1 fonts (no Unicode font was found), which take WinAnsi bytes.
     bool unicode = false;
+    // Fonts for the characters the Unicode fonts lack, loaded when first needed, by file
+    // and face (none for a font that could not be loaded).
+    std::map<std::string, void*> fallbackFonts;
     float unitWidth = 0;  // points per unit of column width
     float tableTop = 0;   // y of the first row of the page
     std::string logoPath;

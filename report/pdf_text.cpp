@@ -62,8 +62,8 @@ std::string ShownText(const ReportPdf* pdf, std::string_view utf8) {
     return shown;
 }
 
-std::string FitText(const ReportPdf* pdf, HPDF_Page page, std::string shown, float width) {
-    if (TextWidthOf(page, shown.c_str()) <= width) return shown;
+std::string FitText(ReportPdf* pdf, HPDF_Page page, std::string shown, float width) {
+    if (TextWidthOf(pdf, page, shown) <= width) return shown;
     const char* ellipsis = pdf->unicode ? kEllipsisUtf8 : kEllipsisWinAnsi;
     // The places a cut may fall: after each character (each byte for WinAnsi).
     std::vector<size_t> ends;
@@ -82,31 +82,31 @@ std::string FitText(const ReportPdf* pdf, HPDF_Page page, std::string shown, flo
         size_t middle = (low + high + 1) / 2;
         candidate.assign(shown, 0, ends[middle - 1]);
         candidate += ellipsis;
-        if (TextWidthOf(page, candidate.c_str()) <= width)
+        if (TextWidthOf(pdf, page, candidate) <= width)
             low = middle;
         else
             high = middle - 1;
     }
-    if (low == 0) return TextWidthOf(page, ellipsis) <= width ? ellipsis : "";
+    if (low == 0) return TextWidthOf(pdf, page, ellipsis) <= width ? ellipsis : "";
     std::string fitted(shown, 0, ends[low - 1]);
     // No blank just before the ellipsis.
     while (!fitted.empty() && fitted.back() == ' ') fitted.pop_back();
     return fitted + ellipsis;
 }
 
-void ShowInColumn(const ReportPdf* pdf, HPDF_Page page, float x, float y, const std::string& shown,
+void ShowInColumn(ReportPdf* pdf, HPDF_Page page, float x, float y, const std::string& shown,
                   float room, bool right) {
-    const float width = TextWidthOf(page, shown.c_str());
+    const float width = TextWidthOf(pdf, page, shown);
     if (width <= room) {
-        ShowTextAt(page, right ? x + room - width : x, y, shown.c_str());
+        ShowTextAt(pdf, page, right ? x + room - width : x, y, shown);
         return;
     }
     if (!right || room <= 0) {
-        ShowTextAt(page, x, y, FitText(pdf, page, shown, room).c_str());
+        ShowTextAt(pdf, page, x, y, FitText(pdf, page, shown, room));
         return;
     }
     // The squeeze is part of the page's text state: it is undone after this text.
     HPDF_Page_SetHorizontalScalling(page, 100 * room / width);
-    ShowTextAt(page, x, y, shown.c_str());
+    ShowTextAt(pdf, page, x, y, shown);
     HPDF_Page_SetHorizontalScalling(page, 100);
 }
