@@ -18,6 +18,26 @@ const NameValue kFormatNames[] = {
 
 }  // namespace
 
+// The forms table: each format's form.
+const ReportForm* FormOf(int format) {
+    switch (format) {
+        case REPORT_TEXT:
+            return &TextForm;
+        case REPORT_CSV:
+            return &CsvForm;
+        case REPORT_HTML:
+            return &HtmlForm;
+        case REPORT_PDF:
+            return &PdfForm;
+        case REPORT_EXCEL:
+            return &ExcelForm;
+        case REPORT_JSON:
+            return &JsonForm;
+        default:
+            return nullptr;
+    }
+}
+
 void ChooseFormat(Report* report, const ReportSetUp* setUp) {
     std::string name;
     if (setUp != nullptr && setUp->cgi) {

@@ -28,25 +28,6 @@ void BlankLine(Report* report) {
     report->lineBuffer[width] = 0;
 }
 
-const ReportForm* FormOf(int format) {
-    switch (format) {
-        case REPORT_TEXT:
-            return &TextForm;
-        case REPORT_CSV:
-            return &CsvForm;
-        case REPORT_HTML:
-            return &HtmlForm;
-        case REPORT_PDF:
-            return &PdfForm;
-        case REPORT_EXCEL:
-            return &ExcelForm;
-        case REPORT_JSON:
-            return &JsonForm;
-        default:
-            return nullptr;
-    }
-}
-
 const char* SectionTimeText(Report* report) {
     return FormatTimeText(report->now(nullptr));
 }
