@@ -12,8 +12,9 @@
 
 namespace {
 
-// The report writer's failures go to the program's message log.
-void LogReportFailure(void* target, int level, const char* text) {
+// The report writer's messages (its failures, where it saved a workbook) go to the
+// program's message log.
+void LogReportMessage(void* target, int level, const char* text) {
     auto* context = static_cast<ProgramContext*>(target);
     context->Message(context, level, 0, "%s", text);
 }
@@ -35,7 +36,7 @@ int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
                             .formVariable = CgiFormVariable};
     Report report;
     Report_Init(&report, &setUp);
-    report.log = LogReportFailure;
+    report.log = LogReportMessage;
     report.logTarget = context;
     BeginFileList(&report);
     // The fields go as separate values: a stored name or description may hold a "|".
