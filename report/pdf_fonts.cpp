@@ -116,7 +116,7 @@ const FcCharSet* CharsetOf(const ReportPdf* pdf, HPDF_Font font) {
 
 // The font that draws a character font lacks, loaded into the document when first
 // needed; none when no installed font has it (or it cannot be loaded).
-HPDF_Font FallbackFor(ReportPdf* pdf, char32_t character) {
+HPDF_Font FindFallback(ReportPdf* pdf, char32_t character) {
     for (const FontFile& font : Installed().others) {
         if (!FcCharSetHasChar(font.charset, character)) continue;
         const std::string key = font.file + "#" + std::to_string(font.index);
@@ -129,6 +129,15 @@ HPDF_Font FallbackFor(ReportPdf* pdf, char32_t character) {
         if (handle != nullptr) return handle;
     }
     return nullptr;
+}
+
+// The same, asked once per character and document.
+HPDF_Font FallbackFor(ReportPdf* pdf, char32_t character) {
+    auto known = pdf->fontForCharacter.find(character);
+    if (known != pdf->fontForCharacter.end()) return static_cast<HPDF_Font>(known->second);
+    HPDF_Font font = FindFallback(pdf, character);
+    pdf->fontForCharacter.emplace(character, font);
+    return font;
 }
 
 }  // namespace

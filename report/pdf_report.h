@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 // ReportPdf flags.
 constexpr uint32_t PDF_PREPARED = 0x01;       // the first page was begun (logo loaded)
@@ -37,6 +38,8 @@ struct ReportPdf {
     // Fonts for the characters the Unicode fonts lack, loaded when first needed, by file
     // and face (none for a font that could not be loaded).
     std::map<std::string, void*> fallbackFonts;
+    // The font found for each character the Unicode fonts lack (none: no font has it).
+    std::unordered_map<char32_t, void*> fontForCharacter;
     float unitWidth = 0;  // points per unit of column width
     float tableTop = 0;   // y of the first row of the page
     std::string logoPath;
