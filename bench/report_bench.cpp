@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
     // The documents are written in memory-backed /dev/shm unless TMPDIR says otherwise:
     // the figures are the writer's, not those of a disk that other work keeps busy (the
     // fsync before the PDF's rename would otherwise wait for it).
-    if (getenv("TMPDIR") == nullptr && access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
+    if (getenv("TMPDIR") == nullptr && access("/dev/shm", W_OK) == 0)
+        setenv("TMPDIR", "/dev/shm", 1);
     testsupport::TempDir work;
 
     printf("%-6s %9s %10s %9s %12s %12s\n", "form", "rows", "best (s)", "CPU (s)", "peak (MiB)",
@@ -127,8 +128,7 @@ int main(int argc, char** argv) {
             std::error_code error;
             double size = static_cast<double>(std::filesystem::file_size(output, error)) / 1048576;
             printf("%-6s %9u %10.3f %9.3f %12.1f %12.2f%s\n", forms[f].c_str(), rows, figure.best,
-                   figure.cpu,
-                   static_cast<double>(figure.peakKiB) / 1024, size,
+                   figure.cpu, static_cast<double>(figure.peakKiB) / 1024, size,
                    figure.ok ? "" : "  FAILED (see the log below)");
             fflush(stdout);
             failed |= !figure.ok;

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "download/list_mode.h"
 #include "base/message_sink.h"
+#include "download/list_mode.h"
 #include "report/report.h"
 
 namespace {
