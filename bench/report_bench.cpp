@@ -24,21 +24,29 @@
 
 namespace {
 
+// Descriptions in four scripts, one after the other, as a customer's list holds them.
+const char* const kDescriptions[] = {"Daily extract %u of region %u",
+                                     "Tagesauszug %u f\u00FCr Region %u",
+                                     "\u0415\u0436\u0435\u0434\u043D\u0435\u0432\u043D\u0430\u044F "
+                                     "\u0432\u044B\u0433\u0440\u0443\u0437\u043A\u0430 %u, "
+                                     "\u0440\u0435\u0433\u0438\u043E\u043D %u",
+                                     "\u65E5\u6B21\u62BD\u51FA %u \u5730\u57DF %u"};
+
 // The rows as list mode writes them, with names of a realistic length and mix.
 int WriteFileList(unsigned rows) {
     Report report;
     Report_Init(&report);
     BeginFileList(&report);
-    char description[41], name[101];
+    char description[161], name[101];
     for (unsigned i = 1; i <= rows; ++i) {
-        snprintf(description, sizeof description, "Daily extract %u of region %u", i, i % 17);
+        snprintf(description, sizeof description, kDescriptions[i % 4], i, i % 17);
         snprintf(name, sizeof name, "reports/%04u/%02u/extract-%08u.csv.gz", 2000 + i % 27,
                  1 + i % 12, i);
-        report.WriteRow(&report, "%u|%s |%s |%u", i, description, name, 1 + i % 5);
+        Report_WriteRow(&report, "%u|%s |%s |%u", i, description, name, 1 + i % 5);
     }
-    report.EndTable(&report);
-    report.Close(&report);
-    return report.pdfSaveResult != 0 ? 1 : 0;
+    Report_EndTable(&report);
+    Report_Close(&report);
+    return report.saveResult != 0 ? 1 : 0;
 }
 
 struct Figure {
@@ -86,7 +94,8 @@ int main(int argc, char** argv) {
     // The documents are written in memory-backed /dev/shm unless TMPDIR says otherwise:
     // the figures are the writer's, not those of a disk that other work keeps busy (the
     // fsync before the PDF's rename would otherwise wait for it).
-    if (getenv("TMPDIR") == nullptr && access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
+    if (getenv("TMPDIR") == nullptr && access("/dev/shm", W_OK) == 0)
+        setenv("TMPDIR", "/dev/shm", 1);
     testsupport::TempDir work;
 
     printf("%-6s %9s %10s %9s %12s %12s\n", "form", "rows", "best (s)", "CPU (s)", "peak (MiB)",
@@ -119,8 +128,7 @@ int main(int argc, char** argv) {
             std::error_code error;
             double size = static_cast<double>(std::filesystem::file_size(output, error)) / 1048576;
             printf("%-6s %9u %10.3f %9.3f %12.1f %12.2f%s\n", forms[f].c_str(), rows, figure.best,
-                   figure.cpu,
-                   static_cast<double>(figure.peakKiB) / 1024, size,
+                   figure.cpu, static_cast<double>(figure.peakKiB) / 1024, size,
                    figure.ok ? "" : "  FAILED (see the log below)");
             fflush(stdout);
             failed |= !figure.ok;

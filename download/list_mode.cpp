@@ -12,8 +12,9 @@
 
 namespace {
 
-// The report writer's failures go to the program's message log.
-void LogReportFailure(void* target, int level, const char* text) {
+// The report writer's messages (its failures, where it saved a workbook) go to the
+// program's message log.
+void LogReportMessage(void* target, int level, const char* text) {
     auto* context = static_cast<ProgramContext*>(target);
     Message(context, level, 0, "%s", text);
 }
@@ -22,11 +23,11 @@ void LogReportFailure(void* target, int level, const char* text) {
 
 void BeginFileList(Report* report) {
     report->lineWidth = 1;
-    report->AddColumn(report, 6, "Seq.", COLUMN_RIGHT);
-    report->AddColumn(report, 40, "Description", 0);
-    report->AddColumn(report, 100, "File Name", 0);
-    report->AddColumn(report, 4, "Gen.", COLUMN_RIGHT);
-    report->BeginSection(report, nullptr, "Corvantix File List", "%s", "");
+    Report_AddColumn(report, 6, "Seq.", COLUMN_RIGHT);
+    Report_AddColumn(report, 40, "Description", 0);
+    Report_AddColumn(report, 100, "File Name", 0);
+    Report_AddColumn(report, 4, "Gen.", COLUMN_RIGHT);
+    Report_BeginSection(report, nullptr, "Corvantix File List", "%s", "");
 }
 
 int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
@@ -35,7 +36,7 @@ int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
                             .formVariable = CgiFormVariable};
     Report report;
     Report_Init(&report, &setUp);
-    report.log = LogReportFailure;
+    report.log = LogReportMessage;
     report.logTarget = context;
     BeginFileList(&report);
     // The fields go as separate values: a stored name or description may hold a "|".
@@ -48,9 +49,9 @@ int ListFiles(ProgramContext* context, uint32_t count, const uint8_t* items) {
         std::string generation = std::to_string(static_cast<unsigned>(item.Generation()));
         const char* fields[] = {sequence.c_str(), description.c_str(), name.c_str(),
                                 generation.c_str()};
-        report.WriteFields(&report, fields, std::size(fields));
+        Report_WriteFields(&report, fields, std::size(fields));
     }
-    report.EndTable(&report);
-    report.Close(&report);
-    return report.pdfSaveResult != 0 || report.excelSaveResult != 0 ? 1 : 0;
+    Report_EndTable(&report);
+    Report_Close(&report);
+    return report.saveResult != 0 ? 1 : 0;
 }

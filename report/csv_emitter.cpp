@@ -1,7 +1,10 @@
 // The CSV form: a heading line per section, one line per row, every value followed by
 // a comma. A value holding a comma, a double quote or a line break is quoted (inner
-// quotes doubled) so that a file name cannot split or merge fields; every other value
-// is written byte for byte.
+// quotes doubled) so that a file name cannot split or merge fields. A value that a
+// spreadsheet would take for a formula (it begins with =, +, -, @, a tab or a carriage
+// return) gets a single quote before it inside its quotes, so that opening the file runs
+// nothing; ZYMBCSVRAW=1 keeps such values as they are for scripts. Every other value is
+// written byte for byte (well-formed UTF-8: the rows were repaired before they came).
 #include <algorithm>
 #include <cstring>
 
@@ -10,12 +13,18 @@
 
 namespace {
 
-void WriteValue(FILE* out, const char* value) {
-    if (strpbrk(value, ",\"\r\n") == nullptr) {
+bool LooksLikeFormula(const char* value) {
+    return value[0] != 0 && strchr("=+-@\t\r", value[0]) != nullptr;
+}
+
+void WriteValue(FILE* out, const char* value, bool guard) {
+    const bool formula = guard && LooksLikeFormula(value);
+    if (!formula && strpbrk(value, ",\"\r\n") == nullptr) {
         fprintf(out, "%s,", value);
         return;
     }
     fputc('"', out);
+    if (formula) fputc('\'', out);
     for (const char* at = value; *at != 0; ++at) {
         if (*at == '"') fputc('"', out);
         fputc(*at, out);
@@ -27,14 +36,14 @@ void BeginSection(Report* report, void (*)(Report*), const char*, const char*) {
     if (report->flags & REPORT_CSV_NO_HEADER) return;
     for (uint32_t i = 0; i < report->columnCount; ++i)
         if ((report->columns[i].flags & COLUMN_HIDDEN) == 0)
-            WriteValue(report->out, report->columns[i].heading);
+            WriteValue(report->out, report->columns[i].heading, false);
     fputs("\n", report->out);
 }
 
 void WriteRow(Report* report, char** fields, size_t count) {
     for (size_t i = 0; i < count; ++i)
         if ((report->columns[i].flags & COLUMN_HIDDEN) == 0)
-            WriteValue(report->out, TrimBlanks(fields[i]));
+            WriteValue(report->out, TrimBlanks(fields[i]), (report->flags & REPORT_CSV_RAW) == 0);
     fputs("\n", report->out);
 }
 
@@ -45,9 +54,11 @@ void WriteEmptyLine(Report* report) {
 }  // namespace
 
 const ReportForm CsvForm = {
+    .open = nullptr,
     .setUp =
         [](Report* report) {
-            if (report->flags & REPORT_CGI) WriteCgiHeader("Content-Type: text/plain;\n");
+            if (report->flags & REPORT_CGI)
+                WriteCgiHeader("Content-Type: text/plain; charset=utf-8\n");
         },
     .beginSection = BeginSection,
     .writeRow = WriteRow,
@@ -55,4 +66,8 @@ const ReportForm CsvForm = {
     .writeRule = WriteEmptyLine,
     .writeHeading = nullptr,
     .close = nullptr,
+    .setOrientation = nullptr,
+    .setPageSize = nullptr,
+    .setOutputPath = nullptr,
+    .setLogo = nullptr,
 };

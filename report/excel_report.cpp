@@ -1,41 +1,71 @@
-// The Excel form of a report: one worksheet per section with the headings in row 0 and
-// one row per report row, count columns as numbers; the workbook is saved to the
-// output file, or sent after its Content-Length line under a web server.
+// The Excel form of a report: one worksheet per section with the headings in bold in
+// row 0, which stays in view while the rows scroll, one row per report row, count
+// columns as numbers and every column as wide as the report declared it; the workbook is
+// saved to the output file, or sent after its Content-Length line under a web server.
 #include "report/excel_report.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
-#include "report/report_form.h"
+#include "base/utf8.h"
 #include "base/value_format.h"
-#include "report/xls_book.h"
+#include "report/report_form.h"
+#include "report/xls/xls_book.h"
 
 namespace {
 
-constexpr int kError = 0, kWarning = 1;  // message levels of the log
+constexpr int kError = MSG_ERROR, kWarning = MSG_WARNING;
+
+ExcelFormState* StateOf(const Report* report) {
+    return report->form == &ExcelForm ? static_cast<ExcelFormState*>(report->formState) : nullptr;
+}
+
+ReportExcel* ExcelOf(const Report* report) {
+    ExcelFormState* state = StateOf(report);
+    return state != nullptr ? state->excel : nullptr;
+}
+
+void Open(Report* report) {
+    auto* state = new (std::nothrow) ExcelFormState;
+    if (state == nullptr) return;
+    state->excel = new (std::nothrow) ReportExcel;
+    report->formState = state;
+}
 
 void SetUp(Report* report) {
+    ExcelFormState* state = StateOf(report);
+    if (state == nullptr) return;
     if (report->parent != report) {
-        free(report->excel);
-        report->excel = report->parent->excel;
+        delete state->excel;
+        state->excel = ExcelOf(report->parent);
         report->flags |= REPORT_EXCEL_BORROWED;
-    } else if (report->excel != nullptr) {
-        ChooseOutputName(report->excel->outputPath, "ZYMBEXCELOUTPUTPATH", "Sheet-", ".xls",
-                         report->creationTime);
-        report->excel->book = XlsBook_Create();
+    } else if (state->excel != nullptr) {
+        ChooseOutputName(report, &state->excel->outputPath, "ZYMBEXCELOUTPUTPATH", "Sheet-",
+                         ".xls");
+        state->excel->book = XlsBook_Create();
     }
-    if ((report->flags & REPORT_CGI) && report->excel != nullptr) {
+    if ((report->flags & REPORT_CGI) && state->excel != nullptr) {
         WriteCgiHeader("Content-type: application/vnd.ms-excel");
         WriteCgiHeader("Content-disposition: attachment; filename=\"%s\"",
-                       report->excel->outputPath);
+                       state->excel->outputPath.c_str());
     }
 }
 
-// Adds the sheet named in the state and writes the headings into its row 0. Under a web
-// server standard output is the response, so the failure goes to standard error there.
+// A column as wide as the report declared it, and never narrower than its heading.
+double ColumnWidth(const ReportColumn& column) {
+    double heading = static_cast<double>(DisplayWidth(column.heading));
+    return std::max(static_cast<double>(column.width), heading) + 1;
+}
+
+// Adds the sheet named in the state and writes the headings into its row 0, in bold and
+// frozen, with the columns' widths. Under a web server standard output is the response,
+// so the failure goes to standard error there.
 void AddSheet(Report* report, const char* name) {
-    ReportExcel* excel = report->excel;
+    ReportExcel* excel = ExcelOf(report);
     excel->sheet = XlsBook_AddSheet(excel->book, name);
     if (excel->sheet == nullptr) {
         fprintf((report->flags & REPORT_CGI) ? stderr : stdout, "xlBookAddSheet: %s\n",
@@ -43,13 +73,17 @@ void AddSheet(Report* report, const char* name) {
         return;
     }
     uint32_t column = 0;
-    for (uint32_t i = 0; i < report->columnCount; ++i)
-        if ((report->columns[i].flags & COLUMN_HIDDEN) == 0)
-            XlsSheet_WriteText(excel->sheet, 0, column++, report->columns[i].heading);
+    for (uint32_t i = 0; i < report->columnCount; ++i) {
+        const ReportColumn& heading = report->columns[i];
+        if (heading.flags & COLUMN_HIDDEN) continue;
+        XlsSheet_SetColumnWidth(excel->sheet, column, ColumnWidth(heading));
+        XlsSheet_WriteText(excel->sheet, 0, column++, heading.heading, XLS_BOLD);
+    }
+    XlsSheet_FreezeRows(excel->sheet, 1);
 }
 
 void BeginSection(Report* report, void (*)(Report*), const char*, const char*) {
-    ReportExcel* excel = report->excel;
+    ReportExcel* excel = ExcelOf(report);
     if (excel == nullptr || excel->book == nullptr) return;
     snprintf(excel->sheetName, sizeof excel->sheetName, "Report %u %u",
              static_cast<unsigned>(report->reportId), static_cast<unsigned>(rand()));
@@ -62,7 +96,7 @@ void BeginSection(Report* report, void (*)(Report*), const char*, const char*) {
 // A row that falls past the last row of the sheet goes to the section's next sheet,
 // which repeats the headings and takes the rows from its row 1 on.
 bool FindRow(Report* report, uint32_t* sheetRow) {
-    ReportExcel* excel = report->excel;
+    ReportExcel* excel = ExcelOf(report);
     uint32_t counter = report->rowsCounter;
     if (counter <= excel->rowBase) excel->rowBase = 0;  // the counter was reset: from the top
     if (counter - excel->rowBase < XLS_MAX_ROWS) {
@@ -79,10 +113,11 @@ bool FindRow(Report* report, uint32_t* sheetRow) {
 }
 
 void WriteRow(Report* report, char** fields, size_t given) {
-    ReportExcel* excel = report->excel;
+    ReportExcel* excel = ExcelOf(report);
     if (excel == nullptr || excel->sheet == nullptr) return;
     uint32_t sheetRow;
     if (!FindRow(report, &sheetRow)) return;
+    ++excel->rowsWritten;
     const size_t count = std::min<size_t>(given, report->columnCount);
     uint32_t column = 0;
     for (size_t i = 0; i < count; ++i) {
@@ -107,31 +142,38 @@ void WriteRow(Report* report, char** fields, size_t given) {
     }
 }
 
-}  // namespace
+// Where the workbook went, as the operator can find it again from any folder.
+std::string FullPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) != nullptr ? resolved : path;
+}
 
-void CloseExcelBook(Report* report) {
-    ReportExcel* excel = report->excel;
+// Saves (to the output file, or in CGI mode to standard output after its Content-Length
+// line) and frees the workbook of the report that is its own parent.
+void CloseBook(Report* report) {
+    ReportExcel* excel = ExcelOf(report);
     if (excel == nullptr || excel->book == nullptr) return;
+    const char* path = excel->outputPath.c_str();
     if (report->flags & REPORT_CGI) {
         const char* bytes = nullptr;
         uint32_t size = 0;
         if (XlsBook_SaveToMemory(excel->book, &bytes, &size)) {
-            WriteCgiHeader("Content-Length: %u\n", size);
-            if (fwrite(bytes, 1, size, stdout) != size || fflush(stdout) != 0) {
-                ReportMessage(report, kError, "Excel workbook \"%s\" not sent in full",
-                              excel->outputPath);
-                report->excelSaveResult = 1;
-            }
+            if (int error = SendCgiBody(report, "Excel workbook", std::string_view(bytes, size)))
+                report->saveResult = error;
         } else {
-            ReportMessage(report, kError, "Excel workbook \"%s\" could not be made: %s",
-                          excel->outputPath, XlsBook_ErrorMessage(excel->book));
-            report->excelSaveResult = 1;
-        }
-    } else if (excel->outputPath[0] != 0) {
-        if (!XlsBook_SaveToFile(excel->book, excel->outputPath)) {
-            ReportMessage(report, kError, "Excel workbook \"%s\" not saved: %s", excel->outputPath,
+            ReportMessage(report, kError, "Excel workbook \"%s\" could not be made: %s", path,
                           XlsBook_ErrorMessage(excel->book));
-            report->excelSaveResult = 1;
+            report->saveResult = EIO;
+        }
+    } else if (path[0] != 0) {
+        if (XlsBook_SaveToFile(excel->book, path)) {
+            ReportMessage(report, MSG_INFO, "Excel workbook saved to %s (%llu rows)",
+                          FullPath(excel->outputPath).c_str(),
+                          static_cast<unsigned long long>(excel->rowsWritten));
+        } else {
+            ReportMessage(report, kError, "Excel workbook \"%s\" not saved: %s", path,
+                          XlsBook_ErrorMessage(excel->book));
+            report->saveResult = EIO;
         }
     }
     XlsBook_Release(excel->book);
@@ -139,12 +181,27 @@ void CloseExcelBook(Report* report) {
     excel->sheet = nullptr;
 }
 
+void Close(Report* report) {
+    ExcelFormState* state = StateOf(report);
+    if (state == nullptr) return;
+    if (report->parent == report) CloseBook(report);
+    if ((report->flags & REPORT_EXCEL_BORROWED) == 0) delete state->excel;
+    delete state;
+}
+
+}  // namespace
+
 const ReportForm ExcelForm = {
+    .open = Open,
     .setUp = SetUp,
     .beginSection = BeginSection,
     .writeRow = WriteRow,
     .endTable = nullptr,
     .writeRule = nullptr,
     .writeHeading = nullptr,
-    .close = nullptr,
+    .close = Close,
+    .setOrientation = nullptr,
+    .setPageSize = nullptr,
+    .setOutputPath = nullptr,
+    .setLogo = nullptr,
 };

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/xls_read_back.h"
 #include "tests/support/test_support.h"
+#include "tests/support/xls_read_back.h"
 
 using testsupport::ChildOptions;
 using testsupport::ChildResult;

@@ -1,6 +1,6 @@
 // The choice of a report's form: from ZYMBREPORTFORMAT, or under a web server from the
 // form variable RPT (read by the program's form reader); and the operator's settings read
-// when the report is made.
+// when the report is made (the HTML logo is the HTML form's own, read when it opens).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +18,26 @@ const NameValue kFormatNames[] = {
 
 }  // namespace
 
+// The forms table: each format's form.
+const ReportForm* FormOf(int format) {
+    switch (format) {
+        case REPORT_TEXT:
+            return &TextForm;
+        case REPORT_CSV:
+            return &CsvForm;
+        case REPORT_HTML:
+            return &HtmlForm;
+        case REPORT_PDF:
+            return &PdfForm;
+        case REPORT_EXCEL:
+            return &ExcelForm;
+        case REPORT_JSON:
+            return &JsonForm;
+        default:
+            return nullptr;
+    }
+}
+
 void ChooseFormat(Report* report, const ReportSetUp* setUp) {
     std::string name;
     if (setUp != nullptr && setUp->cgi) {
@@ -34,7 +54,7 @@ void ChooseFormat(Report* report, const ReportSetUp* setUp) {
         snprintf(report->columnDelete, sizeof report->columnDelete, "%s", list);
     if (format == REPORT_CSV && getenv("ZYMBCSVNOHEADER") != nullptr)
         report->flags |= REPORT_CSV_NO_HEADER;
-    if (format == REPORT_HTML) {
-        if (const char* logo = getenv("ZYMBREPORTHTMLLOGO")) report->htmlLogo = strdup(logo);
-    }
+    const char* raw = getenv("ZYMBCSVRAW");
+    if (format == REPORT_CSV && raw != nullptr && strcmp(raw, "1") == 0)
+        report->flags |= REPORT_CSV_RAW;
 }

@@ -2,8 +2,10 @@
 // escaped, so that no value can turn into markup. Title, notes and headings come from
 // the program and its operator and are written as they are.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
+#include "base/utf8.h"
 #include "base/value_format.h"
 #include "report/report_form.h"
 
@@ -13,16 +15,25 @@ namespace {
 // then still fits the 512-byte buffer.
 constexpr size_t kCellLimit = 505;
 
-// Escapes text into cell (512 bytes); a long text is cut.
+// Escapes text into cell (512 bytes); a long text is cut, never inside a character.
 void EscapeCell(const char* text, char (&cell)[512]) {
     memset(cell, 0, sizeof cell);
     size_t used = 0;
-    for (const char* at = text; *at != 0 && used < kCellLimit; ++at) {
-        const char* escaped = MarkupEntity(*at);
+    const std::string_view rest = text;
+    for (size_t at = 0; at < rest.size() && used < kCellLimit;) {
+        const char* escaped = MarkupEntity(rest[at]);
         if (escaped == nullptr) {
-            cell[used++] = *at;
+            size_t next = at;
+            Utf8Next(rest, &next);
+            // A character that would go past the limit is left out whole; the limit leaves
+            // room for any character, as it does for the longest escape.
+            if (used + (next - at) > sizeof cell - 1) break;
+            memcpy(cell + used, rest.data() + at, next - at);
+            used += next - at;
+            at = next;
             continue;
         }
+        ++at;
         size_t length = strlen(escaped);
         memcpy(cell + used, escaped, length);
         used += length;
@@ -32,11 +43,12 @@ void EscapeCell(const char* text, char (&cell)[512]) {
 void BeginSection(Report* report, void (*)(Report*), const char* title, const char* notes) {
     FILE* out = report->out;
     char logo[300];
-    if (report->htmlLogo != nullptr)
+    const char* htmlLogo = static_cast<const char*>(report->formState);
+    if (htmlLogo != nullptr)
         snprintf(logo, sizeof logo,
                  "<img src=\"%s\" alt=\"Report Logo\" "
                  "style=\"width:237px;height:59px;border:0;\">",
-                 report->htmlLogo);
+                 htmlLogo);
     else
         snprintf(logo, sizeof logo, "<h1>Report</h1>");
     fprintf(out,
@@ -77,13 +89,24 @@ void WriteRow(Report* report, char** fields, size_t count) {
     fputs("</tr>", out);
 }
 
+// The form's state is the operator's logo address (ZYMBREPORTHTMLLOGO), or none.
+void Open(Report* report) {
+    if (const char* logo = getenv("ZYMBREPORTHTMLLOGO")) report->formState = strdup(logo);
+}
+
+void Close(Report* report) {
+    if (report->format != REPORT_DROPPED) fputs("</body></html>", report->out);
+    free(report->formState);
+}
+
 }  // namespace
 
 const ReportForm HtmlForm = {
+    .open = Open,
     .setUp =
         [](Report* report) {
             if (report->flags & REPORT_CGI) {
-                WriteCgiHeader("Content-Type: text/html;\n");
+                WriteCgiHeader("Content-Type: text/html; charset=utf-8\n");
                 fputs("<html><body>", report->out);
             }
         },
@@ -92,5 +115,9 @@ const ReportForm HtmlForm = {
     .endTable = [](Report* report) { fputs("</table><p></p>", report->out); },
     .writeRule = nullptr,
     .writeHeading = nullptr,
-    .close = [](Report* report) { fputs("</body></html>", report->out); },
+    .close = Close,
+    .setOrientation = nullptr,
+    .setPageSize = nullptr,
+    .setOutputPath = nullptr,
+    .setLogo = nullptr,
 };

@@ -1,15 +1,29 @@
 // The JSON form: an array with one object per section, each holding its rows as
 // objects of strings keyed by the rewritten headings. Built in memory, printed at close.
-// Every text goes through RepairUtf8, so the document stays valid JSON whatever bytes
-// a file name holds.
+// The form owns the document tree from Report_Init to Report_Close. Every text is
+// well-formed UTF-8 (RepairUtf8), so the document stays valid JSON whatever bytes a file
+// name holds.
+#include <cjson/cJSON.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
+#include "base/utf8.h"
 #include "base/value_format.h"
 #include "report/report_form.h"
-#include "report/utf8_repair.h"
 
 namespace {
+
+struct JsonState {
+    cJSON* root;     // one object per section
+    cJSON* section;  // of the current section
+    cJSON* records;  // its "records" array
+};
+
+JsonState* StateOf(Report* report) {
+    return static_cast<JsonState*>(report->formState);
+}
 
 // Adds a string member; an item that cannot be made is dropped.
 void AddString(cJSON* object, const char* key, const char* value) {
@@ -24,17 +38,19 @@ void BeginSection(Report* report, void (*)(Report*), const char* title, const ch
     AddString(section, "title", title);
     AddString(section, "creation_time", SectionTimeText(report));
     if (report->reportId != 0) cJSON_AddNumberToObject(section, "report_id", report->reportId);
+    JsonState* state = StateOf(report);
     cJSON* records = cJSON_AddArrayToObject(section, "records");
-    if (records == nullptr || !cJSON_AddItemToArray(report->jsonRoot, section)) {
+    if (state == nullptr || records == nullptr || !cJSON_AddItemToArray(state->root, section)) {
         cJSON_Delete(section);
         return;
     }
-    report->jsonSection = section;
-    report->jsonRecords = records;
+    state->section = section;
+    state->records = records;
 }
 
 void WriteRow(Report* report, char** fields, size_t count) {
-    if (report->jsonRecords == nullptr) return;  // rows before the first section
+    JsonState* state = StateOf(report);
+    if (state == nullptr || state->records == nullptr) return;  // rows before any section
     cJSON* record = cJSON_CreateObject();
     if (record == nullptr) return;
     for (uint32_t i = 0; i < report->columnCount; ++i) {
@@ -42,23 +58,38 @@ void WriteRow(Report* report, char** fields, size_t count) {
         if (column.flags & COLUMN_HIDDEN) continue;
         AddString(record, column.heading, i < count ? TrimBlanks(fields[i]) : "");
     }
-    if (!cJSON_AddItemToArray(report->jsonRecords, record)) cJSON_Delete(record);
+    if (!cJSON_AddItemToArray(state->records, record)) cJSON_Delete(record);
 }
 
+void Open(Report* report) {
+    auto* state = static_cast<JsonState*>(calloc(1, sizeof(JsonState)));
+    if (state == nullptr) return;
+    state->root = cJSON_CreateArray();
+    report->formState = state;
+}
+
+// The whole document, then the tree is freed. A dropped report prints nothing.
 void Close(Report* report) {
-    if (report->jsonRoot == nullptr) return;
-    char* text = cJSON_Print(report->jsonRoot);
-    if (text == nullptr) return;
-    fputs(text, report->out);
-    cJSON_free(text);
+    JsonState* state = StateOf(report);
+    if (state == nullptr) return;
+    if (report->format != REPORT_DROPPED && state->root != nullptr) {
+        if (char* text = cJSON_Print(state->root)) {
+            fputs(text, report->out);
+            cJSON_free(text);
+        }
+    }
+    cJSON_Delete(state->root);
+    free(state);
 }
 
 }  // namespace
 
 const ReportForm JsonForm = {
+    .open = Open,
     .setUp =
         [](Report* report) {
-            if (report->flags & REPORT_CGI) WriteCgiHeader("Content-Type: application/json;\n");
+            if (report->flags & REPORT_CGI)
+                WriteCgiHeader("Content-Type: application/json; charset=utf-8\n");
         },
     .beginSection = BeginSection,
     .writeRow = WriteRow,
@@ -66,4 +97,8 @@ const ReportForm JsonForm = {
     .writeRule = nullptr,
     .writeHeading = nullptr,
     .close = Close,
+    .setOrientation = nullptr,
+    .setPageSize = nullptr,
+    .setOutputPath = nullptr,
+    .setLogo = nullptr,
 };

@@ -2,14 +2,17 @@
 // heading band and headings, footer with copyright and page number, the QR symbol and
 // the bookmarks of a new section; also the tag cells and the text helpers.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
 
-#include "report/pdf_draw.h"
-#include "report/pdf_text.h"
+#include "base/message_sink.h"
 #include "base/value_format.h"
+#include "report/pdf_draw.h"
+#include "report/pdf_fonts.h"
+#include "report/report_form.h"
 
 namespace {
 
@@ -29,24 +32,22 @@ void QrTimeText(int64_t creationTime, char (&text)[128]) {
 // The visible columns' share of the width: each gets width x unit width points, from
 // left + 5 on; hidden columns take no room. Headings right-aligned like their cells.
 void PlaceColumns(Report* report, HPDF_Page page, float y) {
-    ReportPdf* pdf = report->pdf;
+    ReportPdf* pdf = PdfOf(report);
     float x = pdf->leftMargin + 5;
     for (uint32_t i = 0; i < report->columnCount; ++i) {
         ReportColumn& column = report->columns[i];
         column.x = x;
         column.pointWidth = static_cast<float>(column.width) * pdf->unitWidth;
         if (column.flags & COLUMN_HIDDEN) continue;
-        std::string heading = ToWinAnsi(column.heading);
-        float offset = 0;
-        if (column.flags & COLUMN_RIGHT)
-            offset = column.pointWidth - TextWidthOf(page, heading.c_str()) - 5;
-        ShowTextAt(page, x + offset, y - 8, heading.c_str());
+        // Kept inside the column as its cells are.
+        ShowInColumn(pdf, page, x, y - 8, ShownText(pdf, RepairUtf8(column.heading)),
+                     column.pointWidth - 5, (column.flags & COLUMN_RIGHT) != 0);
         x += column.pointWidth;
     }
 }
 
 void DrawFooter(Report* report, HPDF_Page page, float width) {
-    ReportPdf* pdf = report->pdf;
+    ReportPdf* pdf = PdfOf(report);
     const float bottom = pdf->bottomMargin;
     HPDF_Page_SetLineWidth(page, 1);
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
@@ -58,30 +59,32 @@ void DrawFooter(Report* report, HPDF_Page page, float width) {
         if (report->pageCounter == 1 && report->reportId != 0) {
             snprintf(text, sizeof text, "Report-ID %3.3u", static_cast<unsigned>(report->reportId));
             HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->monoFont), 8);
-            float textWidth = TextWidthOf(page, text);
+            float textWidth = TextWidthOf(pdf, page, text);
             HPDF_Page_SetRGBFill(page, 0, 0, 0);
             HPDF_Page_Rectangle(page, pdf->leftMargin, bottom - 14, textWidth + 10, 14);
             HPDF_Page_Fill(page);
             HPDF_Page_SetRGBFill(page, 1, 1, 1);
-            ShowTextAt(page, pdf->leftMargin + 5, bottom - 9, text);
+            ShowTextAt(pdf, page, pdf->leftMargin + 5, bottom - 9, text);
             HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->regularFont), 8);
         }
         HPDF_Page_SetRGBFill(page, 0, 0, 0);
-        std::string copyright = ToWinAnsi(kCopyright);
-        ShowTextAt(page, (width - TextWidthOf(page, copyright.c_str())) / 2, bottom - 10,
+        std::string copyright = ShownText(pdf, kCopyright);
+        ShowTextAt(pdf, page, (width - TextWidthOf(pdf, page, copyright)) / 2, bottom - 10,
                    copyright.c_str());
     }
     snprintf(text, sizeof text, "Page %u", report->parent->pageCounter);
-    ShowTextAt(page, width - (TextWidthOf(page, text) + pdf->rightMargin), bottom - 10, text);
+    ShowTextAt(pdf, page, width - (TextWidthOf(pdf, page, text) + pdf->rightMargin), bottom - 10,
+               text);
 }
 
 // The bookmarks of a section begun since the last page: its title (once for a run of
 // sections with the same title) and its notes beneath it, both leading to this page.
 void CreateBookmarks(Report* report, HPDF_Doc document, HPDF_Page page) {
-    ReportPdf* pdf = report->pdf;
-    HPDF_Encoder encoder = HPDF_GetEncoder(document, "WinAnsiEncoding");
+    ReportPdf* pdf = PdfOf(report);
+    const PdfFormState* state = PdfStateOf(report);
+    HPDF_Encoder encoder = HPDF_GetEncoder(document, pdf->unicode ? "UTF-8" : "WinAnsiEncoding");
     if (pdf->flags & PDF_TITLE_PENDING) {
-        std::string title = ToWinAnsi(report->sectionTitle != nullptr ? report->sectionTitle : "");
+        std::string title = ShownText(pdf, state->sectionTitle.value_or(""));
         HPDF_Outline bookmark = HPDF_CreateOutline(document, nullptr, title.c_str(), encoder);
         if (bookmark != nullptr) {
             pdf->titleBookmark = bookmark;
@@ -90,41 +93,102 @@ void CreateBookmarks(Report* report, HPDF_Doc document, HPDF_Page page) {
         pdf->flags &= ~PDF_TITLE_PENDING;
     }
     if (pdf->flags & PDF_NOTES_PENDING) {
-        std::string notes = ToWinAnsi(report->sectionNotes != nullptr ? report->sectionNotes : "");
-        HPDF_Outline bookmark =
-            HPDF_CreateOutline(document, static_cast<HPDF_Outline>(pdf->titleBookmark),
-                               notes.c_str(), encoder);
+        std::string notes = ShownText(pdf, state->sectionNotes.value_or(""));
+        HPDF_Outline bookmark = HPDF_CreateOutline(
+            document, static_cast<HPDF_Outline>(pdf->titleBookmark), notes.c_str(), encoder);
         if (bookmark != nullptr)
             HPDF_Outline_SetDestination(bookmark, HPDF_Page_CreateDestination(page));
         pdf->flags &= ~PDF_NOTES_PENDING;
     }
 }
 
-}  // namespace
-
-void ShowTextAt(HPDF_Page page, float x, float y, const char* shown) {
-    HPDF_Page_BeginText(page);
-    HPDF_Page_MoveTextPos(page, x, y);
-    HPDF_Page_ShowText(page, shown);
-    HPDF_Page_EndText(page);
+// Why the logo file cannot be drawn, before the library tries it: "" when it may be.
+std::string LogoProblem(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) return strerror(errno);
+    unsigned char start[3] = {0, 0, 0};
+    size_t got = fread(start, 1, sizeof start, file);
+    fclose(file);
+    if (got != 3 || start[0] != 0xFF || start[1] != 0xD8 || start[2] != 0xFF)
+        return "it is not a JPEG image";
+    return "";
 }
 
-float TextWidthOf(HPDF_Page page, const char* shown) {
-    return HPDF_Page_TextWidth(page, shown);
+// The logo, loaded at the first page. A logo that cannot be used is said once, on the
+// log, with the file and the reason; the pages are drawn without it.
+void LoadLogo(Report* report, ReportPdf* pdf, HPDF_Doc document) {
+    if (pdf->logoPath.empty()) return;
+    std::string problem = LogoProblem(pdf->logoPath);
+    if (problem.empty()) {
+        pdf->quiet = true;
+        pdf->quietError = 0;
+        pdf->logoImage = HPDF_LoadJpegImageFromFile(document, pdf->logoPath.c_str());
+        pdf->quiet = false;
+        if (pdf->logoImage == nullptr) {
+            char text[96];
+            snprintf(text, sizeof text, "the PDF library cannot read it as a JPEG image (%04lX)",
+                     pdf->quietError);
+            problem = text;
+        }
+    }
+    if (!problem.empty())
+        ReportMessage(report, MSG_WARNING, "PDF logo %s not used: %s", pdf->logoPath.c_str(),
+                      problem.c_str());
+}
+
+}  // namespace
+
+namespace {
+bool IsAscii(const std::string& text) {
+    for (char byte : text)
+        if (static_cast<unsigned char>(byte) >= 0x80) return false;
+    return true;
+}
+}  // namespace
+
+void ShowTextAt(ReportPdf* pdf, HPDF_Page page, float x, float y, const std::string& shown) {
+    HPDF_Page_BeginText(page);
+    HPDF_Page_MoveTextPos(page, x, y);
+    if (!pdf->unicode || IsAscii(shown)) {
+        HPDF_Page_ShowText(page, shown.c_str());
+        HPDF_Page_EndText(page);
+        return;
+    }
+    // Each run in its font; the text position moves on after each.
+    HPDF_Font font = HPDF_Page_GetCurrentFont(page);
+    const float size = HPDF_Page_GetCurrentFontSize(page);
+    for (const PdfRun& run : Pdf_FontRuns(pdf, font, shown)) {
+        if (run.font != HPDF_Page_GetCurrentFont(page))
+            HPDF_Page_SetFontAndSize(page, run.font, size);
+        HPDF_Page_ShowText(page, run.text.c_str());
+    }
+    HPDF_Page_EndText(page);
+    if (HPDF_Page_GetCurrentFont(page) != font) HPDF_Page_SetFontAndSize(page, font, size);
+}
+
+float TextWidthOf(ReportPdf* pdf, HPDF_Page page, const std::string& shown) {
+    if (!pdf->unicode || IsAscii(shown)) return HPDF_Page_TextWidth(page, shown.c_str());
+    HPDF_Font font = HPDF_Page_GetCurrentFont(page);
+    std::vector<PdfRun> runs = Pdf_FontRuns(pdf, font, shown);
+    if (runs.size() == 1 && runs[0].font == font) return HPDF_Page_TextWidth(page, shown.c_str());
+    const float size = HPDF_Page_GetCurrentFontSize(page);
+    float width = 0;
+    for (const PdfRun& run : runs) {
+        HPDF_TextWidth measured =
+            HPDF_Font_TextWidth(run.font, reinterpret_cast<const HPDF_BYTE*>(run.text.data()),
+                                static_cast<HPDF_UINT>(run.text.size()));
+        width += static_cast<float>(measured.width) * size / 1000;
+    }
+    return width;
 }
 
 void Pdf_BeginPage(Report* report) {
-    ReportPdf* pdf = report->pdf;
-    HPDF_Doc document = DocumentOf(pdf);
+    ReportPdf* pdf = PdfOf(report);
+    const PdfFormState* state = PdfStateOf(report);
+    HPDF_Doc document = pdf != nullptr ? DocumentOf(pdf) : nullptr;
     if (document == nullptr) return;
     if ((pdf->flags & PDF_PREPARED) == 0) {
-        if (pdf->logoPath[0] != 0) {
-            pdf->logoImage = HPDF_LoadJpegImageFromFile(document, pdf->logoPath);
-            // The library refuses a file that is no JPEG without calling its handler;
-            // the operator still hears of it the same way.
-            if (pdf->logoImage == nullptr && HPDF_GetError(document) == HPDF_OK)
-                Pdf_OnError(HPDF_UNSUPPORTED_JPEG_FORMAT, 0, report->parent);
-        }
+        LoadLogo(report, pdf, document);
         if (pdf->logoImage == nullptr) pdf->logoWidth = 0;
         pdf->flags |= PDF_PREPARED;
     }
@@ -158,24 +222,29 @@ void Pdf_BeginPage(Report* report) {
     HPDF_Page_Fill(page);
 
     HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->boldFont), 18);
-    if (report->sectionTitle != nullptr) {
+    if (state->sectionTitle) {
         HPDF_Page_SetRGBStroke(page, 0, 0, 0);
         HPDF_Page_SetRGBFill(page, 1, 1, 1);
-        ShowTextAt(page, pdf->titleBoxX + 10, height - top - 20,
-                   ToWinAnsi(report->sectionTitle).c_str());
+        ShowTextAt(pdf, page, pdf->titleBoxX + 10, height - top - 20,
+                   FitText(pdf, page, ShownText(pdf, *state->sectionTitle), pdf->titleBoxWidth - 20)
+                       .c_str());
     }
     HPDF_Page_SetRGBFill(page, 0, 0, 0);
 
     HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->regularFont), 8);
     float y = height - top - 45;
-    if (report->sectionNotes != nullptr) {
-        ShowTextAt(page, pdf->titleBoxX, y, ToWinAnsi(report->sectionNotes).c_str());
+    // The notes and the time end before the QR symbol.
+    const float textRoom = width - 90 - right - 5 - pdf->titleBoxX;
+    if (state->sectionNotes) {
+        ShowTextAt(pdf, page, pdf->titleBoxX, y,
+                   FitText(pdf, page, ShownText(pdf, *state->sectionNotes), textRoom));
         y -= 15;
     }
     char text[REPORT_LINE_SIZE];
     snprintf(text, sizeof text, "Production Time: %s",
              FormatTimeText(static_cast<time_t>(report->creationTime)));
-    ShowTextAt(page, pdf->titleBoxX, y, ToWinAnsi(text).c_str());
+    ShowTextAt(pdf, page, pdf->titleBoxX, y,
+               FitText(pdf, page, ShownText(pdf, RepairUtf8(text)), textRoom));
 
     HPDF_Page_SetLineWidth(page, 2);
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
@@ -196,9 +265,8 @@ void Pdf_BeginPage(Report* report) {
     // The QR text lives in the line buffer, which the page header may use as scratch.
     char qrTime[128];
     QrTimeText(report->creationTime, qrTime);
-    snprintf(report->lineBuffer, sizeof report->lineBuffer, "%u;%s;%s",
-             report->parent->pageCounter,
-             report->sectionTitle != nullptr ? report->sectionTitle : "", qrTime);
+    snprintf(report->lineBuffer, sizeof report->lineBuffer, "%u;%s;%s", report->parent->pageCounter,
+             state->sectionTitle.value_or("").c_str(), qrTime);
     Pdf_DrawQrCode(page, report->lineBuffer, width - 90 - right, height - 90, 80);
 
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
@@ -213,7 +281,7 @@ void Pdf_BeginPage(Report* report) {
     CreateBookmarks(report, document, page);
 }
 
-void Pdf_DrawTags(const ReportPdf* pdf, const char* field, float x0, float y) {
+void Pdf_DrawTags(ReportPdf* pdf, const char* field, float x0, float y, float right) {
     HPDF_Page page = PageOf(pdf);
     std::string pieces = field;
     float x = x0;
@@ -222,15 +290,19 @@ void Pdf_DrawTags(const ReportPdf* pdf, const char* field, float x0, float y) {
          piece = strtok_r(nullptr, "[]", &rest)) {
         TrimBlanks(piece);
         if (piece[0] == 0) continue;
-        std::string shown = ToWinAnsi(piece);
-        float textWidth = TextWidthOf(page, shown.c_str());
+        // A box holds its word and 4 points either side; the last that fits is cut.
+        const std::string whole = ShownText(pdf, piece);
+        std::string shown = FitText(pdf, page, whole, right - x - 8);
+        if (shown.empty()) break;
+        float textWidth = TextWidthOf(pdf, page, shown);
         HPDF_Page_SetRGBFill(page, 0, 0, 0);
         HPDF_Page_Rectangle(page, x, y + 1, textWidth + 8, pdf->rowHeight - 2);
         HPDF_Page_Fill(page);
         HPDF_Page_SetRGBStroke(page, 1, 1, 1);
         HPDF_Page_SetRGBFill(page, 1, 1, 1);
-        ShowTextAt(page, x + 4, y + 3, shown.c_str());
+        ShowTextAt(pdf, page, x + 4, y + 3, shown);
         x += textWidth + 10;
+        if (shown != whole) break;  // that word was cut: nothing more fits
     }
     HPDF_Page_SetLineWidth(page, 2);
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);

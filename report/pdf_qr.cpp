@@ -35,8 +35,7 @@ void Pdf_DrawQrCode(HPDF_Page page, const char* text, float x, float y, float si
                     dark = moduleDark;
                 }
                 HPDF_Page_Rectangle(page, x + 5 + margin + static_cast<float>(column) * module,
-                                    y + 5 + margin +
-                                        static_cast<float>(modules - 1 - row) * module,
+                                    y + 5 + margin + static_cast<float>(modules - 1 - row) * module,
                                     module, module);
                 HPDF_Page_Fill(page);
             }

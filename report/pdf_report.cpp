@@ -8,15 +8,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
+#include "base/utf8.h"
 #include "base/value_format.h"
 #include "report/output_file.h"
 #include "report/pdf_draw.h"
-#include "report/pdf_text.h"
+#include "report/pdf_fonts.h"
 #include "report/report_form.h"
 
 namespace {
+
+// Room left between a cell's text and the next column.
+constexpr float kCellGap = 5;
 
 const NameValue kOrientations[] = {{"portrait", 0}, {"landscape", 1}, {nullptr, 0}};
 const NameValue kPageSizes[] = {
@@ -47,26 +52,37 @@ const char* TitleColourSetting(const Report* report) {
     return getenv("ZYMBPDFCOLORHDR");
 }
 
-constexpr int kError = 0;  // the message log's error level
+constexpr int kError = MSG_ERROR;
+
+// Report_Init: the report's state with a document state of its own, which the setters
+// may fill before the first section.
+void Open(Report* report) {
+    auto* state = new (std::nothrow) PdfFormState;
+    if (state == nullptr) return;
+    state->pdf = new (std::nothrow) ReportPdf;
+    report->formState = state;
+}
 
 void SetUp(Report* report) {
+    PdfFormState* state = PdfStateOf(report);
+    if (state == nullptr) return;
     if (report->parent != report) {
-        free(report->pdf);
-        report->pdf = report->parent->pdf;
+        // The parent's document, when the parent draws one.
+        PdfFormState* parent = PdfStateOf(report->parent);
+        delete state->pdf;
+        state->pdf = parent != nullptr ? parent->pdf : nullptr;
         report->flags |= REPORT_PDF_BORROWED;
-    } else if (ReportPdf* pdf = report->pdf; pdf != nullptr) {
+    } else if (ReportPdf* pdf = state->pdf; pdf != nullptr) {
         HPDF_Doc document = HPDF_New(Pdf_OnError, report);
         pdf->document = document;
         if (document == nullptr) {
             ReportMessage(report, kError,
                           "PDF report not made: the PDF library could not start a document");
-            report->pdfSaveResult = ENOMEM;
+            report->saveResult = ENOMEM;
         }
         HPDF_SetCompressionMode(document, HPDF_COMP_ALL);
-        if (const char* logo = getenv("ZYMBPDFLOGOPATH"))
-            snprintf(pdf->logoPath, sizeof pdf->logoPath, "%s", logo);
-        ChooseOutputName(pdf->outputPath, "ZYMBPDFOUTPUTPATH", "Report-", ".pdf",
-                         report->creationTime);
+        if (const char* logo = getenv("ZYMBPDFLOGOPATH")) pdf->logoPath = logo;
+        ChooseOutputName(report, &pdf->outputPath, "ZYMBPDFOUTPUTPATH", "Report-", ".pdf");
         int value = 0;
         if (const char* name = getenv("ZYMBPDFORIENTATION"))
             pdf->orientation = LookupName(kOrientations, name, &value) ? value : 0;
@@ -84,39 +100,46 @@ void SetUp(Report* report) {
         pdf->rightMargin = 10;
         pdf->rowHeight = 12;
         pdf->widthScale = 1.0f;
-        // WinAnsi rather than the fonts' own standard encoding: it holds the accented
-        // letters of Western names, and the texts are converted to it (pdf_text.h).
-        pdf->boldFont = HPDF_GetFont(document, "Helvetica-Bold", "WinAnsiEncoding");
-        pdf->regularFont = HPDF_GetFont(document, "Helvetica", "WinAnsiEncoding");
-        pdf->monoFont = HPDF_GetFont(document, "Courier", "WinAnsiEncoding");
+        // Names in any script with the Unicode fonts; without them the standard fonts in
+        // WinAnsi rather than their own standard encoding: it holds the accented letters
+        // of Western names, and the texts are converted to it (pdf_text.h).
+        if (document != nullptr && !Pdf_LoadUnicodeFonts(pdf)) {
+            pdf->boldFont = HPDF_GetFont(document, "Helvetica-Bold", "WinAnsiEncoding");
+            pdf->regularFont = HPDF_GetFont(document, "Helvetica", "WinAnsiEncoding");
+            pdf->monoFont = HPDF_GetFont(document, "Courier", "WinAnsiEncoding");
+        }
     }
-    if ((report->flags & REPORT_CGI) && report->pdf != nullptr) {
+    if ((report->flags & REPORT_CGI) && state->pdf != nullptr) {
         WriteCgiHeader("Content-type: application/pdf");
-        WriteCgiHeader("Content-disposition: attachment; filename=\"%s\"", report->pdf->outputPath);
+        WriteCgiHeader("Content-disposition: attachment; filename=\"%s\"",
+                       state->pdf->outputPath.c_str());
     }
 }
 
 // A section draws nothing yet: its title and notes head the pages begun from now on,
 // and a title that differs from the one before gets a bookmark of its own.
 void BeginSection(Report* report, void (*)(Report*), const char* title, const char* notes) {
-    ReportPdf* pdf = report->pdf;
+    PdfFormState* state = PdfStateOf(report);
+    ReportPdf* pdf = PdfOf(report);
     if (pdf == nullptr) return;
-    const char* held = report->parent->sectionTitle;
-    if (held == nullptr || strcmp(held, title) != 0) pdf->flags |= PDF_TITLE_PENDING;
-    free(report->sectionTitle);
-    report->sectionTitle = strdup(title);
+    const PdfFormState* parent = PdfStateOf(report->parent);
+    if (parent == nullptr || !parent->sectionTitle || *parent->sectionTitle != title)
+        pdf->flags |= PDF_TITLE_PENDING;
+    state->sectionTitle = title;
     // A section without notes shows none, not the notes of the section before it.
-    free(report->sectionNotes);
-    report->sectionNotes = nullptr;
+    state->sectionNotes.reset();
     if (notes != nullptr) {
-        report->sectionNotes = strndup(notes, REPORT_LINE_SIZE - 1);
+        std::string_view text = notes;
+        state->sectionNotes =
+            std::string(text.substr(0, Utf8CutLength(text, REPORT_LINE_SIZE - 1)));
         pdf->flags |= PDF_NOTES_PENDING;
     }
 }
 
 // The y of row position r (1 at the top) on the current page.
 float RowY(const Report* report, uint32_t position) {
-    return report->pdf->tableTop - static_cast<float>(position - 1) * report->pdf->rowHeight;
+    const ReportPdf* pdf = PdfOf(report);
+    return pdf->tableTop - static_cast<float>(position - 1) * pdf->rowHeight;
 }
 
 uint32_t RowsPerPage(const Report* report) {
@@ -125,7 +148,7 @@ uint32_t RowsPerPage(const Report* report) {
 
 // A page takes exactly rows-per-page rows; the row after a full page begins the next.
 void WriteRow(Report* report, char** fields, size_t count) {
-    ReportPdf* pdf = report->pdf;
+    ReportPdf* pdf = PdfOf(report);
     if (pdf == nullptr || pdf->document == nullptr) return;
     if (report->pageSlot == 0) Pdf_BeginPage(report);
     const uint32_t perPage = RowsPerPage(report);
@@ -154,16 +177,14 @@ void WriteRow(Report* report, char** fields, size_t count) {
         const char* text = CellText(column, fields[i], number);
         if (column.flags & COLUMN_MONO)
             HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->monoFont), 8);
-        if (column.flags & COLUMN_TAGS) {
-            Pdf_DrawTags(pdf, text, column.x, y);
-        } else {
-            // Not cut: a value wider than its column runs on over the next one.
-            std::string shown = ToWinAnsi(text);
-            float offset = 0;
-            if (column.flags & COLUMN_RIGHT)
-                offset = column.pointWidth - TextWidthOf(page, shown.c_str()) - 5;
-            ShowTextAt(page, column.x + offset, y + 3, shown.c_str());
-        }
+        // A value wider than its column stays inside it (ShowInColumn): it never runs
+        // over the next column or off the page.
+        const float room = column.pointWidth - kCellGap;
+        if (column.flags & COLUMN_TAGS)
+            Pdf_DrawTags(pdf, text, column.x, y, column.x + room);
+        else
+            ShowInColumn(pdf, page, column.x, y + 3, ShownText(pdf, text), room,
+                         (column.flags & COLUMN_RIGHT) != 0);
         if (column.flags & COLUMN_MONO)
             HPDF_Page_SetFontAndSize(page, static_cast<HPDF_Font>(pdf->regularFont), 8);
     }
@@ -172,7 +193,7 @@ void WriteRow(Report* report, char** fields, size_t count) {
 // A centred bar across the table. It never takes the last row of a page, where nothing
 // of its group would follow it: it moves to the next page instead.
 void WriteHeading(Report* report, const char* text) {
-    ReportPdf* pdf = report->pdf;
+    ReportPdf* pdf = PdfOf(report);
     if (pdf == nullptr || pdf->document == nullptr) return;
     const uint32_t before = report->pageSlot;
     ++report->rowsCounter;
@@ -192,15 +213,15 @@ void WriteHeading(Report* report, const char* text) {
     HPDF_Page_LineTo(page, width - pdf->rightMargin, y + pdf->rowHeight / 2);
     HPDF_Page_Stroke(page);
 
-    std::string shown = ToWinAnsi(text);
-    const float textWidth = TextWidthOf(page, shown.c_str());
-    const float at =
-        (width - (pdf->rightMargin + pdf->leftMargin)) * pdf->widthScale / 2 - textWidth / 2;
+    const float tableWidth = (width - (pdf->rightMargin + pdf->leftMargin)) * pdf->widthScale;
+    std::string shown = FitText(pdf, page, ShownText(pdf, text), tableWidth - 40);
+    const float textWidth = TextWidthOf(pdf, page, shown);
+    const float at = tableWidth / 2 - textWidth / 2;
     HPDF_Page_SetRGBFill(page, 0, 0, 0);
     HPDF_Page_Rectangle(page, at - 20, y, textWidth + 40, pdf->rowHeight);
     HPDF_Page_Fill(page);
     HPDF_Page_SetRGBFill(page, 1, 1, 1);
-    ShowTextAt(page, at, y + 3, shown.c_str());
+    ShowTextAt(pdf, page, at, y + 3, shown);
     HPDF_Page_SetLineWidth(page, 2);
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
     HPDF_Page_SetRGBFill(page, 0, 0, 0);
@@ -208,7 +229,7 @@ void WriteHeading(Report* report, const char* text) {
 
 // The grey box with the operator's text on the page of a table without rows.
 void DrawBlankPage(Report* report, const char* text) {
-    ReportPdf* pdf = report->pdf;
+    ReportPdf* pdf = PdfOf(report);
     Pdf_BeginPage(report);
     HPDF_Page page = PageOf(pdf);
     const float middle = (HPDF_Page_GetHeight(page) - pdf->topMargin) / 2;
@@ -221,8 +242,8 @@ void DrawBlankPage(Report* report, const char* text) {
     HPDF_Page_SetLineWidth(page, 2);
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
     HPDF_Page_SetRGBFill(page, 1, 1, 1);
-    std::string shown = ToWinAnsi(text);
-    ShowTextAt(page, pdf->titleBoxX + (pdf->titleBoxWidth - TextWidthOf(page, shown.c_str())) / 2,
+    std::string shown = FitText(pdf, page, ShownText(pdf, RepairUtf8(text)), pdf->titleBoxWidth);
+    ShowTextAt(pdf, page, pdf->titleBoxX + (pdf->titleBoxWidth - TextWidthOf(pdf, page, shown)) / 2,
                middle + 10, shown.c_str());
     HPDF_Page_SetRGBStroke(page, 0, 0, 0);
     HPDF_Page_SetRGBFill(page, 0, 0, 0);
@@ -233,7 +254,7 @@ void EndTable(Report* report) {
         ResetPageCounters(report);
         return;
     }
-    if (report->pdf == nullptr || report->pdf->document == nullptr) return;
+    if (PdfOf(report) == nullptr || PdfOf(report)->document == nullptr) return;
     if (const char* text = getenv("ZYMBPDFBLANKPAGETEXT")) DrawBlankPage(report, text);
 }
 
@@ -252,21 +273,11 @@ bool SaveToMemory(HPDF_Doc document, std::string* bytes) {
     return true;
 }
 
-// The document to the web client: its length, then exactly its bytes.
-int SendDocument(Report* report, const std::string& bytes) {
-    WriteCgiHeader("Content-Length: %u\n", static_cast<unsigned>(bytes.size()));
-    if (fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || fflush(stdout) != 0) {
-        int error = errno != 0 ? errno : EIO;
-        ReportMessage(report, kError, "Send of the PDF report to the web client failed: %s",
-                      strerror(error));
-        return error;
-    }
-    return 0;
-}
-
 int SaveDocument(Report* report, const std::string& bytes) {
-    const char* path = report->pdf->outputPath;
+    const char* path = PdfOf(report)->outputPath.c_str();
     if (path[0] == 0) {
+        // A name that could not be used has been reported already.
+        if (report->saveResult != 0) return report->saveResult;
         ReportMessage(report, kError, "PDF report not saved: the output file name is empty");
         return ENOENT;
     }
@@ -277,22 +288,10 @@ int SaveDocument(Report* report, const std::string& bytes) {
     return error;
 }
 
-}  // namespace
-
-// The library reports every failure here, and drawing goes on: the error is cleared so
-// that the document takes the next call. Under a web server standard output carries the
-// document, so the line goes to standard error there.
-void Pdf_OnError(HPDF_STATUS error, HPDF_STATUS detail, void* owner) {
-    auto* report = static_cast<Report*>(owner);
-    FILE* out = (report->flags & REPORT_CGI) ? stderr : stdout;
-    fprintf(out, "Error PDF Object: error_no=%04X, detail_no=%u\n", static_cast<unsigned>(error),
-            static_cast<unsigned>(detail));
-    if (report->pdf != nullptr && report->pdf->document != nullptr)
-        HPDF_ResetError(DocumentOf(report->pdf));
-}
-
-void ClosePdfDocument(Report* report) {
-    ReportPdf* pdf = report->pdf;
+// Saves (to the output file, or in CGI mode to standard output after its Content-Length
+// line) and frees the document of the report that is its own parent.
+void CloseDocument(Report* report) {
+    ReportPdf* pdf = PdfOf(report);
     HPDF_Doc document = pdf != nullptr ? DocumentOf(pdf) : nullptr;
     if (document == nullptr) return;
     // Readers refuse a document without pages, so a report that drew none gets one: the
@@ -312,23 +311,76 @@ void ClosePdfDocument(Report* report) {
     if (!SaveToMemory(document, &bytes)) {
         ReportMessage(report, kError,
                       "PDF report not made: the PDF library could not write the document");
-        report->pdfSaveResult = EIO;
+        report->saveResult = EIO;
     } else if (report->flags & REPORT_CGI) {
-        report->pdfSaveResult = SendDocument(report, bytes);
+        if (int error = SendCgiBody(report, "PDF report", bytes)) report->saveResult = error;
     } else {
-        report->pdfSaveResult = SaveDocument(report, bytes);
+        if (int error = SaveDocument(report, bytes)) report->saveResult = error;
     }
     HPDF_Free(document);
     pdf->document = nullptr;
     pdf->page = nullptr;
 }
 
+void Close(Report* report) {
+    PdfFormState* state = PdfStateOf(report);
+    if (state == nullptr) return;
+    if (report->parent == report) CloseDocument(report);
+    if ((report->flags & REPORT_PDF_BORROWED) == 0) delete state->pdf;
+    delete state;
+}
+
+}  // namespace
+
+PdfFormState* PdfStateOf(const Report* report) {
+    return report->form == &PdfForm ? static_cast<PdfFormState*>(report->formState) : nullptr;
+}
+
+ReportPdf* PdfOf(const Report* report) {
+    PdfFormState* state = PdfStateOf(report);
+    return state != nullptr ? state->pdf : nullptr;
+}
+
+// The library reports every failure here, and drawing goes on: the error is cleared so
+// that the document takes the next call. Under a web server standard output carries the
+// document, so the line goes to standard error there. A failure the caller explains
+// itself (a logo, a font) is only kept.
+void Pdf_OnError(HPDF_STATUS error, HPDF_STATUS detail, void* owner) {
+    auto* report = static_cast<Report*>(owner);
+    ReportPdf* pdf = PdfOf(report);
+    if (pdf != nullptr && pdf->quiet) {
+        pdf->quietError = error;
+    } else {
+        FILE* out = (report->flags & REPORT_CGI) ? stderr : stdout;
+        fprintf(out, "Error PDF Object: error_no=%04X, detail_no=%u\n",
+                static_cast<unsigned>(error), static_cast<unsigned>(detail));
+    }
+    if (pdf != nullptr && pdf->document != nullptr) HPDF_ResetError(DocumentOf(pdf));
+}
+
 const ReportForm PdfForm = {
+    .open = Open,
     .setUp = SetUp,
     .beginSection = BeginSection,
     .writeRow = WriteRow,
     .endTable = EndTable,
     .writeRule = nullptr,
     .writeHeading = WriteHeading,
-    .close = nullptr,
+    .close = Close,
+    .setOrientation =
+        [](Report* report, int orientation) {
+            if (ReportPdf* pdf = PdfOf(report)) pdf->orientation = orientation;
+        },
+    .setPageSize =
+        [](Report* report, int size) {
+            if (ReportPdf* pdf = PdfOf(report)) pdf->pageSize = size;
+        },
+    .setOutputPath =
+        [](Report* report, const char* path) {
+            if (ReportPdf* pdf = PdfOf(report)) pdf->outputPath = path;
+        },
+    .setLogo =
+        [](Report* report, const char* path) {
+            if (ReportPdf* pdf = PdfOf(report)) pdf->logoPath = path;
+        },
 };

@@ -10,9 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/utf8.h"
 #include "base/value_format.h"
-#include "report/excel_report.h"
-#include "report/pdf_report.h"
 #include "report/report_form.h"
 
 void ResetPageCounters(Report* report) {
@@ -27,25 +26,6 @@ void BlankLine(Report* report) {
     size_t width = std::min<uint64_t>(report->lineWidth, REPORT_LINE_SIZE - 1);
     memset(report->lineBuffer, ' ', width);
     report->lineBuffer[width] = 0;
-}
-
-const ReportForm* FormOf(int format) {
-    switch (format) {
-        case REPORT_TEXT:
-            return &TextForm;
-        case REPORT_CSV:
-            return &CsvForm;
-        case REPORT_HTML:
-            return &HtmlForm;
-        case REPORT_PDF:
-            return &PdfForm;
-        case REPORT_EXCEL:
-            return &ExcelForm;
-        case REPORT_JSON:
-            return &JsonForm;
-        default:
-            return nullptr;
-    }
 }
 
 const char* SectionTimeText(Report* report) {
@@ -65,11 +45,8 @@ void ReportMessage(Report* report, int level, const char* format, ...) {
 }
 
 void Report_Init(Report* report, const ReportSetUp* setUp) {
-
     memset(report, 0, sizeof *report);
     report->parent = report;
-    report->pdf = static_cast<ReportPdf*>(calloc(1, sizeof(ReportPdf)));
-    report->excel = static_cast<ReportExcel*>(calloc(1, sizeof(ReportExcel)));
     report->creationTime = time(nullptr);
     report->AddColumn = Report_AddColumn;
     report->WriteRow = Report_WriteRow;
@@ -83,13 +60,20 @@ void Report_Init(Report* report, const ReportSetUp* setUp) {
     report->SetPdfOutputPath = Report_SetPdfOutputPath;
     report->SetPdfLogo = Report_SetPdfLogo;
     report->WriteHeading = Report_WriteHeading;
-    report->WriteFields = Report_WriteFields;
     report->now = time;
     report->out = stdout;
-    report->jsonRoot = cJSON_CreateArray();
     ChooseFormat(report, setUp);
+    report->form = FormOf(report->format);
+    if (report->form->open != nullptr) report->form->open(report);
     Progress_Init(&report->progress, nullptr, 30);
 }
+
+namespace {
+// The form's slot for what the report does now; none once the report is dropped.
+const ReportForm* ActiveForm(const Report* report) {
+    return report->format == REPORT_DROPPED ? nullptr : report->form;
+}
+}  // namespace
 
 uint64_t Report_AddColumn(Report* report, uint64_t width, const char* heading, int flags) {
     if (report->columnCount >= REPORT_MAX_COLUMNS) return report->columnCount;
@@ -97,7 +81,7 @@ uint64_t Report_AddColumn(Report* report, uint64_t width, const char* heading, i
     column.width = width;
     column.offset = report->lineWidth;
     column.flags = static_cast<uint32_t>(flags);
-    snprintf(column.heading, sizeof column.heading, "%s", heading);
+    CopyCut(column.heading, heading);
     report->lineWidth += width + 1;
     return width + 1;
 }
@@ -106,29 +90,38 @@ void Report_BeginSection(Report* report, void (*hook)(Report* report), const cha
                          const char* notes, ...) {
     ++report->sectionCount;
     if ((report->flags & REPORT_SET_UP) == 0) SetUpReport(report);
-    const ReportForm* form = FormOf(report->format);
+    const ReportForm* form = ActiveForm(report);
     if (form == nullptr || form->beginSection == nullptr) return;
     const char* shown = report->titleOverride[0] != 0 ? report->titleOverride : title;
     std::string notesText;
     if (notes != nullptr) {
         va_list arguments;
         va_start(arguments, notes);
-        notesText = VFormatString(notes, arguments);
+        notesText = RepairUtf8(VFormatString(notes, arguments));
         va_end(arguments);
     }
-    form->beginSection(report, hook, shown != nullptr ? shown : "",
+    form->beginSection(report, hook, RepairUtf8(shown != nullptr ? shown : "").c_str(),
                        notes != nullptr ? notesText.c_str() : nullptr);
 }
 
 namespace {
-// Every row reaches the form as fields, however the caller gave it.
+// Every row reaches the form as fields of well-formed UTF-8, however the caller gave it:
+// a byte that is no part of a character (a name cut by the server, a Latin-1 name)
+// becomes U+FFFD here once for all forms.
 void DispatchRow(Report* report, char** fields, size_t count) {
     report->progress.add(&report->progress, 1);
     ++report->rowsCounter;
     BlankLine(report);
     count = std::min<size_t>(count, report->columnCount);
-    const ReportForm* form = FormOf(report->format);
-    if (form != nullptr && form->writeRow != nullptr) form->writeRow(report, fields, count);
+    const ReportForm* form = ActiveForm(report);
+    if (form == nullptr || form->writeRow == nullptr) return;
+    std::string repaired[REPORT_MAX_COLUMNS];
+    for (size_t i = 0; i < count; ++i) {
+        if (IsUtf8(fields[i])) continue;
+        repaired[i] = RepairUtf8(fields[i]);
+        fields[i] = repaired[i].data();
+    }
+    form->writeRow(report, fields, count);
 }
 }  // namespace
 
@@ -136,8 +129,10 @@ void Report_WriteRow(Report* report, const char* format, ...) {
     char row[REPORT_ROW_SIZE];
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(row, sizeof row, format, arguments);
+    int length = vsnprintf(row, sizeof row, format, arguments);
     va_end(arguments);
+    // A row cut to the buffer ends at a character boundary, not inside a character.
+    if (length >= static_cast<int>(sizeof row)) row[Utf8CutLength(row, sizeof row - 1)] = 0;
     char* fields[REPORT_MAX_COLUMNS];
     DispatchRow(report, fields, SplitRow(row, fields, REPORT_MAX_COLUMNS));
 }
@@ -150,7 +145,7 @@ void Report_WriteFields(Report* report, const char* const* fields, size_t count)
     size_t used = 0;
     for (size_t i = 0; i < count; ++i) {
         const char* field = fields[i] != nullptr ? fields[i] : "";
-        size_t length = std::min(strlen(field), sizeof row - 1 - used);
+        size_t length = Utf8CutLength(field, sizeof row - 1 - used);
         memcpy(row + used, field, length);
         row[used + length] = 0;
         copies[i] = row + used;
@@ -160,12 +155,12 @@ void Report_WriteFields(Report* report, const char* const* fields, size_t count)
 }
 
 void Report_EndTable(Report* report) {
-    const ReportForm* form = FormOf(report->format);
+    const ReportForm* form = ActiveForm(report);
     if (form != nullptr && form->endTable != nullptr) form->endTable(report);
 }
 
 void Report_WriteRule(Report* report) {
-    const ReportForm* form = FormOf(report->format);
+    const ReportForm* form = ActiveForm(report);
     if (form != nullptr && form->writeRule != nullptr)
         form->writeRule(report);
     else
@@ -177,46 +172,33 @@ void Report_NewPage(Report* report) {
 }
 
 void Report_SetOrientation(Report* report, int orientation) {
-    if (report->pdf != nullptr) report->pdf->orientation = orientation;
+    if (report->form->setOrientation != nullptr) report->form->setOrientation(report, orientation);
 }
 
 void Report_SetPageSize(Report* report, int size) {
-    if (report->pdf != nullptr) report->pdf->pageSize = size;
+    if (report->form->setPageSize != nullptr) report->form->setPageSize(report, size);
 }
 
 void Report_SetPdfOutputPath(Report* report, const char* path) {
-    if (report->pdf != nullptr)
-        snprintf(report->pdf->outputPath, sizeof report->pdf->outputPath, "%s", path);
+    if (report->form->setOutputPath != nullptr) report->form->setOutputPath(report, path);
 }
 
+// Only a file that is there is kept as the logo.
 void Report_SetPdfLogo(Report* report, const char* path) {
     struct stat status;
-    if (report->pdf == nullptr || stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return;
-    snprintf(report->pdf->logoPath, sizeof report->pdf->logoPath, "%s", path);
+    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return;
+    if (report->form->setLogo != nullptr) report->form->setLogo(report, path);
 }
 
 void Report_WriteHeading(Report* report, const char* text) {
-    const ReportForm* form = FormOf(report->format);
-    if (form != nullptr && form->writeHeading != nullptr) form->writeHeading(report, text);
+    const ReportForm* form = ActiveForm(report);
+    if (form != nullptr && form->writeHeading != nullptr)
+        form->writeHeading(report, RepairUtf8(text).c_str());
 }
 
 void Report_Close(Report* report) {
-    if (report->parent == report) {
-        ClosePdfDocument(report);
-        CloseExcelBook(report);
-    }
-    free(report->sectionTitle);
-    free(report->sectionNotes);
-    free(report->htmlLogo);
-    report->sectionTitle = report->sectionNotes = report->htmlLogo = nullptr;
-    if ((report->flags & REPORT_PDF_BORROWED) == 0) free(report->pdf);
-    if ((report->flags & REPORT_EXCEL_BORROWED) == 0) free(report->excel);
-    report->pdf = nullptr;
-    report->excel = nullptr;
-    const ReportForm* form = FormOf(report->format);
-    if (form != nullptr && form->close != nullptr) form->close(report);
-    cJSON_Delete(report->jsonRoot);
-    report->jsonRoot = report->jsonSection = report->jsonRecords = nullptr;
+    if (report->form->close != nullptr) report->form->close(report);
+    report->formState = nullptr;
     fflush(report->out);
     fflush(stdout);
 }

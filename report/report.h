@@ -2,13 +2,12 @@
 // HTML, JSON, PDF or an Excel workbook, on standard output or in files, with the CGI
 // header lines when the program runs under a web server.
 //
-// The caller owns the Report record (typically on its stack). Report_Init fills it;
-// every other operation goes through the slots. Report_Close frees what the record
-// owns (texts, JSON tree, PDF and Excel states unless borrowed from the parent); the
-// record is not reusable afterwards.
+// The caller owns the Report record (typically on its stack). Report_Init fills it and
+// gives the chosen form its own state; the caller then calls the Report_ operations
+// (the operation slots of the record hold the same functions). Report_Close has the form
+// finish its output and free its state (a PDF document or workbook shared with a parent
+// report is freed by the parent's close); the record is not reusable afterwards.
 #pragma once
-#include <cjson/cJSON.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -33,6 +32,7 @@ enum ReportFormat {
 // Report flags.
 constexpr uint32_t REPORT_SET_UP = 0x01;          // the first section has been begun
 constexpr uint32_t REPORT_CSV_NO_HEADER = 0x02;   // CSV without heading line
+constexpr uint32_t REPORT_CSV_RAW = 0x04;         // CSV values that look like formulas unguarded
 constexpr uint32_t REPORT_PDF_BORROWED = 0x10;    // PDF state belongs to the parent
 constexpr uint32_t REPORT_EXCEL_BORROWED = 0x20;  // Excel state belongs to the parent
 constexpr uint32_t REPORT_CGI = 0x80;             // running as a CGI program
@@ -49,8 +49,7 @@ constexpr uint32_t REPORT_MAX_COLUMNS = 64;
 constexpr size_t REPORT_LINE_SIZE = 2048;  // a text line holds at most 2047 characters
 constexpr size_t REPORT_ROW_SIZE = 1024;   // a formatted row holds at most 1023 characters
 
-struct ReportPdf;    // report/pdf_report.h
-struct ReportExcel;  // report/excel_report.h
+struct ReportForm;  // report/report_form.h
 
 struct ReportColumn {
     uint64_t width;   // characters in the text form; relative width in the PDF
@@ -65,21 +64,18 @@ struct Report {
     uint32_t columnCount;
     uint64_t hiddenWidth;  // sum of the widths of the deleted columns
     uint64_t lineWidth;    // running width of a text line; a caller may preset an indent
-    int32_t format;        // ReportFormat
-    cJSON* jsonRoot;       // one object per section
-    cJSON* jsonSection;
-    cJSON* jsonRecords;
-    char* sectionTitle;  // owned
-    char* sectionNotes;  // owned
-    char* htmlLogo;      // owned
+    int32_t format;        // ReportFormat; REPORT_DROPPED once the operator dropped it
     char lineBuffer[REPORT_LINE_SIZE];
     ReportColumn columns[REPORT_MAX_COLUMNS];
-    char columnDelete[128];   // comma-separated 1-based column numbers
-    FILE* out;                // text, CSV, HTML and JSON go here
-    ReportPdf* pdf;           // owned unless REPORT_PDF_BORROWED
-    int32_t pdfSaveResult;    // 0, or the errno value of a PDF that was not made or saved
-    ReportExcel* excel;       // owned unless REPORT_EXCEL_BORROWED
-    int32_t excelSaveResult;  // 0, or 1 when Report_Close could not save or send the workbook
+    char columnDelete[128];  // comma-separated 1-based column numbers
+    FILE* out;               // text, CSV, HTML and JSON go here
+    // The form chosen by Report_Init and its own state (the JSON tree, the HTML logo, the
+    // PDF document, the workbook), which only the form reads, and frees at Report_Close.
+    const ReportForm* form;
+    void* formState;
+    // 0, or the errno value of a document (the PDF or the workbook) that could not be
+    // made, saved or sent, or whose output file could not be named.
+    int32_t saveResult;
     uint32_t rowsCounter;
     uint32_t pageCounter;
     uint32_t pageSlot;
@@ -110,14 +106,11 @@ struct Report {
     void (*SetPdfOutputPath)(Report* report, const char* path);
     void (*SetPdfLogo)(Report* report, const char* path);
     void (*WriteHeading)(Report* report, const char* text);
-    // A row given as its field texts, one per column in order: a field may hold any
-    // character, "|" included, and an empty field keeps its column. Fields beyond the
-    // column count are ignored; the fields together are cut to 1023 characters.
-    void (*WriteFields)(Report* report, const char* const* fields, size_t count);
 
     // Where the writer reports what it could not do (a PDF or workbook it could not save,
-    // cells it had to leave out), with the levels of the message log (0 error, 1 warning).
-    // None: the text goes to standard error. A caller with a log sets it after Report_Init.
+    // cells it had to leave out, a logo it could not use) and where it saved a workbook,
+    // with the levels of the message log (base/message_sink.h). None: the text goes to
+    // standard error. A caller with a log sets it after Report_Init.
     void (*log)(void* target, int level, const char* text);
     void* logTarget;
 
@@ -153,4 +146,8 @@ void Report_SetPageSize(Report* report, int size);
 void Report_SetPdfOutputPath(Report* report, const char* path);
 void Report_SetPdfLogo(Report* report, const char* path);
 void Report_WriteHeading(Report* report, const char* text);
+// A row given as its field texts, one per column in order: a field may hold any
+// character, "|" included, and an empty field keeps its column. Fields beyond the
+// column count are ignored; the fields together are cut to 1023 bytes (at a character
+// boundary).
 void Report_WriteFields(Report* report, const char* const* fields, size_t count);

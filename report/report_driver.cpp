@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
                     return Usage();
             }
             if (*rest != ':' || rest == argument.c_str()) return Usage();
-            report.AddColumn(&report, width, rest + 1, flags);
+            Report_AddColumn(&report, width, rest + 1, flags);
         }
     }
 
@@ -103,24 +103,24 @@ int main(int argc, char** argv) {
         std::string text = command.size() > word.size() ? command.substr(word.size() + 1) : "";
         if (word == "section") {
             if (notes != nullptr)
-                report.BeginSection(&report, hook ? Hook : nullptr, text.c_str(), "%s", notes);
+                Report_BeginSection(&report, hook ? Hook : nullptr, text.c_str(), "%s", notes);
             else
-                report.BeginSection(&report, hook ? Hook : nullptr, text.c_str(), nullptr);
+                Report_BeginSection(&report, hook ? Hook : nullptr, text.c_str(), nullptr);
         } else if (word == "row") {
-            report.WriteRow(&report, "%s", text.c_str());
+            Report_WriteRow(&report, "%s", text.c_str());
         } else if (word == "heading") {
-            report.WriteHeading(&report, text.c_str());
+            Report_WriteHeading(&report, text.c_str());
         } else if (word == "rule") {
-            report.WriteRule(&report);
+            Report_WriteRule(&report);
         } else if (word == "end") {
-            report.EndTable(&report);
+            Report_EndTable(&report);
         } else if (word == "page") {
-            report.NewPage(&report);
+            Report_NewPage(&report);
         } else {
             fprintf(stderr, "report_driver: unknown command \"%s\"\n", word.c_str());
             return 2;
         }
     }
-    report.Close(&report);
-    return report.pdfSaveResult != 0 || report.excelSaveResult != 0 ? 1 : 0;
+    Report_Close(&report);
+    return report.saveResult != 0 ? 1 : 0;
 }

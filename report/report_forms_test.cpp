@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "report/utf8_repair.h"
+#include "base/utf8.h"
 #include "tests/support/test_support.h"
 
 using testsupport::ChildOptions;
@@ -178,10 +178,12 @@ TEST(CgiHeaders, ComeFirstOnStandardOutputEndedByCrLf) {
         std::string header;  // the first bytes on standard output
         std::string next;    // what the report itself begins with
     } cases[] = {
-        {"csv", "Content-Type: text/plain;\n\r\n", "Seq.,Description,"},
-        {"text", "Content-Type: text/plain;\n\r\n", "\n             System: Corvantix\n"},
-        {"html", "Content-Type: text/html;\n\r\n", "<html><body><table width=\"100%\">"},
-        {"json", "Content-Type: application/json;\n\r\n", "[{\n\t\t\"title\":"},
+        {"csv", "Content-Type: text/plain; charset=utf-8\n\r\n", "Seq.,Description,"},
+        {"text", "Content-Type: text/plain; charset=utf-8\n\r\n",
+         "\n             System: Corvantix\n"},
+        {"html", "Content-Type: text/html; charset=utf-8\n\r\n",
+         "<html><body><table width=\"100%\">"},
+        {"json", "Content-Type: application/json; charset=utf-8\n\r\n", "[{\n\t\t\"title\":"},
     };
     for (const Case& c : cases) {
         ChildResult result = RunDriver({{"REQUEST_URI", "/cgi-bin/list"},
@@ -269,7 +271,7 @@ TEST(ReportVariables, ADroppedReportWritesOnlyItsCgiHeaderLines) {
     Environment cgi = {
         {"REQUEST_URI", "/cgi-bin/list"}, {"QUERY_STRING", "rpt=html"}, {"ZYMBDROPREPORT007", "0"}};
     EXPECT_EQ(RunDriver(cgi, script, {"--id", "7"}).out,
-              "Content-Type: text/html;\n\r\n<html><body>");
+              "Content-Type: text/html; charset=utf-8\n\r\n<html><body>");
     EXPECT_EQ(
         RunDriver({{"ZYMBREPORTFORMAT", "json"}, {"ZYMBDROPREPORT007", ""}}, script, {"--id", "7"})
             .out,
@@ -387,8 +389,8 @@ TEST_F(ReadBack, CsvGivesBackEveryFieldExactly) {
         std::vector<std::vector<std::string>> expected;
         if (heading) expected.push_back({"Seq.", "Description", "File Name", "Gen.", ""});
         for (const FileEntry& entry : AwkwardEntries())
-            expected.push_back({std::to_string(entry.sequence), entry.description, entry.name,
-                                std::to_string(entry.generation), ""});
+            expected.push_back({std::to_string(entry.sequence), entry.description,
+                                RepairUtf8(entry.name), std::to_string(entry.generation), ""});
         expected.push_back({});  // the empty line that ends the table
 
         std::vector<std::vector<std::string>> records;

@@ -2,11 +2,14 @@
 // the CGI header lines of the form, the title override and dropped reports; also the
 // names of the PDF and Excel output files.
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "base/utf8.h"
 #include "base/value_format.h"
 #include "report/report_form.h"
 
@@ -59,27 +62,48 @@ void SetUpReport(Report* report) {
         snprintf(report->columnDelete, sizeof report->columnDelete, "%s", list);
     HideColumns(report);
 
-    const ReportForm* form = FormOf(report->format);
-    if (form != nullptr && form->setUp != nullptr) form->setUp(report);
+    if (report->form->setUp != nullptr) report->form->setUp(report);
     if (report->format == REPORT_JSON) RewriteHeadingsAsKeys(report);
 
-    if (const char* title = getenv("ZYMBREPORTTITLE"))
-        snprintf(report->titleOverride, sizeof report->titleOverride, "%s", title);
+    if (const char* title = getenv("ZYMBREPORTTITLE")) CopyCut(report->titleOverride, title);
     if (const char* title = ReportVariable(report, "ZYMBREPORTTITLE"))
-        snprintf(report->titleOverride, sizeof report->titleOverride, "%s", title);
+        CopyCut(report->titleOverride, title);
     if (ReportVariable(report, "ZYMBDROPREPORT") != nullptr) report->format = REPORT_DROPPED;
 
     report->flags |= REPORT_SET_UP;
 }
 
-void ChooseOutputName(char (&name)[261], const char* variable, const char* prefix,
-                      const char* extension, int64_t creationTime) {
-    if (const char* value = getenv(variable)) {
-        snprintf(name, sizeof name, "%s", value);
-        return;
+int SendCgiBody(Report* report, const char* what, std::string_view bytes) {
+    WriteCgiHeader("Content-Length: %u\n", static_cast<unsigned>(bytes.size()));
+    if (fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || fflush(stdout) != 0) {
+        int error = errno != 0 ? errno : EIO;
+        ReportMessage(report, MSG_ERROR, "Send of the %s to the web client failed: %s", what,
+                      strerror(error));
+        return error;
     }
-    if (name[0] != 0) return;
+    return 0;
+}
+
+bool ChooseOutputName(Report* report, std::string* name, const char* variable, const char* prefix,
+                      const char* extension) {
+    if (const char* value = getenv(variable)) {
+        // The name as given: cutting it would write under a name nobody gave.
+        if (strlen(value) >= PATH_MAX) {
+            ReportMessage(report, MSG_ERROR,
+                          "%s is longer than a path can be (%d bytes), nothing is written "
+                          "under it: %.120s...",
+                          variable, PATH_MAX - 1, value);
+            report->saveResult = ENAMETOOLONG;
+            name->clear();
+            return false;
+        }
+        *name = value;
+        return true;
+    }
+    if (!name->empty()) return true;
     char stamp[64];
-    FormatLocalTime(static_cast<time_t>(creationTime), "%Y-%m-%d-%H-%M-%S", stamp, sizeof stamp);
-    snprintf(name, sizeof name, "%s%s%s", prefix, stamp, extension);
+    FormatLocalTime(static_cast<time_t>(report->creationTime), "%Y-%m-%d-%H-%M-%S", stamp,
+                    sizeof stamp);
+    *name = std::string(prefix) + stamp + extension;
+    return true;
 }

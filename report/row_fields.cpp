@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/utf8.h"
 #include "base/value_format.h"
 #include "report/report_form.h"
 
@@ -26,4 +27,21 @@ const char* CellText(const ReportColumn& column, const char* field, char (&buffe
     auto value = static_cast<uint64_t>(strtoll(digits, nullptr, 10));
     return FormatCount(value, buffer, sizeof buffer,
                        (column.flags & COLUMN_PLAIN) ? COUNT_PLAIN : 0);
+}
+
+std::string CellUtf8(std::string_view text, bool controlsAsQuestionMarks) {
+    std::string shown;
+    shown.reserve(text.size());
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t start = at;
+        char32_t character = Utf8Next(text, &at);
+        if (controlsAsQuestionMarks && IsControlCharacter(character))
+            shown += '?';
+        else if (character == UTF8_REPLACEMENT)
+            Utf8Append(&shown, UTF8_REPLACEMENT);
+        else
+            shown.append(text.substr(start, at - start));
+    }
+    return shown;
 }

@@ -3,18 +3,26 @@
 per record, every text as the hex of its bytes, so that a test can compare it with
 the rows it gave without trusting the writer's own idea of its format.
 
-  parse_back.py csv FILE      csv module; bytes taken as Latin-1, so they come back exact
+  parse_back.py csv FILE      strict UTF-8 (fails on bytes that are not), then csv module
   parse_back.py json FILE     strict UTF-8, then json; every value must be a string
   parse_back.py html FILE     a browser's DOM dump: "tr TABLE KINDS CELLS" per table row
                               (TABLE counts from 1, an empty cell is "-"), and
                               "markup TABLE TAG" for any element but tt inside a cell
   parse_back.py utf8          hex lines on stdin -> hex of their UTF-8 decoding with
                               U+FFFD replacement, encoded again
+  parse_back.py text FILE A:B...
+                              strict UTF-8, then every line as a terminal shows it (a
+                              combining mark takes no column, an East Asian wide character
+                              two): "line WIDTH CELLS", with the text in terminal columns
+                              A to B (from 0, B not included) of each range, blanks
+                              stripped, in hex ("-" when empty)
 """
 import csv
 import html.parser
+import io
 import json
 import sys
+import unicodedata
 
 
 def hexed(text, encoding="utf-8"):
@@ -22,9 +30,10 @@ def hexed(text, encoding="utf-8"):
 
 
 def parse_csv(path):
-    with open(path, newline="", encoding="latin-1") as handle:
-        for record in csv.reader(handle, strict=True):
-            print("%d:%s" % (len(record), ",".join(hexed(f, "latin-1") for f in record)))
+    with open(path, "rb") as handle:
+        text = handle.read().decode("utf-8")  # raises on bytes that are not UTF-8
+    for record in csv.reader(io.StringIO(text, newline=""), strict=True):
+        print("%d:%s" % (len(record), ",".join(hexed(f) for f in record)))
 
 
 def parse_json(path):
@@ -90,6 +99,32 @@ def parse_html(path):
     print("tables %d" % reader.tables)
 
 
+def columns_of(character):
+    if unicodedata.combining(character) or unicodedata.category(character) in ("Mn", "Me", "Cf"):
+        return 0
+    return 2 if unicodedata.east_asian_width(character) in ("W", "F") else 1
+
+
+def parse_text(path, ranges):
+    with open(path, "rb") as handle:
+        text = handle.read().decode("utf-8")  # raises on bytes that are not UTF-8
+    for line in text.split("\n")[:-1]:
+        places = []  # the text that shows in each terminal column
+        for character in line:
+            width = columns_of(character)
+            if width == 0 and places:
+                places[-1] += character
+            else:
+                places.append(character)
+                if width == 2:
+                    places.append("")
+        cells = []
+        for piece in ranges:
+            first, last = (int(value) for value in piece.split(":"))
+            cells.append(hexed("".join(places[first:last]).strip(" ")) or "-")
+        print("line %d %s" % (len(places), " ".join(cells)))
+
+
 def utf8():
     for line in sys.stdin.read().split():
         print(bytes.fromhex(line).decode("utf-8", "replace").encode("utf-8").hex())
@@ -105,5 +140,7 @@ if __name__ == "__main__":
         parse_html(sys.argv[2])
     elif mode == "utf8":
         utf8()
+    elif mode == "text":
+        parse_text(sys.argv[2], sys.argv[3:])
     else:
         raise SystemExit("unknown mode " + mode)

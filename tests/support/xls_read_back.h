@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,9 @@ struct Sheet {
     std::string name;
     int rows = 0, columns = 0;
     std::map<std::pair<int, int>, Cell> cells;  // by row and column; empty cells absent
+    std::map<int, double> columnWidths;         // in characters, where the sheet sets one
+    std::set<std::pair<int, int>> bold;         // cells in a bold font
+    int frozenRows = 0, frozenColumns = 0;      // the rows and columns kept in view
 
     const Cell* At(int row, int column) const {
         auto found = cells.find({row, column});
@@ -96,6 +100,13 @@ inline Book Read(const std::string& path, const std::string& bytes = "") {
             else
                 cell.text = Unhex(words[3]);
             book.sheets.back().cells[{std::stoi(words[1]), std::stoi(words[2])}] = cell;
+        } else if (words[0] == "width" && words.size() == 3 && !book.sheets.empty()) {
+            book.sheets.back().columnWidths[std::stoi(words[1])] = std::stod(words[2]);
+        } else if (words[0] == "bold" && words.size() == 3 && !book.sheets.empty()) {
+            book.sheets.back().bold.insert({std::stoi(words[1]), std::stoi(words[2])});
+        } else if (words[0] == "frozen" && words.size() == 3 && !book.sheets.empty()) {
+            book.sheets.back().frozenRows = std::stoi(words[1]);
+            book.sheets.back().frozenColumns = std::stoi(words[2]);
         } else if (words[0] != "sheets") {
             book.error = "unexpected line from the reader: " + line;
             return book;

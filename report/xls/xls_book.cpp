@@ -4,30 +4,22 @@
 #include <cstdio>
 #include <new>
 
-#include "report/xls_book_parts.h"
-#include "report/xls_records.h"
-#include "report/xls_text.h"
+#include "base/utf8.h"
+#include "report/xls/xls_book_parts.h"
+#include "report/xls/xls_records.h"
+#include "report/xls/xls_text.h"
 
 namespace {
 
-constexpr uint16_t kCellFormat = 15;  // the one cell format record: the default look
 // The stream addresses its parts with 32-bit offsets; keep the text well below that.
 constexpr size_t kMaxStringBytes = 0xF0000000;
 
 std::string Utf8Name(const std::u16string& name) {
+    // Names are checked for length in units only, so a surrogate half may come here: it
+    // shows as U+FFFD.
     std::string text;
-    for (char16_t unit : name) {
-        if (unit < 0x80) {
-            text += static_cast<char>(unit);
-        } else if (unit < 0x800) {
-            text += static_cast<char>(0xC0 | unit >> 6);
-            text += static_cast<char>(0x80 | (unit & 0x3F));
-        } else {  // surrogates cannot occur: names are checked for length in units only
-            text += static_cast<char>(0xE0 | unit >> 12);
-            text += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (unit & 0x3F));
-        }
-    }
+    for (char16_t unit : name)
+        Utf8Append(&text, unit >= 0xD800 && unit <= 0xDFFF ? UTF8_REPLACEMENT : unit);
     return text;
 }
 
@@ -117,7 +109,8 @@ const char* XlsBook_ErrorMessage(const XlsBook* book) {
     return book->error.c_str();
 }
 
-int XlsSheet_WriteText(XlsSheet* sheet, uint32_t row, uint32_t column, const char* text) {
+int XlsSheet_WriteText(XlsSheet* sheet, uint32_t row, uint32_t column, const char* text,
+                       XlsStyle style) {
     XlsBook* book = sheet->book;
     if (book->strings.size() > kMaxStringBytes) {
         Fail(book, "the workbook holds too much text for the format");
@@ -132,7 +125,7 @@ int XlsSheet_WriteText(XlsSheet* sheet, uint32_t row, uint32_t column, const cha
     records.Begin(xls::kLabelSst);
     records.U16(static_cast<uint16_t>(row));
     records.U16(static_cast<uint16_t>(column));
-    records.U16(kCellFormat);
+    records.U16(style == XLS_BOLD ? xls::kBoldCellFormat : xls::kPlainCellFormat);
     records.U32(index);
     records.End();
     return 1;
@@ -144,8 +137,30 @@ int XlsSheet_WriteNumber(XlsSheet* sheet, uint32_t row, uint32_t column, double 
     records.Begin(xls::kNumber);
     records.U16(static_cast<uint16_t>(row));
     records.U16(static_cast<uint16_t>(column));
-    records.U16(kCellFormat);
+    records.U16(xls::kPlainCellFormat);
     records.F64(value);
     records.End();
+    return 1;
+}
+
+int XlsSheet_SetColumnWidth(XlsSheet* sheet, uint32_t column, double characters) {
+    if (column >= XLS_MAX_COLUMNS) {
+        Fail(sheet->book, "column %u is past the last column of a sheet (%u)", column,
+             XLS_MAX_COLUMNS - 1);
+        return 0;
+    }
+    double units = std::clamp(characters, 0.0, 255.0) * 256;
+    sheet->columnWidths[column] = static_cast<uint16_t>(std::min(units, 65535.0));
+    sheet->book->error.clear();
+    return 1;
+}
+
+int XlsSheet_FreezeRows(XlsSheet* sheet, uint32_t rows) {
+    if (rows >= XLS_MAX_ROWS) {
+        Fail(sheet->book, "cannot freeze %u rows: a sheet has %u", rows, XLS_MAX_ROWS);
+        return 0;
+    }
+    sheet->frozenRows = rows;
+    sheet->book->error.clear();
     return 1;
 }

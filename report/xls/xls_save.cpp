@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "platform/whole_file.h"
-#include "report/xls_book_parts.h"
+#include "report/xls/xls_book_parts.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // shared strings), then one part per sheet with its cells.
 #include <algorithm>
 
-#include "report/xls_book_parts.h"
-#include "report/xls_records.h"
-#include "report/xls_text.h"
+#include "report/xls/xls_book_parts.h"
+#include "report/xls/xls_records.h"
+#include "report/xls/xls_text.h"
 
 namespace xls {
 
@@ -29,32 +29,36 @@ void Bof(RecordWriter& records, uint16_t part) {
 }
 
 // Readers that apply the formats want at least the fonts 0 to 3 and 5 (there is no
-// font 4), fifteen style formats and one cell format.
+// font 4), fifteen style formats and one cell format. The sixth font (index 6) is the
+// bold one of the second cell format.
+constexpr uint16_t kBoldFont = 6;
+
 void FontsAndFormats(RecordWriter& records) {
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 6; ++i) {
         records.Begin(kFont);
-        records.U16(200);     // 10 points, in twentieths
-        records.U16(0);       // not bold, italic, struck out, outlined or shadowed
-        records.U16(0x7FFF);  // the window text colour
-        records.U16(400);     // normal weight
-        records.U16(0);       // neither superscript nor subscript
-        records.U8(0);        // not underlined
-        records.U8(0);        // family
-        records.U8(0);        // character set
+        records.U16(200);                  // 10 points, in twentieths
+        records.U16(i == 5 ? 0x0001 : 0);  // bold (as readers look for it besides the weight)
+        records.U16(0x7FFF);               // the window text colour
+        records.U16(i == 5 ? 700 : 400);   // weight: bold or normal
+        records.U16(0);                    // neither superscript nor subscript
+        records.U8(0);                     // not underlined
+        records.U8(0);                     // family
+        records.U8(0);                     // character set
         records.U8(0);
         records.Bytes(PackShortText(u"Arial"));
         records.End();
     }
-    for (int i = 0; i < 16; ++i) {
-        bool style = i < 15;
+    for (int i = 0; i <= kBoldCellFormat; ++i) {
+        bool style = i < kPlainCellFormat;
+        bool bold = i == kBoldCellFormat;
         records.Begin(kXf);
-        records.U16(0);                        // font 0
+        records.U16(bold ? kBoldFont : 0);
         records.U16(0);                        // the "General" number format
         records.U16(style ? 0xFFF5 : 0x0001);  // locked; a style has no parent style
         records.U8(0x20);                      // aligned at the bottom
         records.U8(0);                         // no rotation
         records.U8(0);                         // no indent
-        records.U8(0);                         // attributes taken from the style
+        records.U8(bold ? 0x08 : 0);           // the font is the cell's own, not the style's
         records.U32(0);                        // no borders
         records.U32(0);
         records.U16(0x20C0);  // the window's foreground and background colours
@@ -125,6 +129,16 @@ std::string SheetHead(const XlsSheet& sheet) {
     std::string head;
     RecordWriter records(&head);
     Bof(records, kWorksheetPart);
+    for (const auto& [column, width] : sheet.columnWidths) {
+        records.Begin(kColInfo);
+        records.U16(static_cast<uint16_t>(column));  // first and last column of the range
+        records.U16(static_cast<uint16_t>(column));
+        records.U16(width);             // in 1/256 of a character
+        records.U16(kPlainCellFormat);  // the format of the column's empty cells
+        records.U16(0x0002);            // visible; the width is the user's, not the default
+        records.U16(0);
+        records.End();
+    }
     records.Begin(kDimensions);
     records.U32(sheet.any ? sheet.firstRow : 0);
     records.U32(sheet.any ? sheet.lastRow + 1 : 0);
@@ -135,13 +149,15 @@ std::string SheetHead(const XlsSheet& sheet) {
     return head;
 }
 
-std::string SheetTail(bool first) {
+std::string SheetTail(const XlsSheet& sheet, bool first) {
     std::string tail;
     RecordWriter records(&tail);
     records.Begin(kWindow2);
     // Grid lines, headings, zeros, automatic grid colour, outline symbols; the first
-    // sheet is the selected and shown one.
-    records.U16(first ? 0x06B6 : 0x00B6);
+    // sheet is the selected and shown one. Frozen rows are frozen panes without a split
+    // that stays when the freeze is lifted.
+    const uint16_t frozen = sheet.frozenRows != 0 ? 0x0108 : 0;
+    records.U16(static_cast<uint16_t>((first ? 0x06B6 : 0x00B6) | frozen));
     records.U16(0);   // top row shown
     records.U16(0);   // left column shown
     records.U16(64);  // grid colour
@@ -150,6 +166,16 @@ std::string SheetTail(bool first) {
     records.U16(0);
     records.U32(0);
     records.End();
+    if (sheet.frozenRows != 0) {
+        records.Begin(kPane);
+        records.U16(0);                                        // no columns frozen
+        records.U16(static_cast<uint16_t>(sheet.frozenRows));  // rows frozen
+        records.U16(static_cast<uint16_t>(sheet.frozenRows));  // first row of the lower pane
+        records.U16(0);                                        // its first column
+        records.U8(2);  // the active pane: the lower left, where the rows scroll
+        records.U8(0);
+        records.End();
+    }
     records.Record(kEof, {});
     return tail;
 }
@@ -199,7 +225,7 @@ bool WriteWorkbookStream(const XlsBook& book, const std::function<bool(std::stri
     for (size_t i = 0; i < sheets.size(); ++i) {
         Patch32(&globals, offsetFields[i], static_cast<uint32_t>(position));
         heads.push_back(SheetHead(*sheets[i]));
-        tails.push_back(SheetTail(i == 0));
+        tails.push_back(SheetTail(*sheets[i], i == 0));
         position += heads[i].size() + sheets[i]->cells.size() + tails[i].size();
     }
 

@@ -15,6 +15,8 @@ enum RecordType : uint16_t {
     kCodePage = 0x0042,
     kContinue = 0x003C,
     kWindow1 = 0x003D,
+    kPane = 0x0041,
+    kColInfo = 0x007D,
     kFont = 0x0031,
     kBoundSheet = 0x0085,
     kXf = 0x00E0,

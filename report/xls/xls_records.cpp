@@ -1,5 +1,5 @@
 // The record writer: little-endian fields and record headers.
-#include "report/xls_records.h"
+#include "report/xls/xls_records.h"
 
 #include <cstring>
 

@@ -3,12 +3,13 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "report/xls_book.h"
+#include "report/xls/xls_book.h"
 
 typedef struct _GsfOutput GsfOutput;
 
@@ -18,7 +19,15 @@ struct XlsSheet {
     std::string cells;  // cell records in the order they were written
     uint32_t firstRow = 0, lastRow = 0, firstColumn = 0, lastColumn = 0;  // when any
     bool any = false;
+    std::map<uint32_t, uint16_t> columnWidths;  // in 1/256 of a character
+    uint32_t frozenRows = 0;
 };
+
+namespace xls {
+// The cell formats the cells refer to: the plain one and the one with the bold font.
+constexpr uint16_t kPlainCellFormat = 15;
+constexpr uint16_t kBoldCellFormat = 16;
+}  // namespace xls
 
 struct XlsBook {
     std::vector<std::unique_ptr<XlsSheet>> sheets;

@@ -1,5 +1,6 @@
 // The workbook writer behind the Excel report: binary .xls workbooks (BIFF8 records in
-// an OLE2 compound document) with text and number cells, saved to a file or to memory.
+// an OLE2 compound document) with text and number cells, bold text, column widths and
+// frozen heading rows, saved to a file or to memory.
 //
 // The book owns its sheets and everything saved to memory; XlsBook_Release frees them
 // all. Results are 1 for success and 0 for failure; after a failure
@@ -27,11 +28,26 @@ XlsSheet* XlsBook_AddSheet(XlsBook* book, const char* name);
 // The reason of the last failure, "" when there was none. Valid until the next call.
 const char* XlsBook_ErrorMessage(const XlsBook* book);
 
+// How a cell's text is drawn.
+enum XlsStyle {
+    XLS_PLAIN = 0,
+    XLS_BOLD = 1,
+};
+
 // A text cell. A text longer than a cell allows is cut at a character boundary. Fails
 // for a row or column beyond the sheet. Writing a cell again replaces it.
-int XlsSheet_WriteText(XlsSheet* sheet, uint32_t row, uint32_t column, const char* text);
+int XlsSheet_WriteText(XlsSheet* sheet, uint32_t row, uint32_t column, const char* text,
+                       XlsStyle style = XLS_PLAIN);
 // A number cell; fails for a row or column beyond the sheet.
 int XlsSheet_WriteNumber(XlsSheet* sheet, uint32_t row, uint32_t column, double value);
+
+// The width of a column in characters of the default font (up to 255; wider is cut to
+// 255). Fails for a column beyond the sheet. Columns not set keep the default width.
+int XlsSheet_SetColumnWidth(XlsSheet* sheet, uint32_t column, double characters);
+
+// Keeps the first rows of the sheet in view while the rest scrolls (0: nothing frozen).
+// Fails for a count beyond the sheet.
+int XlsSheet_FreezeRows(XlsSheet* sheet, uint32_t rows);
 
 // The whole workbook file in memory. The bytes belong to the book and stay readable
 // until the next save or XlsBook_Release.

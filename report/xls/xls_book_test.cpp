@@ -1,6 +1,6 @@
 // The workbook writer: text conversion, sheet names, sheet limits, saving without
 // leaving half a file, and every workbook read back cell for cell by Python's xlrd.
-#include "report/xls_book.h"
+#include "report/xls/xls_book.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,12 +10,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "tests/support/xls_read_back.h"
-#include "report/xls_text.h"
+#include "report/xls/xls_text.h"
 #include "tests/support/test_support.h"
+#include "tests/support/xls_read_back.h"
 
 namespace {
 
@@ -213,6 +215,42 @@ TEST_F(XlsReadBack, SavedToMemoryItIsTheSameWorkbook) {
     ASSERT_TRUE(book.read) << book.error;
     ASSERT_EQ(book.sheets.size(), 1u);
     EXPECT_EQ(book.sheets[0].rows, 0);
+}
+
+// Column widths, bold text and frozen rows as xlrd reads them with the formatting; a
+// second sheet keeps its own, and a sheet without them has none.
+TEST_F(XlsReadBack, WidthsBoldTextAndFrozenRows) {
+    BookOwner owner;
+    XlsSheet* first = XlsBook_AddSheet(owner.book, "Κατάλογος");
+    XlsSheet* second = XlsBook_AddSheet(owner.book, "plain");
+    EXPECT_EQ(XlsSheet_SetColumnWidth(first, 0, 7), 1);
+    EXPECT_EQ(XlsSheet_SetColumnWidth(first, 2, 101.5), 1);
+    EXPECT_EQ(XlsSheet_SetColumnWidth(first, 3, 1000), 1);  // no wider than 255
+    EXPECT_EQ(XlsSheet_SetColumnWidth(first, XLS_MAX_COLUMNS, 5), 0);
+    EXPECT_STREQ(XlsBook_ErrorMessage(owner.book),
+                 "column 256 is past the last column of a sheet (255)");
+    EXPECT_EQ(XlsSheet_FreezeRows(first, 1), 1);
+    EXPECT_EQ(XlsSheet_FreezeRows(second, XLS_MAX_ROWS), 0);
+    XlsSheet_WriteText(first, 0, 0, "Имя", XLS_BOLD);
+    XlsSheet_WriteText(first, 0, 2, "名前", XLS_BOLD);
+    XlsSheet_WriteText(first, 1, 0, "Müller");
+    XlsSheet_WriteNumber(first, 1, 2, 3);
+    XlsSheet_WriteText(second, 0, 0, "plain");
+    std::string path = folder_ / "layout.xls";
+    ASSERT_EQ(XlsBook_SaveToFile(owner.book, path.c_str()), 1) << XlsBook_ErrorMessage(owner.book);
+    xlsreadback::Book book = xlsreadback::Read(path);
+    ASSERT_TRUE(book.read) << book.error;
+    ASSERT_EQ(book.sheets.size(), 2u);
+    const xlsreadback::Sheet& sheet = book.sheets[0];
+    EXPECT_EQ(sheet.columnWidths, (std::map<int, double>{{0, 7}, {2, 101.5}, {3, 255}}));
+    EXPECT_EQ(sheet.bold, (std::set<std::pair<int, int>>{{0, 0}, {0, 2}}));
+    EXPECT_EQ(sheet.frozenRows, 1);
+    EXPECT_EQ(sheet.frozenColumns, 0);
+    EXPECT_EQ(sheet.Text(0, 2), "名前");
+    EXPECT_EQ(sheet.Text(1, 0), "Müller");
+    EXPECT_TRUE(book.sheets[1].columnWidths.empty());
+    EXPECT_TRUE(book.sheets[1].bold.empty());
+    EXPECT_EQ(book.sheets[1].frozenRows, 0);
 }
 
 // ---- Saving to a file -------------------------------------------------------------
