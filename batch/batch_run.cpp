@@ -216,6 +216,9 @@ BatchRunStart BatchRun::Start(BatchDefinition* definition, const BatchFields& fi
                     std::to_string(sizeof runner_.commandLine - 1) + " characters once expanded"};
     }
 
+    std::string problem = CommandLineProblem(commandLine.c_str());
+    if (!problem.empty()) return {BatchRunStart::START_FAILED, problem};
+
     UniqueFd input;
     if (!stdinPath.empty()) {
         input.Reset(open(stdinPath.c_str(), O_RDONLY | O_CLOEXEC));

@@ -107,7 +107,8 @@ struct BatchRunStart {
         EMPTY_PROGRAM,     // nothing started; the program text is empty
         STDIN_UNOPENED,    // nothing started; reason: "path: the system's text"
         EXPANSION_FAILED,  // nothing started; reason names the variable and the field
-        START_FAILED,      // the runner refused to start (reason holds its text)
+        START_FAILED,      // nothing started: the command line cannot be split, or the runner
+                           // refused (no pipes or thread); reason holds the text
     } outcome;
     std::string reason;
 };

@@ -415,6 +415,19 @@ bool MakePipe(UniqueFd* readEnd, UniqueFd* writeEnd) {
 
 }  // namespace
 
+std::string CommandLineProblem(const char* commandLine) {
+    char** words = nullptr;
+    GError* parseError = nullptr;
+    std::string problem;
+    if (!g_shell_parse_argv(commandLine, nullptr, &words, &parseError)) {
+        problem = std::string("The command line cannot be split into words: ") +
+                  (parseError != nullptr ? parseError->message : "no words");
+        g_clear_error(&parseError);
+    }
+    g_strfreev(words);
+    return problem;
+}
+
 int ProcessRunner::Start(const char* text) {
     if (flags & RUNNER_IN_PROGRESS) {
         SetFailure(this, StartFailure::SYSTEM, EBUSY, "A run is already in progress");

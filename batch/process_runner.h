@@ -49,6 +49,10 @@ enum class StartFailure {
 
 struct ProcessRunner;
 
+// Why Start would refuse a command line ("The command line cannot be split into words:
+// ..."), or "" when it splits.
+std::string CommandLineProblem(const char* commandLine);
+
 struct RunnerStream {
     UniqueFd readEnd;   // the runner's end of the pipe
     UniqueFd writeEnd;  // the child's end, closed in the runner once the child has it

@@ -321,7 +321,9 @@ TEST_F(Runner, OnlyOneRunAtATime) {
 }
 
 TEST_F(Runner, PausedThenResumedRunCompletesNormally) {
-    ASSERT_TRUE(Start("sh -c 'echo $$; sleep 2; echo done'"));
+    // The sleep is started before the line: stopped while the shell is still starting it, the
+    // shell would wait for it uninterruptibly instead of showing as stopped.
+    ASSERT_TRUE(Start("sh -c 'sleep 2 & echo $$; wait; echo done'"));
     pid_t child = std::stoi(FirstOutputLine());
     runner_.Pause();
     EXPECT_TRUE(runner_.flags & RUNNER_PAUSED);
