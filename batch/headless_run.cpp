@@ -152,7 +152,11 @@ int RunBatchHeadless(const char* batchFile) {
         std::lock_guard<std::mutex> guard(state.mutex);
         state.run = &run;
     };
-    BatchRunStart start = run.Start(&definition, fields, batchFile);
+    // The run history wants to find the definition again from anywhere.
+    char* absolute = realpath(batchFile, nullptr);
+    std::string definitionPath = absolute != nullptr ? absolute : batchFile;
+    free(absolute);
+    BatchRunStart start = run.Start(&definition, fields, definitionPath);
     int status = 0;
     switch (start.outcome) {
         case BatchRunStart::EMPTY_PROGRAM:
