@@ -257,7 +257,6 @@ BatchRunStart BatchRun::Start(BatchDefinition* definition, const BatchFields& fi
     if (spool_ != nullptr) fclose(spool_);
     spool_ = log_->IsOpen() ? OpenSpool() : nullptr;
     startedAt_ = time(nullptr);
-    if (beforeChildStarts) beforeChildStarts();
     inProgress_ = true;
     if (!runner_.Start(commandLine.c_str())) {
         inProgress_ = false;

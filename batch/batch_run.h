@@ -129,9 +129,6 @@ class BatchRun {
     std::function<void(RunStreamId stream)> onAfterRead;
     std::function<void(const BatchRunSummary& summary)> onEnd;
     std::function<void(const BatchRunSummary& summary)> historyHook;
-    // Called on the owner's thread inside Start once every check has passed (the
-    // standard-input file is open), just before the child is started.
-    std::function<void()> beforeChildStarts;
 
     // Checks the fields (program not empty, standard-input file opens, every expansion
     // fits), writes "Starting Program", the definition (after copying the fields into it),

@@ -24,7 +24,6 @@ struct HeadlessState {
     std::condition_variable ended;
     BatchRun* run = nullptr;  // set while the child may be running
     bool done = false;        // the run has ended
-    int signalNumber = 0;     // the first signal that came
 };
 
 HeadlessState& State() {
@@ -44,7 +43,6 @@ void* ReceiveSignals(void* argument) {
         HeadlessState& state = State();
         std::lock_guard<std::mutex> guard(state.mutex);
         if (state.done) continue;
-        if (state.signalNumber == 0) state.signalNumber = signalNumber;
         if (state.run == nullptr) {
             char text[128];
             snprintf(text, sizeof text,
@@ -146,12 +144,6 @@ int RunBatchHeadless(const char* batchFile) {
         state.ended.notify_all();
     };
 
-    run.beforeChildStarts = [&state, &run] {
-        // From here a signal cancels instead of ending the process: the run's end then
-        // writes the log and reports.
-        std::lock_guard<std::mutex> guard(state.mutex);
-        state.run = &run;
-    };
     // The run history wants to find the definition again from anywhere.
     char* absolute = realpath(batchFile, nullptr);
     std::string definitionPath = absolute != nullptr ? absolute : batchFile;
@@ -175,23 +167,22 @@ int RunBatchHeadless(const char* batchFile) {
             status = 2;
             break;
         case BatchRunStart::STARTED: {
+            // From here a signal cancels instead of ending the process: the run's end then
+            // writes the log and reports. Before, the child cannot have started anything
+            // that the end of this process would not also end.
             std::unique_lock<std::mutex> lock(state.mutex);
+            state.run = &run;
             state.ended.wait(lock, [&state] { return state.done; });
             state.run = nullptr;
             break;
         }
     }
-    int signalNumber;
     {
         std::lock_guard<std::mutex> guard(state.mutex);
-        state.done = true;
+        state.done = true;  // a signal from now on changes nothing
         state.run = nullptr;
-        signalNumber = state.signalNumber;
     }
-    if (start.outcome != BatchRunStart::STARTED && signalNumber != 0) {
-        // Came while the fields were checked: the child never started.
-        status = 128 + signalNumber;
-    } else if (start.outcome == BatchRunStart::STARTED && summary.started) {
+    if (start.outcome == BatchRunStart::STARTED && summary.started) {
         status = static_cast<int>(summary.exitCode & 0xFF);
         fprintf(stderr, "ZYMBBatch: %s: Return Code was %u, Runtime %u seconds\n",
                 summary.cancelled ? "Program Cancelled" : "Program Completed", summary.exitCode,
