@@ -272,18 +272,22 @@ TEST(BatchInterrupt, ACancelEndsTheWaitForAGrandchildThatKeepsWriting) {
     }
 }
 
-TEST(BatchInterrupt, AKilledZymbBatchTakesItsChildAlong) {
+TEST(BatchInterrupt, AKilledZymbBatchTakesTheChildsWholeGroupAlong) {
     TempDir work;
-    WriteFile(work / "run.cvbatch", "options = { program = \"sh\"; arguments = \"-c 'echo $$ > " +
-                                        (work / "pid") + "; exec sleep 100'\"; };\n");
+    WriteFile(work / "run.cvbatch",
+              "options = { program = \"sh\"; arguments = \"-c 'sleep 100 & echo $$ $! > " +
+                  (work / "pids") + "; wait'\"; };\n");
     testsupport::BackgroundProcess batch;
     ASSERT_TRUE(batch.Start(BATCH_PROGRAM, {"--run", work / "run.cvbatch"},
                             {{"TMPDIR", work.Path()}}, work / "output"));
-    std::string pid = WaitForLine(work / "pid");
-    ASSERT_FALSE(pid.empty());
+    std::string pids = WaitForLine(work / "pids");
+    ASSERT_FALSE(pids.empty());
     batch.Signal(SIGKILL);
     batch.Stop();
-    EXPECT_TRUE(ProcessIsGone(std::stoi(pid))) << "the child outlived ZYMBBatch";
+    size_t blank = pids.find(' ');
+    EXPECT_TRUE(ProcessIsGone(std::stoi(pids.substr(0, blank)))) << "the child outlived ZYMBBatch";
+    EXPECT_TRUE(ProcessIsGone(std::stoi(pids.substr(blank + 1))))
+        << "the child's own child outlived ZYMBBatch";
 }
 
 TEST(BatchOutput, AReaderThatLeavesEarlyCostsTheEchoNotTheRunOrTheLog) {

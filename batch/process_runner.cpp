@@ -57,6 +57,9 @@ struct ProcessRunner::RunState {
     std::atomic<int64_t> lastActivity{0};
     std::thread writer;
     char** argv = nullptr;  // the command line's words (GLib's)
+    // The guard of the child's group, and our end of its lifeline.
+    pid_t guard = -1;
+    UniqueFd lifeline;
 
     ~RunState() { g_strfreev(argv); }
 };
@@ -252,6 +255,49 @@ int Above2(int fd) {
     _exit(127);
 }
 
+// The guard: a small process of ours, outside the child's group, that ends the child's
+// whole group if this process dies before the run has ended (killed, out of memory), so
+// nothing the child started keeps running without anyone reading its output. Its lifeline
+// is a pipe whose other end only we hold: end of file without a word first means we are
+// gone. The child itself also dies with us (PR_SET_PDEATHSIG); the guard covers what it
+// started.
+[[noreturn]] void GuardGroup(int lifeline, pid_t group) {
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_SETMASK, &all, nullptr);  // a Ctrl-C in our terminal must not end it
+    if (lifeline > 0) close_range(0, static_cast<unsigned>(lifeline) - 1, 0);
+    close_range(static_cast<unsigned>(lifeline) + 1, ~0U, 0);
+    char word;
+    ssize_t count;
+    while ((count = read(lifeline, &word, 1)) < 0 && errno == EINTR) {
+    }
+    if (count <= 0) kill(-group, SIGKILL);
+    _exit(0);
+}
+
+void StartGuard(ProcessRunner* runner, pid_t group) {
+    ProcessRunner::RunState* state = runner->state.get();
+    UniqueFd lifelineRead;
+    if (!MakeOwnedPipe(&lifelineRead, &state->lifeline)) return;  // the child still dies with us
+    pid_t guard = fork();
+    if (guard == 0) GuardGroup(lifelineRead.Get(), group);
+    if (guard < 0) {
+        state->lifeline.Reset();
+        return;
+    }
+    state->guard = guard;
+}
+
+// The run has ended normally: the guard leaves the group alone and ends.
+void StopGuard(ProcessRunner::RunState* state) {
+    if (state->guard < 0) return;
+    (void)!write(state->lifeline.Get(), "x", 1);
+    state->lifeline.Reset();
+    while (waitpid(state->guard, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    state->guard = -1;
+}
+
 void FolderFailure(ProcessRunner* runner, const char* directory, int error) {
     if (error == ENOENT) {
         SetFailure(runner, StartFailure::WORKING_DIRECTORY, error,
@@ -309,7 +355,10 @@ pid_t StartChild(ProcessRunner* runner) {
     ssize_t count;
     while ((count = read(reportRead.Get(), &failure, sizeof failure)) < 0 && errno == EINTR) {
     }
-    if (count <= 0) return pid;  // exec closed the pipe: the program runs
+    if (count <= 0) {  // exec closed the pipe: the program runs
+        StartGuard(runner, pid);
+        return pid;
+    }
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
     if (failure.stage == kStageDirectory) {
@@ -393,6 +442,7 @@ void RunChild(ProcessRunner* runner) {
         runner->pid = -1;
         runner->cancelled = state->cancelled;
     }
+    StopGuard(state);
     runner->exitCode = runner->cancelled ? RUNNER_CANCEL_EXIT_CODE : ExitCodeOf(info);
     runner->output.readEnd.Reset();
     runner->error.readEnd.Reset();
