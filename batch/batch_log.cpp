@@ -22,7 +22,7 @@ std::string LogTimeText(time_t time) {
 
 BatchLog::~BatchLog() {
     if (stream_ == nullptr) return;
-    Header("Closing Log");
+    Header(LOG_HEADER_CLOSING);
     fclose(stream_);
 }
 
@@ -46,7 +46,7 @@ bool BatchLog::Open(std::string* reason) {
     setvbuf(stream, nullptr, _IOFBF, 64 * 1024);
     stream_ = stream;
     path_ = path;
-    Header("Opening Log");
+    Header(LOG_HEADER_OPENING);
     return true;
 }
 

@@ -14,6 +14,16 @@
 #include <string>
 #include <string_view>
 
+// The batch log's section headers.
+constexpr const char* LOG_HEADER_OPENING = "Opening Log";
+constexpr const char* LOG_HEADER_STARTING = "Starting Program";
+constexpr const char* LOG_HEADER_VARIABLES = "Variables";
+constexpr const char* LOG_HEADER_STDOUT = "Stdout";
+constexpr const char* LOG_HEADER_STDERR = "Stderr";
+constexpr const char* LOG_HEADER_ENDED = "Program Ended";
+constexpr const char* LOG_HEADER_FAILED = "Program Failed to Start";
+constexpr const char* LOG_HEADER_CLOSING = "Closing Log";
+
 class BatchLog {
   public:
     BatchLog() = default;

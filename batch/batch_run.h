@@ -22,16 +22,6 @@
 #include "batch/batch_log.h"
 #include "batch/process_runner.h"
 
-// The batch log's section headers.
-constexpr const char* LOG_HEADER_OPENING = "Opening Log";
-constexpr const char* LOG_HEADER_STARTING = "Starting Program";
-constexpr const char* LOG_HEADER_VARIABLES = "Variables";
-constexpr const char* LOG_HEADER_STDOUT = "Stdout";
-constexpr const char* LOG_HEADER_STDERR = "Stderr";
-constexpr const char* LOG_HEADER_ENDED = "Program Ended";
-constexpr const char* LOG_HEADER_FAILED = "Program Failed to Start";
-constexpr const char* LOG_HEADER_CLOSING = "Closing Log";
-
 // The texts of a refused run.
 constexpr const char* EMPTY_PROGRAM_TEXT = "The Program Path can not be an empty string";
 constexpr const char* EMPTY_PROGRAM_CAPTION = "Empty Program Path";
@@ -152,6 +142,8 @@ class BatchRun {
     // The last run's summary; final once onEnd has been called.
     const BatchRunSummary& Summary() const { return summary_; }
     const RunLimits& Limits() const { return limits_; }
+    // Changes the log's share of each run's output (0: no limit); between runs only.
+    void SetLogLimit(uint64_t bytes) { limits_.logBytes = bytes; }
     ProcessRunner& Runner() { return runner_; }
 
   private:

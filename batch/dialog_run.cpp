@@ -29,6 +29,13 @@ void ZYMBBatchDlg::BuildStatusLine() {
     wxSize size = ConvertDialogToPixels(wxSize(530, 10));
     statusLine_ = new wxStaticText(this, wxID_ANY, wxString(), corner, size,
                                    wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    // The log's share of each run's output, as --run takes it.
+    std::string warning;
+    run_.SetLogLimit(LogLimitFromEnvironment(&warning));
+    if (!warning.empty()) {
+        log_.Text("%s", warning.c_str());
+        statusLine_->SetLabel(wxString::FromUTF8(warning.c_str()));
+    }
     outputList_->ShowLines(&run_.Lines(RUN_STDOUT));
     messagesList_->ShowLines(&run_.Lines(RUN_STDERR));
     // The end of a run comes on the runner's thread: the window takes it on its own.

@@ -2,9 +2,11 @@
 // controls while a run lasts, lists that keep only the newest lines, and runs refused
 // because a variable does not fit.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <wx/button.h>
 #include <wx/propgrid/manager.h>
 
+#include <csignal>
 #include <regex>
 
 #include "batch/dialog.h"
@@ -22,6 +24,14 @@ class DialogRunTest : public testing::Test {
         windowtest::FreshSettings();
         ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
         firstNotification_ = App().Notifications().Shown().size();
+        OpenDialog();
+    }
+
+    void OpenDialog() {
+        if (dialog_ != nullptr) {
+            dialog_->Destroy();
+            windowtest::Pump(20);
+        }
         dialog_ = new ZYMBBatchDlg(nullptr, wxString());
         dialog_->Prompts().messageBox = [this](const wxString& text, const wxString& caption,
                                                long) {
@@ -129,6 +139,40 @@ TEST_F(DialogRunTest, AVariableThatDoesNotFitRefusesTheRunAndNamesItsField) {
     EXPECT_FALSE(dialog_->RunInProgress());
     EXPECT_TRUE(dialog_->RunButton()->IsEnabled());
     for (const std::string& title : Titles()) EXPECT_NE(title, "Program Completed");
+}
+
+TEST_F(DialogRunTest, TheLogsLimitAndALogThatCannotBeWrittenAreShown) {
+    setenv("ZYMBBATCHLOGMAX", "1K", 1);
+    OpenDialog();
+    unsetenv("ZYMBBATCHLOGMAX");
+    EXPECT_EQ(dialog_->Run().Limits().logBytes, 1024u);
+    Run("seq", "1 1000");
+    ASSERT_TRUE(WaitForEnd());
+    std::string log = testsupport::ReadFile(dialog_->Log().Path());
+    EXPECT_NE(log.find("lines of standard output left out: the log takes at most 1 KiB"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(dialog_->OutputLines()->Count(), 1000u);  // the window still shows them all
+
+    // The file size limit stands in for a full disk: the log's writes fail with EFBIG.
+    dialog_->Run().SetLogLimit(0);
+    struct rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct sigaction ignore = {}, previous;
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous);
+    struct rlimit limited = old;
+    limited.rlim_cur = static_cast<rlim_t>(log.size()) + 16 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    Run("seq", "1 100000");
+    bool ended = WaitForEnd();
+    setrlimit(RLIMIT_FSIZE, &old);
+    sigaction(SIGXFSZ, &previous, nullptr);
+    ASSERT_TRUE(ended);
+    std::vector<std::string> titles = Titles();
+    EXPECT_NE(std::find(titles.begin(), titles.end(), "Log Incomplete"), titles.end());
+    EXPECT_NE(dialog_->StatusText().Find("(the batch log could not be written)"), wxNOT_FOUND)
+        << dialog_->StatusText();
 }
 
 }  // namespace
