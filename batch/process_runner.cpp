@@ -8,8 +8,6 @@
 #include <glib.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,8 +19,6 @@
 #include <cstring>
 #include <mutex>
 #include <vector>
-
-#include "batch/program_search.h"
 
 namespace {
 
@@ -57,9 +53,7 @@ struct ProcessRunner::RunState {
     std::atomic<int64_t> lastActivity{0};
     std::thread writer;
     char** argv = nullptr;  // the command line's words (GLib's)
-    // The guard of the child's group, and our end of its lifeline.
-    pid_t guard = -1;
-    UniqueFd lifeline;
+    GroupGuard guard;       // ends the child's group if we die during the run
 
     ~RunState() { g_strfreev(argv); }
 };
@@ -203,179 +197,21 @@ uint32_t ExitCodeOf(const siginfo_t& info) {
     return 128u + static_cast<uint32_t>(info.si_status);  // killed or dumped by a signal
 }
 
-// What the child tells us through its error pipe when it cannot become the program.
-struct ChildFailure {
-    int stage;  // kStageDirectory or kStageExecute
-    int error;
-};
-constexpr int kStageDirectory = 1;
-constexpr int kStageExecute = 2;
-
-// Moves fd to a number of at least 3, so the three dup2 calls cannot overwrite each other.
-int Above2(int fd) {
-    return fd > 2 ? fd : fcntl(fd, F_DUPFD_CLOEXEC, 3);
-}
-
-// The forked child until exec: async-signal-safe calls only. Never returns.
-[[noreturn]] void BecomeProgram(const char* path, char** argv, char** environment,
-                                const char* directory, int input, int output, int error, int report,
-                                pid_t parent) {
-    // Killed when the thread that started it ends with this process, however that ends,
-    // so a child is never left running without anyone reading its output.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);  // the parent died before the line above
-    setsid();
-    input = Above2(input);
-    output = Above2(output);
-    error = Above2(error);
-    if (dup2(input, 0) < 0 || dup2(output, 1) < 0 || dup2(error, 2) < 0) {
-        ChildFailure failure{kStageExecute, errno};
-        (void)!write(report, &failure, sizeof failure);
-        _exit(127);
-    }
-    if (directory != nullptr && chdir(directory) != 0) {
-        ChildFailure failure{kStageDirectory, errno};
-        (void)!write(report, &failure, sizeof failure);
-        _exit(127);
-    }
-    // It starts with no signal blocked or ignored, whatever this process does with them.
-    struct sigaction standard = {};
-    standard.sa_handler = SIG_DFL;
-    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
-        sigaction(signalNumber, &standard, nullptr);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    // Nothing else of ours reaches the program, whether or not it was opened close-on-exec.
-    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-    execve(path, argv, environment);
-    ChildFailure failure{kStageExecute, errno};
-    (void)!write(report, &failure, sizeof failure);
-    _exit(127);
-}
-
-// The guard: a small process of ours, outside the child's group, that ends the child's
-// whole group if this process dies before the run has ended (killed, out of memory), so
-// nothing the child started keeps running without anyone reading its output. Its lifeline
-// is a pipe whose other end only we hold: end of file without a word first means we are
-// gone. The child itself also dies with us (PR_SET_PDEATHSIG); the guard covers what it
-// started.
-[[noreturn]] void GuardGroup(int lifeline, pid_t group) {
-    sigset_t all;
-    sigfillset(&all);
-    sigprocmask(SIG_SETMASK, &all, nullptr);  // a Ctrl-C in our terminal must not end it
-    if (lifeline > 0) close_range(0, static_cast<unsigned>(lifeline) - 1, 0);
-    close_range(static_cast<unsigned>(lifeline) + 1, ~0U, 0);
-    char word;
-    ssize_t count;
-    while ((count = read(lifeline, &word, 1)) < 0 && errno == EINTR) {
-    }
-    if (count <= 0) kill(-group, SIGKILL);
-    _exit(0);
-}
-
-void StartGuard(ProcessRunner* runner, pid_t group) {
-    ProcessRunner::RunState* state = runner->state.get();
-    UniqueFd lifelineRead;
-    if (!MakeOwnedPipe(&lifelineRead, &state->lifeline)) return;  // the child still dies with us
-    pid_t guard = fork();
-    if (guard == 0) GuardGroup(lifelineRead.Get(), group);
-    if (guard < 0) {
-        state->lifeline.Reset();
-        return;
-    }
-    state->guard = guard;
-}
-
-// The run has ended normally: the guard leaves the group alone and ends.
-void StopGuard(ProcessRunner::RunState* state) {
-    if (state->guard < 0) return;
-    (void)!write(state->lifeline.Get(), "x", 1);
-    state->lifeline.Reset();
-    while (waitpid(state->guard, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    state->guard = -1;
-}
-
-void FolderFailure(ProcessRunner* runner, const char* directory, int error) {
-    if (error == ENOENT) {
-        SetFailure(runner, StartFailure::WORKING_DIRECTORY, error,
-                   "The working folder %s does not exist", directory);
-    } else {
-        SetFailure(runner, StartFailure::WORKING_DIRECTORY, error,
-                   "The working folder %s cannot be entered: %s", directory, strerror(error));
-    }
-}
-
-// Starts the child; fills the failure fields and returns -1 when it could not be started.
-pid_t StartChild(ProcessRunner* runner) {
-    ProcessRunner::RunState* state = runner->state.get();
-    const char* program = state->argv[0];
-    std::string path = SearchProgram(program);
-    // A path is taken as given (relative to our folder, not the child's): exec says why it
-    // cannot run it.
-    if (path.empty() && strchr(program, '/') != nullptr) path = ProgramSearchPlaces(program);
-    if (path.empty()) {
-        SetFailure(runner, StartFailure::PROGRAM_NOT_FOUND, ENOENT, "%s not found in %s", program,
-                   ProgramSearchPlaces(program).c_str());
-        return -1;
-    }
-    const char* directory =
-        runner->workingDirectory.empty() ? nullptr : runner->workingDirectory.c_str();
-    struct stat info;
-    int folderError = 0;
-    if (directory != nullptr && stat(directory, &info) != 0) folderError = errno;
-    if (directory != nullptr && folderError == 0 && !S_ISDIR(info.st_mode)) folderError = ENOTDIR;
-    if (folderError != 0) {
-        int error = folderError;
-        FolderFailure(runner, directory, error);
-        return -1;
-    }
-    EnvironmentArray environment(runner->environment);
-    UniqueFd reportRead, reportWrite;
-    if (!MakeOwnedPipe(&reportRead, &reportWrite)) {
-        SetFailure(runner, StartFailure::SYSTEM, errno, "%s", strerror(errno));
-        return -1;
-    }
-    pid_t parent = getpid();
-    runner->startTime = Seconds();
-    pid_t pid = fork();
-    if (pid == 0) {
-        BecomeProgram(path.c_str(), state->argv, environment.Get(), directory,
-                      runner->inputReadEnd.Get(), runner->output.writeEnd.Get(),
-                      runner->error.writeEnd.Get(), reportWrite.Get(), parent);
-    }
-    if (pid < 0) {
-        SetFailure(runner, StartFailure::SYSTEM, errno, "%s", strerror(errno));
-        return -1;
-    }
-    reportWrite.Reset();
-    ChildFailure failure = {};
-    ssize_t count;
-    while ((count = read(reportRead.Get(), &failure, sizeof failure)) < 0 && errno == EINTR) {
-    }
-    if (count <= 0) {  // exec closed the pipe: the program runs
-        StartGuard(runner, pid);
-        return pid;
-    }
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    if (failure.stage == kStageDirectory) {
-        FolderFailure(runner, directory, failure.error);
-    } else if (failure.error == ENOENT && access(path.c_str(), F_OK) != 0) {
-        SetFailure(runner, StartFailure::PROGRAM_NOT_FOUND, ENOENT, "The program %s does not exist",
-                   path.c_str());
-    } else {
-        SetFailure(runner, StartFailure::CANNOT_EXECUTE, failure.error, "%s cannot be started: %s",
-                   path.c_str(), strerror(failure.error));
-    }
-    return -1;
-}
-
 void RunChild(ProcessRunner* runner) {
     ProcessRunner::RunState* state = runner->state.get();
-    pid_t pid = StartChild(runner);
+    runner->startTime = Seconds();
+    StartedChild child = StartChildProcess(
+        state->argv, runner->environment, runner->workingDirectory, runner->inputReadEnd.Get(),
+        runner->output.writeEnd.Get(), runner->error.writeEnd.Get());
+    pid_t pid = child.pid;
+    if (pid < 0) {
+        runner->startFailure = child.failure;
+        runner->createError = child.error;
+        snprintf(runner->createErrorText, sizeof runner->createErrorText, "%s",
+                 child.failureText.c_str());
+    } else {
+        state->guard.Start(pid);
+    }
 
     // The child holds its own copies of its ends now.
     runner->inputReadEnd.Reset();
@@ -442,7 +278,7 @@ void RunChild(ProcessRunner* runner) {
         runner->pid = -1;
         runner->cancelled = state->cancelled;
     }
-    StopGuard(state);
+    state->guard.Stop();
     runner->exitCode = runner->cancelled ? RUNNER_CANCEL_EXIT_CODE : ExitCodeOf(info);
     runner->output.readEnd.Reset();
     runner->error.readEnd.Reset();

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <thread>
 
+#include "batch/child_process.h"
 #include "batch/environment.h"
 #include "batch/variable_store.h"
 #include "platform/unique_fd.h"
@@ -37,15 +38,6 @@ constexpr uint32_t RUNNER_CANCEL_EXIT_CODE = 100;
 // How long the runner keeps reading after the child ended, for pipes that a grandchild
 // still holds open, before the run ends anyway. A cancel ends this at once.
 constexpr int RUNNER_DRAIN_MILLISECONDS = 1000;
-
-// Why a child could not be started.
-enum class StartFailure {
-    NONE,
-    PROGRAM_NOT_FOUND,  // no such program where the program search looks
-    WORKING_DIRECTORY,  // the working folder does not exist or cannot be entered
-    CANNOT_EXECUTE,     // the program exists but the system refused to run it
-    SYSTEM,             // no pipes, no thread, no process
-};
 
 struct ProcessRunner;
 
