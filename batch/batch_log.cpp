@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 std::string LogTimeText(time_t time) {
     struct tm local;
@@ -85,6 +86,17 @@ void BatchLog::Write(const void* data, size_t size) {
     if (stream_ == nullptr) return;
     fwrite(data, 1, size, stream_);
     CheckLocked();
+}
+
+void BatchLog::AppendReleasing(int fd) {
+    std::vector<char> block(1 << 20);
+    off_t offset = 0;
+    ssize_t count;
+    while ((count = pread(fd, block.data(), block.size(), offset)) > 0) {
+        Write(block.data(), static_cast<size_t>(count));
+        fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, count);
+        offset += count;
+    }
 }
 
 bool BatchLog::Flush() {

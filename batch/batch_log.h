@@ -49,6 +49,10 @@ class BatchLog {
     void Text(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Writes bytes as they are.
     void Write(const void* data, size_t size);
+    // Appends the whole content of the file fd and gives its blocks back to the file system
+    // as it goes (where the file system can), so a spool copied into the log never takes
+    // its size twice on disk. The file keeps its size, as holes.
+    void AppendReleasing(int fd);
     // Flushes; false when a write so far has failed.
     bool Flush();
 

@@ -15,7 +15,6 @@
 namespace {
 
 constexpr size_t kSpoolBuffer = 64 * 1024;
-constexpr size_t kCopyBlock = 1 << 20;
 // What a kept line costs besides its text (the string and the deque's slot).
 constexpr size_t kLineOverhead = sizeof(std::string);
 
@@ -34,21 +33,6 @@ FILE* OpenSpool() {
     }
     setvbuf(spool, nullptr, _IOFBF, kSpoolBuffer);
     return spool;
-}
-
-// Appends the spool to the log and gives its blocks back to the file system as it goes,
-// so standard error never takes twice its size on disk.
-void CopySpool(FILE* spool, BatchLog* log) {
-    if (fflush(spool) != 0) return;
-    int fd = fileno(spool);
-    std::vector<char> block(kCopyBlock);
-    off_t offset = 0;
-    ssize_t count;
-    while ((count = pread(fd, block.data(), block.size(), offset)) > 0) {
-        log->Write(block.data(), static_cast<size_t>(count));
-        fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, count);
-        offset += count;
-    }
 }
 
 std::string SizeText(uint64_t bytes) {
@@ -317,7 +301,7 @@ void BatchRun::FinishLog() {
     droppedNote(RUN_STDOUT, "standard output");
     log_->Header(LOG_HEADER_STDERR);
     if (spool_ != nullptr) {
-        CopySpool(spool_, log_);
+        if (fflush(spool_) == 0) log_->AppendReleasing(fileno(spool_));
         fclose(spool_);
         spool_ = nullptr;
     }

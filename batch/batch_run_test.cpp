@@ -2,9 +2,11 @@
 // sections and the summary of a run, refused runs, and a log that cannot be written.
 #include "batch/batch_run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <condition_variable>
 #include <cstdlib>
@@ -70,6 +72,36 @@ TEST(LogLimit, ReadsBytesAndSuffixesAndWarnsOfAnythingElse) {
         EXPECT_EQ(!warning.empty(), c.warns) << warning;
     }
     unsetenv(LOG_LIMIT_VARIABLE);
+}
+
+TEST(BatchLogSpool, IsAppendedWholeAndGivesItsBlocksBack) {
+    TempDir work;
+    std::string content;
+    for (int i = 0; content.size() < (8u << 20); ++i)
+        content += "error line " + std::to_string(i) + "\n";
+    testsupport::WriteFile(work / "spool", content);
+    int fd = open((work / "spool").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::string oldTemporary = getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "";
+    setenv("TMPDIR", work.Path().c_str(), 1);
+    {
+        BatchLog log;
+        ASSERT_TRUE(log.Open());
+        log.AppendReleasing(fd);
+        ASSERT_TRUE(log.Flush());
+        std::string logged = ReadFile(log.Path());
+        EXPECT_EQ(logged.substr(logged.size() - content.size()), content);
+    }
+    if (oldTemporary.empty())
+        unsetenv("TMPDIR");
+    else
+        setenv("TMPDIR", oldTemporary.c_str(), 1);
+    struct stat info;
+    ASSERT_EQ(fstat(fd, &info), 0);
+    EXPECT_EQ(static_cast<size_t>(info.st_size), content.size());
+    // Where the file system can make holes, next to nothing of the spool is left on disk.
+    EXPECT_LT(info.st_blocks * 512, 1 << 20) << "the spool kept its blocks";
+    close(fd);
 }
 
 class Run : public ::testing::Test {
