@@ -46,19 +46,34 @@ BatchReadResult BatchDefinition::Read(const char* path) {
     BatchReadResult result;
     // Opened here rather than by libconfig so that a file that cannot be opened, or a
     // folder, fails before the reader clears the tree.
-    FILE* file = fopen(path, "re");
-    if (file == nullptr) {
+    FILE* source = fopen(path, "re");
+    if (source == nullptr) {
         result.errorText = strerror(errno);
         return result;
     }
     struct stat info;
-    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (fstat(fileno(source), &info) != 0 || S_ISDIR(info.st_mode)) {
         result.errorText = strerror(S_ISDIR(info.st_mode) ? EISDIR : errno);
-        fclose(file);
+        fclose(source);
         return result;
     }
-    int parsed = config_read(&tree_, file);
-    fclose(file);
+    // Read whole, and at most the limit, before parsing: a huge file (or a FIFO that
+    // never ends) would keep the parser busy for hours.
+    std::string content(BATCH_FILE_LIMIT + 1, '\0');
+    size_t size = fread(content.data(), 1, content.size(), source);
+    bool failed = ferror(source) != 0;
+    int error = errno;
+    fclose(source);
+    if (failed) {
+        result.errorText = strerror(error);
+        return result;
+    }
+    if (size > BATCH_FILE_LIMIT) {
+        result.errorText = "The batch file is larger than 1 MiB";
+        return result;
+    }
+    content.resize(size);
+    int parsed = config_read_string(&tree_, content.c_str());
     if (parsed != CONFIG_TRUE) {
         const char* text = config_error_text(&tree_);
         result.errorText = text != nullptr ? text : "unreadable file";

@@ -8,9 +8,13 @@
 #pragma once
 #include <libconfig.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <optional>
 #include <string>
+
+// The largest .cvbatch file that is read; a larger one is refused unread.
+constexpr size_t BATCH_FILE_LIMIT = 1 << 20;
 
 // The five texts of a definition, in the order they are stored.
 struct BatchFields {
@@ -46,7 +50,8 @@ class BatchDefinition {
 
     // Reads a .cvbatch file. A file that parses replaces the whole tree; a syntax error
     // leaves in the tree the settings read before the error; a file that cannot be opened,
-    // or a folder, leaves the tree as it was. Files with CR LF line ends read the same.
+    // or a folder, leaves the tree as it was, as does a file larger than BATCH_FILE_LIMIT
+    // (refused unread). Files with CR LF line ends read the same.
     BatchReadResult Read(const char* path);
 
     // Stores the five texts into the settings that exist and are strings; a setting the

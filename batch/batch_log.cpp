@@ -1,12 +1,15 @@
-// The batch log file and its header lines.
+// The batch log file, its header lines and what becomes of a write that fails.
 #include "batch/batch_log.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 std::string LogTimeText(time_t time) {
     struct tm local;
@@ -20,7 +23,7 @@ std::string LogTimeText(time_t time) {
 
 BatchLog::~BatchLog() {
     if (stream_ == nullptr) return;
-    Header("Closing Log");
+    Header(LOG_HEADER_CLOSING);
     fclose(stream_);
 }
 
@@ -44,21 +47,79 @@ bool BatchLog::Open(std::string* reason) {
     setvbuf(stream, nullptr, _IOFBF, 64 * 1024);
     stream_ = stream;
     path_ = path;
-    Header("Opening Log");
+    Header(LOG_HEADER_OPENING);
     return true;
 }
 
+void BatchLog::CheckLocked() {
+    if (writeError_ == 0 && ferror(stream_)) writeError_ = errno != 0 ? errno : EIO;
+}
+
 void BatchLog::Header(const char* text) {
+    std::lock_guard<std::mutex> guard(mutex_);
     if (stream_ == nullptr) return;
     fprintf(stream_, "::\n:: %s (%s)\n::\n", text, LogTimeText(time(nullptr)).c_str());
+    CheckLocked();
 }
 
 void BatchLog::Line(std::string_view line) {
+    std::lock_guard<std::mutex> guard(mutex_);
     if (stream_ == nullptr) return;
-    fwrite(line.data(), 1, line.size(), stream_);
-    fputc('\n', stream_);
+    fwrite_unlocked(line.data(), 1, line.size(), stream_);
+    putc_unlocked('\n', stream_);
+    CheckLocked();
 }
 
-void BatchLog::Flush() {
-    if (stream_ != nullptr) fflush(stream_);
+void BatchLog::Text(const char* format, ...) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (stream_ == nullptr) return;
+    va_list arguments;
+    va_start(arguments, format);
+    vfprintf(stream_, format, arguments);
+    va_end(arguments);
+    fputc('\n', stream_);
+    CheckLocked();
+}
+
+void BatchLog::Write(const void* data, size_t size) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (stream_ == nullptr) return;
+    fwrite(data, 1, size, stream_);
+    CheckLocked();
+}
+
+void BatchLog::AppendReleasing(int fd) {
+    std::vector<char> block(1 << 20);
+    off_t offset = 0;
+    ssize_t count;
+    while ((count = pread(fd, block.data(), block.size(), offset)) > 0) {
+        Write(block.data(), static_cast<size_t>(count));
+        fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, count);
+        offset += count;
+    }
+}
+
+bool BatchLog::Flush() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (stream_ == nullptr) return true;
+    if (fflush(stream_) != 0 && writeError_ == 0) writeError_ = errno != 0 ? errno : EIO;
+    CheckLocked();
+    return writeError_ == 0;
+}
+
+std::string BatchLog::WriteProblem() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return writeError_ != 0 ? strerror(writeError_) : "";
+}
+
+bool BatchLog::NoteIncomplete() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (stream_ == nullptr || writeError_ == 0) return false;
+    // Whatever the buffer still holds is given up; the note alone is tried again.
+    clearerr(stream_);
+    __fpurge(stream_);
+    fprintf(stream_, "\n:: The batch log is incomplete: %s\n", strerror(writeError_));
+    bool written = fflush(stream_) == 0 && !ferror(stream_);
+    if (!written) clearerr(stream_);
+    return written;
 }

@@ -1,15 +1,28 @@
 // The batch log: one text file per start of the utility in the temporary folder, named
 // with the prefix "BRM", holding a header line for each event, the definition and
-// environment of each run and the output of each run. It is kept after the utility ends.
+// environment of each run, the output of each run and how each run ended. It is kept
+// after the utility ends.
 //
 // Ownership: the log owns its stream and closes it (after the "Closing Log" header) when
-// it is destroyed. Not thread-safe: use it from one thread (the window's user-interface
-// thread, the headless run's main thread).
+// it is destroyed. Header, Line, Text, Write and Flush may be called from any thread (a
+// run writes its output from the reader threads); Stream is for the owner's thread while
+// no run is writing.
 #pragma once
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <string_view>
+
+// The batch log's section headers.
+constexpr const char* LOG_HEADER_OPENING = "Opening Log";
+constexpr const char* LOG_HEADER_STARTING = "Starting Program";
+constexpr const char* LOG_HEADER_VARIABLES = "Variables";
+constexpr const char* LOG_HEADER_STDOUT = "Stdout";
+constexpr const char* LOG_HEADER_STDERR = "Stderr";
+constexpr const char* LOG_HEADER_ENDED = "Program Ended";
+constexpr const char* LOG_HEADER_FAILED = "Program Failed to Start";
+constexpr const char* LOG_HEADER_CLOSING = "Closing Log";
 
 class BatchLog {
   public:
@@ -32,11 +45,31 @@ class BatchLog {
     void Header(const char* text);
     // Writes one line of a child's output and a line feed.
     void Line(std::string_view line);
-    void Flush();
+    // Writes a formatted line of the log's own and a line feed.
+    void Text(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Writes bytes as they are.
+    void Write(const void* data, size_t size);
+    // Appends the whole content of the file fd and gives its blocks back to the file system
+    // as it goes (where the file system can), so a spool copied into the log never takes
+    // its size twice on disk. The file keeps its size, as holes.
+    void AppendReleasing(int fd);
+    // Flushes; false when a write so far has failed.
+    bool Flush();
+
+    // The text of the first write that failed (disk full, file too large), or "" while
+    // every write has gone through. Checked after Flush.
+    std::string WriteProblem();
+    // After a failed write: tries to add one line saying the log is incomplete. True when
+    // that line reached the file.
+    bool NoteIncomplete();
 
   private:
+    void CheckLocked();
+
+    std::mutex mutex_;
     FILE* stream_ = nullptr;
     std::string path_;
+    int writeError_ = 0;
 };
 
 // The header's time text: local time "%Y-%m-%d %H:%M:%S", or "Invalid DateTime".

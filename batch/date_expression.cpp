@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "batch/variable_store.h"
 
@@ -24,10 +25,27 @@ long ReadNumber(const char* text, const char** end) {
     return static_cast<long>(value);
 }
 
-PackedDate PackTime(time_t time) {
+// The years a packed date holds without wrapping, and that strftime writes as four digits.
+constexpr long kFirstYear = 1;
+constexpr long kLastYear = 9999;
+
+// A packed date, or 0 with *outOfRange set when the year does not fit.
+PackedDate PackChecked(long year, long month, long day, bool* outOfRange) {
+    if (year < kFirstYear || year > kLastYear) {
+        *outOfRange = true;
+        return 0;
+    }
+    return PackDate(static_cast<unsigned>(year), static_cast<unsigned>(month),
+                    static_cast<unsigned>(day));
+}
+
+PackedDate PackTime(time_t time, bool* outOfRange) {
     struct tm local;
-    if (localtime_r(&time, &local) == nullptr) return 0;
-    return PackDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    if (localtime_r(&time, &local) == nullptr) {
+        *outOfRange = true;  // so far off that the calendar cannot place it
+        return 0;
+    }
+    return PackChecked(local.tm_year + 1900L, local.tm_mon + 1, local.tm_mday, outOfRange);
 }
 
 // The packed date at 01:00:01, standard time; the hour keeps daylight-saving shifts of
@@ -44,14 +62,18 @@ time_t PackedToTime(PackedDate date) {
     return mktime(&local);
 }
 
-PackedDate WithDayOffset(PackedDate date, const char* rest) {
+PackedDate WithDayOffset(PackedDate date, const char* rest, bool* outOfRange) {
+    if (date == 0) return 0;
     long days = ReadNumber(rest, nullptr);
-    return PackTime(PackedToTime(date) + static_cast<time_t>(days) * 86400 - 3600);
+    return PackTime(PackedToTime(date) + static_cast<time_t>(days) * 86400 - 3600, outOfRange);
 }
 
 }  // namespace
 
-PackedDate ParseDateSpec(const char* dateText, time_t now) {
+PackedDate ParseDateExpression(const char* dateText, time_t now, bool* outOfRange) {
+    bool ignored = false;
+    if (outOfRange == nullptr) outOfRange = &ignored;
+    *outOfRange = false;
     if (dateText == nullptr) return 0;
     const char* rest = nullptr;
     if (fnmatch("????\\-??\\-??*", dateText, 0) == 0) {
@@ -61,10 +83,10 @@ PackedDate ParseDateSpec(const char* dateText, time_t now) {
         // to the end of the text leaves nothing to step over.
         long month = ReadNumber(*end != '\0' ? end + 1 : end, &end);
         long day = ReadNumber(*end != '\0' ? end + 1 : end, &end);
-        return WithDayOffset(PackDate(year, month, day), end);
+        return WithDayOffset(PackChecked(year, month, day, outOfRange), end, outOfRange);
     }
     if (fnmatch("[12][0-9][0-9][0-9]", dateText, 0) == 0) {
-        return PackDate(ReadNumber(dateText, nullptr), 1, 1);
+        return PackChecked(ReadNumber(dateText, nullptr), 1, 1, outOfRange);
     }
     bool relative = false;
     char letter = dateText[0];
@@ -105,35 +127,56 @@ PackedDate ParseDateSpec(const char* dateText, time_t now) {
         }
         time_t moved = mktime(&local);
         if (moved == static_cast<time_t>(-1)) return 0;
-        return WithDayOffset(PackDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday), rest);
+        return WithDayOffset(
+            PackChecked(local.tm_year + 1900L, local.tm_mon + 1, local.tm_mday, outOfRange), rest,
+            outOfRange);
     }
     if (fnmatch("\\*[-+]*", dateText, 0) == 0) {
         long days = ReadNumber(dateText + 1, nullptr);
-        return PackTime(now + static_cast<time_t>(days) * 86400 - 3600);
+        return PackTime(now + static_cast<time_t>(days) * 86400 - 3600, outOfRange);
     }
-    if (fnmatch("\\*", dateText, 0) == 0) return PackTime(now - 3600);
+    if (fnmatch("\\*", dateText, 0) == 0) return PackTime(now - 3600, outOfRange);
     return 0;
 }
 
-void EvaluateDateVariable(config_setting_t* variable, time_t now) {
-    if (variable == nullptr || !config_setting_is_group(variable)) return;
+bool EvaluateDateVariable(config_setting_t* variable, time_t now, std::string* reason) {
+    if (variable == nullptr || !config_setting_is_group(variable)) return true;
     const char* dateText = "*";
     const char* format = "%Y-%m-%d";
     config_setting_lookup_string(variable, "date", &dateText);
     config_setting_lookup_string(variable, "format", &format);
-    PackedDate date = ParseDateSpec(dateText, now);
+    bool outOfRange = false;
+    PackedDate date = ParseDateExpression(dateText, now, &outOfRange);
     time_t when = date != 0 ? PackedToTime(date) : now;
 
     char text[128];
     struct tm local;
-    if (when == 0) {
+    bool ok = true;
+    if (outOfRange) {
+        snprintf(text, sizeof text, "**ERROR**");
+        if (reason != nullptr)
+            *reason = std::string("the date ") + dateText + " falls outside the years 1 to 9999";
+        ok = false;
+    } else if (when == 0) {
         snprintf(text, sizeof text, "Not-Set");
     } else if (localtime_r(&when, &local) == nullptr) {
         snprintf(text, sizeof text, "**ERROR**");
     } else if (strftime(text, sizeof text, format, &local) == 0) {
-        text[0] = '\0';  // a format that gives nothing, or more than fits
+        // Nothing written: a format that gives nothing, or a text longer than fits.
+        char larger[4096];
+        if (*format != '\0' && strftime(larger, sizeof larger, format, &local) != 0) {
+            if (reason != nullptr) {
+                *reason = "the date's text is longer than " + std::to_string(sizeof text - 1) +
+                          " characters";
+            }
+            snprintf(text, sizeof text, "**ERROR**");
+            ok = false;
+        } else {
+            text[0] = '\0';
+        }
     }
     config_setting_remove(variable, "value");
     config_setting_t* value = config_setting_add(variable, "value", CONFIG_TYPE_STRING);
     if (value != nullptr) config_setting_set_string(value, text);
+    return ok;
 }

@@ -60,15 +60,15 @@ ZYMBBatchDlg::ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile)
     : wxDialog(parent, wxID_ANY, "Corvantix Batch Utility", wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxRESIZE_BORDER | wxCLOSE_BOX),
       initialFile_(initialFile),
-      takeTimer_(this),
-      logTimer_(this) {
-    InitProcessRunner(&runner_);
+      run_(&log_),
+      takeTimer_(this) {
     SetIcons(BatchIcon_ApplicationBundle());
     std::string reason;
     if (!log_.Open(&reason)) logReason_ = wxString::FromUTF8(reason.c_str());
     prompts_ = DesktopPrompts(this);
     BuildControls();
     BuildProperties();
+    BuildStatusLine();
     // Once the window is up: a log that could not be made is said once, then the batch
     // file of the command line is loaded.
     CallAfter([this] {
@@ -151,7 +151,6 @@ void ZYMBBatchDlg::BuildControls() {
     Bind(wxEVT_NOTEBOOK_PAGE_CHANGING, &ZYMBBatchDlg::OnTabChanging, this, ID_TABS);
     Bind(wxEVT_CLOSE_WINDOW, &ZYMBBatchDlg::OnCloseWindow, this);
     Bind(wxEVT_TIMER, &ZYMBBatchDlg::OnTakeLines, this, takeTimer_.GetId());
-    Bind(wxEVT_TIMER, &ZYMBBatchDlg::OnLogSlice, this, logTimer_.GetId());
     // The name column keeps its width whatever the grid's size.
     grid_->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         event.Skip();
@@ -195,17 +194,11 @@ void ZYMBBatchDlg::BuildProperties() {
 }
 
 ZYMBBatchDlg::~ZYMBBatchDlg() {
-    // Cancels a run still going and waits for its threads, so no callback outlives us.
-    runner_.Destroy(&runner_);
+    // A run still going is cancelled by the controller's end, which waits for its threads
+    // and completes its log sections, so no callback outlives us.
+    closing_ = true;
     takeTimer_.Stop();
-    logTimer_.Stop();
-    if (runActive_ && !startFailed_) {
-        // Closed before the run's end was handled: its output still goes to the log.
-        outputList_->TakeQueued();
-        messagesList_->TakeQueued();
-        StartRunOutputLog();
-    }
-    WriteRunOutputSlice(SIZE_MAX);
+    run_.Cancel();
 }
 
 wxString ZYMBBatchDlg::PropertyText(const char* name) const {

@@ -1,7 +1,8 @@
 // The batch dialog, the utility's only window: a property grid with the batch definition,
 // Load / Save / Open Log, the child's standard output and standard error in two tabbed
-// lists, Run and Cancel. It owns the definition, the runner (with its variables) and the
-// batch log; the application object owns the notifications it shows.
+// lists, a status line, Run and Cancel. It owns the definition, the batch log and the run
+// controller, and shows what the controller reports; the application object owns the
+// notifications it shows.
 #pragma once
 #include <wx/dialog.h>
 #include <wx/timer.h>
@@ -12,7 +13,7 @@
 
 #include "batch/batch_definition.h"
 #include "batch/batch_log.h"
-#include "batch/process_runner.h"
+#include "batch/batch_run.h"
 
 class wxButton;
 class wxNotebook;
@@ -20,6 +21,7 @@ class wxPGProperty;
 class wxPropertyGridManager;
 class wxPropertyGridEvent;
 class wxBookCtrlEvent;
+class wxStaticText;
 class OutputList;
 
 // The questions the dialog asks the user. The window's own defaults use the desktop's
@@ -84,10 +86,12 @@ class ZYMBBatchDlg : public wxDialog {
     wxNotebook* Tabs() const { return tabs_; }
     wxButton* RunButton() const { return runButton_; }
     const BatchLog& Log() const { return log_; }
-    bool IsRunning() const { return (runner_.flags.load() & RUNNER_RUNNING) != 0; }
-    // True from the Run command until its completion or failure has been handled.
+    // True from the Run command until the run's end has been handled.
     bool RunInProgress() const { return runActive_; }
-    ProcessRunner& Runner() { return runner_; }
+    BatchRun& Run() { return run_; }
+    ProcessRunner& Runner() { return run_.Runner(); }
+    // The line under the tabs: the clock of a run in progress, or how the last run ended.
+    wxString StatusText() const;
 
   private:
     void BuildControls();
@@ -96,23 +100,12 @@ class ZYMBBatchDlg : public wxDialog {
     BatchFields FieldsFromProperties() const;
     void Notify(const wxString& title, const wxString& firstLine, const wxString& secondLine,
                 int icon);
-    void HandleCompleted(uint32_t exitCode, uint32_t seconds);
-    void HandleFailedStart(int error, const wxString& text);
-    // The run's output goes to the log in slices, so the window keeps answering while a
-    // million lines are written. Returns true when the whole output is written.
-    void StartRunOutputLog();
-    bool WriteRunOutputSlice(size_t maxLines);
-    // Writes a slice and, when the output is all written, shows the statistics.
-    void ContinueRunOutputLog(size_t maxLines);
+    void BuildStatusLine();
+    void HandleEnded(const BatchRunSummary& summary);
     void OnTakeLines(wxTimerEvent& event);
-    void OnLogSlice(wxTimerEvent& event);
     void OnPropertyChanged(wxPropertyGridEvent& event);
     void OnTabChanging(wxBookCtrlEvent& event);
     void OnCloseWindow(wxCloseEvent& event);
-
-    static void LineArrived(RunnerStream* stream, std::string_view line);
-    static void RunCompleted(ProcessRunner* runner, uint32_t exitCode, uint32_t seconds);
-    static void StartFailed(ProcessRunner* runner, int error, const char* errorText);
 
     BatchDefinition definition_;
     wxString initialFile_;
@@ -130,18 +123,14 @@ class ZYMBBatchDlg : public wxDialog {
     wxNotebook* tabs_ = nullptr;
     OutputList* outputList_ = nullptr;
     OutputList* messagesList_ = nullptr;
-    ProcessRunner runner_;
-    BatchLog log_;
+    wxStaticText* statusLine_ = nullptr;
+    BatchLog log_;  // before the run, which writes to it until its end
+    BatchRun run_;
     BatchDialogPrompts prompts_;
     bool runActive_ = false;
-    wxTimer takeTimer_;  // takes queued lines into the lists while a run is in progress
-    wxTimer logTimer_;   // writes the next slice of a run's output to the log
-    struct RunOutputLog {
-        bool active = false;
-        int stream = 0;  // 0: standard output, 1: standard error
-        size_t next = 0;
-    } runOutputLog_;
-    // Set on the runner thread when the child could not be started, for a window that is
-    // closed before it has handled that.
-    std::atomic<bool> startFailed_{false};
+    wxString lastStatus_;  // how the last run ended, for the status line
+    wxTimer takeTimer_;    // shows new lines and the run's clock while a run is in progress
+    // Set while the window is being destroyed: the end of a run cancelled then is not
+    // posted to it.
+    std::atomic<bool> closing_{false};
 };

@@ -1,90 +1,100 @@
-// Running the batch definition from the dialog: the Run command, the lines arriving from
-// the runner's threads, pause / resume / cancel, and the end of a run.
+// Running the batch definition from the dialog: the Run command, the lines and the clock
+// while a run lasts, pause / resume / cancel, and what the window shows at the end. The
+// run itself is the run controller's; the window only shows what it reports.
 #include <wx/button.h>
 #include <wx/msgdlg.h>
 #include <wx/notebook.h>
 #include <wx/propgrid/manager.h>
+#include <wx/stattext.h>
 
-#include "batch/batch_run.h"
 #include "batch/dialog.h"
 #include "batch/icons.h"
 #include "batch/output_list.h"
 
 namespace {
-// How often the window takes queued lines over, and how many lines of output one slice of
-// log writing covers: both small enough that input is never kept waiting long.
+// How often the window shows the lines that arrived: small enough to look live, large
+// enough that a flood costs the window little.
 const int kTakeIntervalMs = 25;
-const size_t kLogSliceLines = 20000;
+
+wxString ClockText(time_t seconds) {
+    if (seconds < 0) seconds = 0;
+    return wxString::Format("%ld:%02ld", static_cast<long>(seconds / 60),
+                            static_cast<long>(seconds % 60));
+}
 }  // namespace
 
-// Reader threads: the line waits in its list's queue; the window's take timer moves queued
-// lines into the lists in batches. Nothing is posted per line, so a flood of output cannot
-// crowd out the window's other events.
-void ZYMBBatchDlg::LineArrived(RunnerStream* stream, std::string_view line) {
-    static_cast<OutputList*>(stream->userContext)->QueueLine(line);
+void ZYMBBatchDlg::BuildStatusLine() {
+    // Under the tabs, beside Run and Cancel.
+    wxPoint corner = ConvertDialogToPixels(wxPoint(8, 418));
+    wxSize size = ConvertDialogToPixels(wxSize(530, 10));
+    statusLine_ = new wxStaticText(this, wxID_ANY, wxString(), corner, size,
+                                   wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    // The log's share of each run's output, as --run takes it.
+    std::string warning;
+    run_.SetLogLimit(LogLimitFromEnvironment(&warning));
+    if (!warning.empty()) {
+        log_.Text("%s", warning.c_str());
+        statusLine_->SetLabel(wxString::FromUTF8(warning.c_str()));
+    }
+    outputList_->ShowLines(&run_.Lines(RUN_STDOUT));
+    messagesList_->ShowLines(&run_.Lines(RUN_STDERR));
+    // The end of a run comes on the runner's thread: the window takes it on its own.
+    run_.onEnd = [this](const BatchRunSummary& summary) {
+        if (!closing_) CallAfter([this, summary] { HandleEnded(summary); });
+    };
+}
+
+wxString ZYMBBatchDlg::StatusText() const {
+    return statusLine_ != nullptr ? statusLine_->GetLabel() : wxString();
 }
 
 void ZYMBBatchDlg::OnTakeLines(wxTimerEvent&) {
-    outputList_->TakeQueued();
-    messagesList_->TakeQueued();
-}
-
-// Runner thread: every line callback has returned, so the lines are queued before this.
-void ZYMBBatchDlg::RunCompleted(ProcessRunner* runner, uint32_t exitCode, uint32_t seconds) {
-    auto* dialog = static_cast<ZYMBBatchDlg*>(runner->userContext);
-    dialog->CallAfter([dialog, exitCode, seconds] { dialog->HandleCompleted(exitCode, seconds); });
-}
-
-void ZYMBBatchDlg::StartFailed(ProcessRunner* runner, int error, const char* errorText) {
-    auto* dialog = static_cast<ZYMBBatchDlg*>(runner->userContext);
-    dialog->startFailed_ = true;
-    wxString text = OutputLineText(errorText != nullptr ? errorText : "");
-    dialog->CallAfter([dialog, error, text] { dialog->HandleFailedStart(error, text); });
+    outputList_->Sync();
+    messagesList_->Sync();
+    wxString status =
+        wxString::FromUTF8("Running\u2026 ") + ClockText(time(nullptr) - run_.StartedAt());
+    if (run_.Paused()) status += " (paused)";
+    if (statusLine_->GetLabel() != status) statusLine_->SetLabel(status);
 }
 
 void ZYMBBatchDlg::SetRunControlsEnabled(bool enabled) {
     runButton_->Enable(enabled);
+    for (int id : {ID_LOAD, ID_SAVE}) {
+        if (wxWindow* button = FindWindow(id)) button->Enable(enabled);
+    }
     grid_->Enable(enabled);
     grid_->Refresh();
 }
 
 void ZYMBBatchDlg::OnRun() {
     if (runActive_) return;  // one run at a time; Run is disabled meanwhile anyway
-    // The last run's output must be in the log before its lists are emptied.
-    if (runOutputLog_.active) ContinueRunOutputLog(SIZE_MAX);
-    // Lines of this run go to the lists; the run's end comes back to this window.
-    runner_.output.userContext = outputList_;
-    runner_.output.lineCallback = LineArrived;
-    runner_.error.userContext = messagesList_;
-    runner_.error.lineCallback = LineArrived;
-    runner_.userContext = this;
-    runner_.completedCallback = RunCompleted;
-    runner_.failedStartCallback = StartFailed;
-    startFailed_ = false;
-
-    RunPreparation prepared =
-        PrepareAndStartRun(&runner_, &definition_, FieldsFromProperties(), &log_);
-    switch (prepared.outcome) {
-        case RunPreparation::EMPTY_PROGRAM:
+    BatchRunStart start = run_.Start(&definition_, FieldsFromProperties(), std::string());
+    switch (start.outcome) {
+        case BatchRunStart::EMPTY_PROGRAM:
             prompts_.messageBox(EMPTY_PROGRAM_TEXT, EMPTY_PROGRAM_CAPTION, wxOK | wxICON_WARNING);
             return;
-        case RunPreparation::STDIN_UNOPENED:
+        case BatchRunStart::STDIN_UNOPENED:
             prompts_.messageBox(
-                wxString::Format(STDIN_UNOPENED_FORMAT, OutputLineText(prepared.reason)),
+                wxString::Format(STDIN_UNOPENED_FORMAT, OutputLineText(start.reason)),
                 STDIN_UNOPENED_CAPTION, wxOK | wxICON_WARNING);
             return;
-        case RunPreparation::START_FAILED:
-            Notify("Program Failed to Start", "The run could not begin",
-                   OutputLineText(prepared.reason), kIconFailure);
+        case BatchRunStart::EXPANSION_FAILED:
+            prompts_.messageBox(OutputLineText(start.reason), EXPANSION_CAPTION,
+                                wxOK | wxICON_WARNING);
             return;
-        case RunPreparation::STARTED:
+        case BatchRunStart::START_FAILED:
+            Notify("Program Failed to Start", "The run could not begin",
+                   OutputLineText(start.reason), kIconFailure);
+            return;
+        case BatchRunStart::STARTED:
             break;
     }
-    // The lists are emptied only once the run has begun: a refused run changes nothing.
-    // The new run's first lines wait in the lists' queues until this thread takes them.
+    // The controller cleared the last run's lines as this one began: a refused run
+    // changes nothing.
     outputList_->Clear();
     messagesList_->Clear();
     runActive_ = true;
+    statusLine_->SetLabel(wxString::FromUTF8("Running\u2026 0:00"));
     takeTimer_.Start(kTakeIntervalMs);
     SetRunControlsEnabled(false);
     if (outputList_->Count() == 0)
@@ -94,15 +104,15 @@ void ZYMBBatchDlg::OnRun() {
 }
 
 void ZYMBBatchDlg::OnClose() {
-    if (IsRunning()) {
-        runner_.Pause(&runner_);
+    if (run_.InProgress()) {
+        run_.Pause();
         int answer = prompts_.messageBox(
             "The running process has been paused.\nDo you want to cancel the process?",
             "Process Paused", wxYES_NO | wxICON_QUESTION);
         if (answer == wxYES)
-            runner_.Cancel(&runner_);
+            run_.Cancel();
         else
-            runner_.Resume(&runner_);
+            run_.Resume();
         return;
     }
     if (IsModal())
@@ -112,7 +122,7 @@ void ZYMBBatchDlg::OnClose() {
 }
 
 void ZYMBBatchDlg::OnCloseWindow(wxCloseEvent& event) {
-    if (IsRunning() && event.CanVeto()) {
+    if (run_.InProgress() && event.CanVeto()) {
         event.Veto();
         OnClose();
         return;
@@ -123,70 +133,36 @@ void ZYMBBatchDlg::OnCloseWindow(wxCloseEvent& event) {
         Destroy();
 }
 
-void ZYMBBatchDlg::StartRunOutputLog() {
-    runOutputLog_ = RunOutputLog{true, 0, 0};
-    log_.Header(LOG_HEADER_STDOUT);
-}
-
-bool ZYMBBatchDlg::WriteRunOutputSlice(size_t maxLines) {
-    if (!runOutputLog_.active) return true;
-    size_t written = 0;
-    while (runOutputLog_.stream < 2) {
-        OutputList* list = runOutputLog_.stream == 0 ? outputList_ : messagesList_;
-        while (runOutputLog_.next < list->Count()) {
-            if (written++ == maxLines) return false;
-            log_.Line(list->Line(runOutputLog_.next++));
-        }
-        if (++runOutputLog_.stream == 1) {
-            runOutputLog_.next = 0;
-            log_.Header(LOG_HEADER_STDERR);
-        }
-    }
-    log_.Header(LOG_HEADER_ENDED);
-    log_.Flush();
-    runOutputLog_.active = false;
-    return true;
-}
-
-void ZYMBBatchDlg::ContinueRunOutputLog(size_t maxLines) {
-    if (!WriteRunOutputSlice(maxLines)) {
-        logTimer_.StartOnce(1);
-        return;
-    }
-    logTimer_.Stop();
-    Notify("Output Statistics",
-           wxString::Format("%u records written to stdout",
-                            static_cast<unsigned>(outputList_->Count())),
-           wxString::Format("%u records written to stderr",
-                            static_cast<unsigned>(messagesList_->Count())),
-           kIconInformation);
-}
-
-void ZYMBBatchDlg::OnLogSlice(wxTimerEvent&) {
-    ContinueRunOutputLog(kLogSliceLines);
-}
-
-void ZYMBBatchDlg::HandleCompleted(uint32_t exitCode, uint32_t seconds) {
+void ZYMBBatchDlg::HandleEnded(const BatchRunSummary& summary) {
     takeTimer_.Stop();
-    outputList_->TakeQueued();
-    messagesList_->TakeQueued();
+    outputList_->Sync();
+    messagesList_->Sync();
     runActive_ = false;
     SetRunControlsEnabled(true);
-    Notify("Program Completed", wxString::Format("Return Code was %u", exitCode),
-           wxString::Format("Runtime %u seconds", seconds),
-           exitCode == 0 ? kIconSuccess : kIconFailure);
-    // Then the output to the log and, once it is all there, the statistics.
-    StartRunOutputLog();
-    ContinueRunOutputLog(kLogSliceLines);
-}
-
-void ZYMBBatchDlg::HandleFailedStart(int error, const wxString& text) {
-    takeTimer_.Stop();
-    outputList_->TakeQueued();
-    messagesList_->TakeQueued();
-    runActive_ = false;
-    SetRunControlsEnabled(true);
-    Notify("Program Failed to Start",
-           wxString::Format("Return Code was %u", static_cast<unsigned>(error)), text,
-           kIconFailure);
+    if (summary.started) {
+        const char* title = summary.cancelled ? "Program Cancelled" : "Program Completed";
+        Notify(title, wxString::Format("Return Code was %u", summary.exitCode),
+               wxString::Format("Runtime %u seconds", summary.seconds),
+               summary.exitCode == 0 && !summary.cancelled ? kIconSuccess : kIconFailure);
+        Notify("Output Statistics",
+               wxString::Format("%llu records written to stdout",
+                                static_cast<unsigned long long>(summary.stdoutLines)),
+               wxString::Format("%llu records written to stderr",
+                                static_cast<unsigned long long>(summary.stderrLines)),
+               kIconInformation);
+        lastStatus_ = wxString::Format("%s: Return Code was %u, Runtime %s", title,
+                                       summary.exitCode, ClockText(summary.seconds));
+    } else {
+        wxString cause = OutputLineText(summary.startFailureText);
+        Notify("Program Failed to Start",
+               wxString::Format("Return Code was %u", static_cast<unsigned>(summary.startError)),
+               cause, kIconFailure);
+        lastStatus_ = "Program Failed to Start: " + cause;
+    }
+    if (!summary.logProblem.empty()) {
+        Notify("Log Incomplete", "The batch log could not be written",
+               OutputLineText(summary.logProblem), kIconFailure);
+        lastStatus_ += " (the batch log could not be written)";
+    }
+    statusLine_->SetLabel(lastStatus_);
 }

@@ -333,7 +333,8 @@ TEST_F(BatchDialogTest, CancelDuringARunPausesTheChildAndAsks) {
     ASSERT_EQ(asked_.size(), 2u);
     ASSERT_TRUE(WaitForNotification("Output Statistics", 2));
     std::vector<std::string> all = Notifications();
-    EXPECT_EQ(all[all.size() - 2].rfind("Program Completed | Return Code was 100 | Runtime ", 0),
+    // A cancelled run says so.
+    EXPECT_EQ(all[all.size() - 2].rfind("Program Cancelled | Return Code was 100 | Runtime ", 0),
               0u)
         << all[all.size() - 2];
     EXPECT_TRUE(dialog_->IsShown());
@@ -355,7 +356,8 @@ TEST_F(BatchDialogTest, RefusedRunsChangeNothingAndFailedStartsSayWhy) {
     EXPECT_EQ(asked_[0].caption, "Empty Program Path");
     EXPECT_EQ(asked_[0].text, "The Program Path can not be an empty string");
     EXPECT_EQ(asked_[1].caption, "Invalid StdIn file");
-    EXPECT_EQ(asked_[1].text, "The StdIn file could not be opened: No such file or directory");
+    EXPECT_EQ(asked_[1].text, "The StdIn file could not be opened: " + windowtest::Folder() +
+                                  "/no-such-input: No such file or directory");
     EXPECT_EQ(dialog_->OutputLines()->Count(), 1u);  // the last run's output is still shown
     EXPECT_TRUE(dialog_->RunButton()->IsEnabled());
 
@@ -363,8 +365,8 @@ TEST_F(BatchDialogTest, RefusedRunsChangeNothingAndFailedStartsSayWhy) {
     dialog_->EditProperty(kPropertyExecutableProgram, windowtest::Folder() + "/no-such-program");
     Click(ZYMBBatchDlg::ID_RUN);
     ASSERT_TRUE(WaitForNotification("Program Failed to Start"));
-    EXPECT_EQ(Notifications().back(),
-              "Program Failed to Start | Return Code was 2 | No such file or directory");
+    EXPECT_EQ(Notifications().back(), "Program Failed to Start | Return Code was 2 | The program " +
+                                          windowtest::Folder() + "/no-such-program does not exist");
     EXPECT_TRUE(dialog_->RunButton()->IsEnabled());
     EXPECT_TRUE(dialog_->Grid()->IsEnabled());
 

@@ -1,51 +1,41 @@
-// The child's environment table: our own environment plus the definition's additions,
-// written to the log and turned into the block the child starts with.
-#include <cstdlib>
-#include <cstring>
-
-#include "batch/process_runner.h"
+// The child's environment table: filled from ours and the definition's additions, written
+// to the log and turned into the array the child starts with.
+#include "batch/environment.h"
 
 extern char** environ;
 
-int Runner_ClearEnvironment(ProcessRunner* runner) {
-    runner->environment.clear();
-    return 1;
+bool PutEnvironment(EnvironmentTable* table, std::string_view text) {
+    size_t equals = text.find('=');
+    if (equals == std::string_view::npos) return false;
+    (*table)[std::string(text.substr(0, equals))] = std::string(text.substr(equals + 1));
+    return true;
 }
 
-int Runner_PutEnvironment(ProcessRunner* runner, const char* text) {
-    const char* equals = text != nullptr ? strchr(text, '=') : nullptr;
-    if (equals == nullptr) return 0;
-    runner->environment[std::string(text, equals)] = equals + 1;
-    return 1;
-}
-
-int Runner_ImportEnvironment(ProcessRunner* runner) {
+void ImportEnvironment(EnvironmentTable* table) {
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-        Runner_PutEnvironment(runner, *entry);
+        PutEnvironment(table, *entry);
     }
-    return 1;
 }
 
-int Runner_DumpEnvironment(ProcessRunner* runner, FILE* stream) {
-    if (stream == nullptr) return 1;
-    for (const auto& [name, value] : runner->environment) {
-        fprintf(stream, "%s=%s\n", name.c_str(), value.c_str());
+void PutEnvironmentPieces(EnvironmentTable* table, std::string_view pieces) {
+    while (!pieces.empty()) {
+        size_t end = pieces.find(';');
+        std::string_view piece = pieces.substr(0, end);
+        if (!piece.empty()) PutEnvironment(table, piece);
+        if (end == std::string_view::npos) break;
+        pieces.remove_prefix(end + 1);
     }
-    return 1;
 }
 
-char* Runner_BuildEnvironmentBlock(ProcessRunner* runner) {
-    size_t size = 1;
-    for (const auto& [name, value] : runner->environment) size += name.size() + value.size() + 2;
-    char* block = static_cast<char*>(calloc(size, 1));
-    if (block == nullptr) return nullptr;
-    char* at = block;
-    for (const auto& [name, value] : runner->environment) {
-        memcpy(at, name.data(), name.size());
-        at += name.size();
-        *at++ = '=';
-        memcpy(at, value.data(), value.size());
-        at += value.size() + 1;  // the zero byte is already there
-    }
-    return block;
+void DumpEnvironment(const EnvironmentTable& table, FILE* stream) {
+    if (stream == nullptr) return;
+    for (const auto& [name, value] : table) fprintf(stream, "%s=%s\n", name.c_str(), value.c_str());
+}
+
+EnvironmentArray::EnvironmentArray(const EnvironmentTable& table) {
+    entries_.reserve(table.size());
+    for (const auto& [name, value] : table) entries_.push_back(name + "=" + value);
+    pointers_.reserve(entries_.size() + 1);
+    for (std::string& entry : entries_) pointers_.push_back(entry.data());
+    pointers_.push_back(nullptr);
 }

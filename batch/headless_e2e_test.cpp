@@ -4,6 +4,7 @@
 //   batch:  <a line of the .cvbatch file>          (several lines make the file)
 //   vars:   <a line of the variable file>          (ZYMBVARFILE names it when present)
 //   write:  <path> <text>                          (a file in the work folder; \n, \r)
+//   script: <path> <text>                          (the same, made executable)
 //   env:    NAME=VALUE                             (in ZYMBBatch's own environment)
 //   status: <exit status>
 //   out:    <text>   a line of standard output, in this order
@@ -14,6 +15,7 @@
 // {WORK} is replaced by the work folder in every value. Interrupts are tested below.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,11 +77,12 @@ TEST_P(BatchCase, Runs) {
             batch += value + "\n";
         } else if (key == "vars") {
             variables += value + "\n";
-        } else if (key == "write") {
+        } else if (key == "write" || key == "script") {
             size_t blank = value.find(' ');
-            fs::create_directories(fs::path(work / value.substr(0, blank)).parent_path());
-            WriteFile(work / value.substr(0, blank),
-                      Replace(Replace(value.substr(blank + 1), "\\n", "\n"), "\\r", "\r"));
+            fs::path path = work / value.substr(0, blank);
+            fs::create_directories(path.parent_path());
+            WriteFile(path, Replace(Replace(value.substr(blank + 1), "\\n", "\n"), "\\r", "\r"));
+            if (key == "script") fs::permissions(path, fs::perms::owner_all, fs::perm_options::add);
         } else if (key == "env") {
             size_t equals = value.find('=');
             options.environment[value.substr(0, equals)] = value.substr(equals + 1);
@@ -178,6 +181,158 @@ TEST(BatchInterrupt, SigintAndSigtermCancelTheChildGroupWith100) {
         }
         EXPECT_TRUE(gone) << "a process of the child's group survived";
     }
+}
+
+// Waits up to milliseconds for the process to end on its own (it is not reaped).
+bool EndsWithin(pid_t pid, int milliseconds) {
+    for (int waited = 0; waited < milliseconds; waited += 10) {
+        siginfo_t info = {};
+        if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0)
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+// The first line a child wrote into path, once it is there.
+std::string WaitForLine(const std::string& path) {
+    for (int i = 0; i < 1000; ++i) {
+        std::string text = ReadFile(path);
+        if (!text.empty() && text.back() == '\n') return text.substr(0, text.size() - 1);
+        usleep(10000);
+    }
+    return "";
+}
+
+bool ProcessIsGone(pid_t pid) {
+    for (int i = 0; i < 300; ++i) {
+        if (kill(pid, 0) != 0 && errno == ESRCH) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+TEST(BatchInterrupt, SignalsEndTheRunBeforeTheChildStartsWith128PlusN) {
+    // A FIFO that nobody writes, as the definition or as the standard-input file: the
+    // reading blocks, and a signal must still end the run at once.
+    struct Case {
+        bool definitionIsFifo;
+        int signalNumber;
+    } cases[] = {{true, SIGINT}, {false, SIGTERM}, {true, SIGHUP}};
+    for (const Case& c : cases) {
+        TempDir work;
+        ASSERT_EQ(mkfifo((work / "fifo").c_str(), 0600), 0);
+        std::string definition = work / "fifo";
+        if (!c.definitionIsFifo) {
+            definition = work / "run.cvbatch";
+            WriteFile(definition,
+                      "options = { program = \"cat\"; stdin = \"" + (work / "fifo") + "\"; };\n");
+        }
+        testsupport::BackgroundProcess batch;
+        ASSERT_TRUE(batch.Start(BATCH_PROGRAM, {"--run", definition}, {{"TMPDIR", work.Path()}},
+                                work / "output"));
+        usleep(300000);  // blocked on the FIFO by now
+        batch.Signal(c.signalNumber);
+        EXPECT_TRUE(EndsWithin(batch.Pid(), 5000))
+            << "still running after signal " << c.signalNumber;
+        int status = batch.Stop();
+        ASSERT_TRUE(WIFEXITED(status)) << ReadFile(work / "output");
+        EXPECT_EQ(WEXITSTATUS(status), 128 + c.signalNumber);
+        EXPECT_NE(ReadFile(work / "output").find("before the program was started"),
+                  std::string::npos)
+            << ReadFile(work / "output");
+    }
+}
+
+TEST(BatchInterrupt, ACancelEndsTheWaitForAGrandchildThatKeepsWriting) {
+    // After the child exits, a grandchild that keeps writing keeps the pipes busy; one in
+    // a session of its own cannot even be killed with the child's group.
+    for (const char* start : {"", "setsid "}) {
+        TempDir work;
+        WriteFile(work / "run.cvbatch",
+                  std::string("options = { program = \"sh\"; arguments = \"-c '") + start +
+                      "sh -c \\\"while :; do echo tick; sleep 0.05; done\\\" & echo $! > " +
+                      (work / "pid") + "; exit 0'\"; };\n");
+        testsupport::BackgroundProcess batch;
+        ASSERT_TRUE(batch.Start(BATCH_PROGRAM, {"--run", work / "run.cvbatch"},
+                                {{"TMPDIR", work.Path()}}, work / "output"));
+        std::string pid = WaitForLine(work / "pid");
+        ASSERT_FALSE(pid.empty()) << ReadFile(work / "output");
+        EXPECT_FALSE(EndsWithin(batch.Pid(), 1500));  // the grandchild is still writing
+        batch.Signal(SIGTERM);
+        EXPECT_TRUE(EndsWithin(batch.Pid(), 3000)) << start << "still waiting after SIGTERM";
+        int status = batch.Stop();
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 100) << start;
+        EXPECT_NE(ReadFile(work / "output").find("Program Cancelled: Return Code was 100"),
+                  std::string::npos)
+            << ReadFile(work / "output");
+        // With its pipes closed the grandchild ends at its next write.
+        EXPECT_TRUE(ProcessIsGone(std::stoi(pid))) << start;
+    }
+}
+
+TEST(BatchInterrupt, AKilledZymbBatchTakesTheChildsWholeGroupAlong) {
+    TempDir work;
+    WriteFile(work / "run.cvbatch",
+              "options = { program = \"sh\"; arguments = \"-c 'sleep 100 & echo $$ $! > " +
+                  (work / "pids") + "; wait'\"; };\n");
+    testsupport::BackgroundProcess batch;
+    ASSERT_TRUE(batch.Start(BATCH_PROGRAM, {"--run", work / "run.cvbatch"},
+                            {{"TMPDIR", work.Path()}}, work / "output"));
+    std::string pids = WaitForLine(work / "pids");
+    ASSERT_FALSE(pids.empty());
+    batch.Signal(SIGKILL);
+    batch.Stop();
+    size_t blank = pids.find(' ');
+    EXPECT_TRUE(ProcessIsGone(std::stoi(pids.substr(0, blank)))) << "the child outlived ZYMBBatch";
+    EXPECT_TRUE(ProcessIsGone(std::stoi(pids.substr(blank + 1))))
+        << "the child's own child outlived ZYMBBatch";
+}
+
+TEST(BatchOutput, AReaderThatLeavesEarlyCostsTheEchoNotTheRunOrTheLog) {
+    TempDir work;
+    WriteFile(work / "run.cvbatch",
+              "options = { program = \"seq\"; arguments = \"-f line%%g 1 200000\"; };\n");
+    testsupport::ChildOptions options;
+    options.arguments = {"-c",
+                         "\"$0\" --run \"$1\" | head -1; echo \"status ${PIPESTATUS[0]}\" >&2",
+                         BATCH_PROGRAM, work / "run.cvbatch"};
+    options.environment["TMPDIR"] = work.Path();
+    testsupport::ChildResult result = testsupport::RunProgram("/bin/bash", options);
+    EXPECT_EQ(result.out, "line1\n");
+    EXPECT_NE(result.err.find("status 0"), std::string::npos) << result.err;
+    std::string log = ReadFile(OnlyLog(work.Path()));
+    EXPECT_NE(log.find("\nline200000\n"), std::string::npos);
+}
+
+TEST(BatchOutput, ALogThatCannotBeWrittenIsReported) {
+    TempDir work;
+    WriteFile(work / "run.cvbatch",
+              "options = { program = \"seq\"; arguments = \"1 100000\"; };\n");
+    testsupport::ChildOptions options;
+    // The file size limit stands in for a full disk: the log's writes fail with EFBIG.
+    options.arguments = {"-c", "ulimit -f 64; exec \"$0\" --run \"$1\"", BATCH_PROGRAM,
+                         work / "run.cvbatch"};
+    options.environment["TMPDIR"] = work.Path();
+    testsupport::ChildResult result = testsupport::RunProgram("/bin/bash", options);
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_NE(result.err.find("the batch log could not be written: File too large"),
+              std::string::npos)
+        << result.err;
+}
+
+TEST(BatchDefinitionFile, ADefinitionOverOneMebibyteIsRefusedUnread) {
+    TempDir work;
+    WriteFile(work / "big.cvbatch",
+              "options = { program = \"true\"; };\n# " + std::string(2 << 20, 'x') + "\n");
+    testsupport::ChildOptions options;
+    options.arguments = {"--run", work / "big.cvbatch"};
+    options.environment["TMPDIR"] = work.Path();
+    testsupport::ChildResult result = testsupport::RunProgram(BATCH_PROGRAM, options);
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.err.find("The batch file is larger than 1 MiB"), std::string::npos)
+        << result.err;
 }
 
 TEST(BatchSample, TheSampleDefinitionRunsAsTheReadmeShows) {

@@ -2,12 +2,11 @@
 // through as it arrives and kept in the batch log as the window keeps it.
 #include "batch/headless_run.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -18,130 +17,84 @@ namespace {
 
 constexpr size_t kEchoBuffer = 64 * 1024;
 
-// One output stream of the child: echoed to ours and kept for the log, which wants each
-// stream's lines together after the run. Standard output goes straight into the log
-// behind its "Stdout" header, written before its first line; standard error waits in a
-// hidden spool file until the run is over. Only one copy of each line is ever written
-// besides the log's own.
-struct Passage {
-    FILE* echo;
-    FILE* spool = nullptr;    // standard error's lines until the run ends
-    BatchLog* log = nullptr;  // standard output's lines go here directly
-    bool headerWritten = false;
-};
-
-struct HeadlessRun {
-    Passage output{stdout};
-    Passage error{stderr};
-    pthread_t mainThread;
+// What the signal thread and the main thread share. It lives as long as the process, since
+// the signal thread is never joined.
+struct HeadlessState {
     std::mutex mutex;
-    bool done = false;
-    bool started = false;
-    uint32_t exitCode = 0;
-    uint32_t seconds = 0;
-    int startError = 0;
-    std::string startErrorText;
+    std::condition_variable ended;
+    BatchRun* run = nullptr;  // set while the child may be running
+    bool done = false;        // the run has ended
 };
 
-FILE* OpenSpool() {
-    const char* folder = getenv("TMPDIR");
-    if (folder == nullptr || *folder == '\0') folder = "/tmp";
-    std::string path = std::string(folder) + "/BRMspoolXXXXXX";
-    int fd = mkostemp(path.data(), O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    unlink(path.c_str());  // gone with the last close, whatever ends the run
-    FILE* spool = fdopen(fd, "w+");
-    if (spool == nullptr) {
-        close(fd);
-        return nullptr;
-    }
-    setvbuf(spool, nullptr, _IOFBF, kEchoBuffer);
-    return spool;
+HeadlessState& State() {
+    static HeadlessState* state = new HeadlessState;
+    return *state;
 }
 
-void PassLine(RunnerStream* stream, std::string_view line) {
-    Passage* passage = static_cast<Passage*>(stream->userContext);
-    fwrite_unlocked(line.data(), 1, line.size(), passage->echo);
-    putc_unlocked('\n', passage->echo);
-    FILE* keep = passage->spool;
-    if (passage->log != nullptr) {
-        if (!passage->headerWritten) {
-            passage->log->Header("Stdout");
-            passage->headerWritten = true;
-        }
-        keep = passage->log->Stream();
-    }
-    if (keep != nullptr) {
-        fwrite_unlocked(line.data(), 1, line.size(), keep);
-        putc_unlocked('\n', keep);
-    }
-}
-
-void FlushPassage(RunnerStream* stream) {
-    fflush(static_cast<Passage*>(stream->userContext)->echo);
-}
-
-void Finished(HeadlessRun* run) {
-    {
-        std::lock_guard<std::mutex> guard(run->mutex);
-        run->done = true;
-    }
-    pthread_kill(run->mainThread, SIGUSR1);
-}
-
-void Completed(ProcessRunner* runner, uint32_t exitCode, uint32_t seconds) {
-    HeadlessRun* run = static_cast<HeadlessRun*>(runner->userContext);
-    run->started = true;
-    run->exitCode = exitCode;
-    run->seconds = seconds;
-    Finished(run);
-}
-
-void FailedStart(ProcessRunner* runner, int error, const char* text) {
-    HeadlessRun* run = static_cast<HeadlessRun*>(runner->userContext);
-    run->startError = error;
-    run->startErrorText = text;
-    Finished(run);
-}
-
-void CopySpool(FILE* spool, BatchLog* log) {
-    if (spool == nullptr || log->Stream() == nullptr) return;
-    fflush(spool);
-    log->Flush();
-    // Copied by the kernel where it can; by hand from wherever that stopped.
-    int from = fileno(spool);
-    int to = fileno(log->Stream());
-    off_t offset = 0;
+// Receives SIGINT, SIGTERM and SIGHUP for the whole run. Before the child is started
+// nothing needs undoing, and the main thread may be waiting on a FIFO or reading a huge
+// definition: the process ends at once. Once started, the child's group is cancelled and
+// the run ends normally.
+void* ReceiveSignals(void* argument) {
+    const sigset_t* waited = static_cast<const sigset_t*>(argument);
     for (;;) {
-        ssize_t copied = copy_file_range(from, &offset, to, nullptr, 1 << 30, 0);
-        if (copied <= 0) break;
-    }
-    if (lseek(from, offset, SEEK_SET) != offset) return;
-    char buffer[64 * 1024];
-    ssize_t count;
-    while ((count = read(from, buffer, sizeof buffer)) > 0) {
-        if (fwrite(buffer, 1, static_cast<size_t>(count), log->Stream()) !=
-            static_cast<size_t>(count)) {
-            break;
+        int signalNumber = 0;
+        if (sigwait(waited, &signalNumber) != 0) continue;
+        HeadlessState& state = State();
+        std::lock_guard<std::mutex> guard(state.mutex);
+        if (state.done) continue;
+        if (state.run == nullptr) {
+            char text[128];
+            snprintf(text, sizeof text,
+                     "ZYMBBatch: interrupted by signal %d before the program was started\n",
+                     signalNumber);
+            fflush(stdout);
+            (void)!write(STDERR_FILENO, text, strlen(text));
+            _exit(128 + signalNumber);
         }
+        state.run->Cancel();
     }
+    return nullptr;
+}
+
+// Echoes one stream of the child to ours; a reader that went away (a pipe into head)
+// costs the echo, never the run or the log.
+struct Echo {
+    FILE* stream;
+    bool failed = false;
+};
+
+int ExitStatusOfFailedStart(StartFailure failure) {
+    return failure == StartFailure::PROGRAM_NOT_FOUND ? 127 : 126;
 }
 
 }  // namespace
 
 int RunBatchHeadless(const char* batchFile) {
-    // Interrupts are taken by this thread alone, with sigwait, and turned into a cancel of
-    // the child's group; every thread started from here on inherits the blocked set.
-    sigset_t waited;
+    // Every thread started from here on inherits the blocked set, so the signals reach the
+    // signal thread alone.
+    static sigset_t waited;
     sigemptyset(&waited);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&waited, signalNumber);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&waited, signalNumber);
     pthread_sigmask(SIG_BLOCK, &waited, nullptr);
+    pthread_t signalThread;
+    if (pthread_create(&signalThread, nullptr, ReceiveSignals, &waited) == 0) {
+        pthread_detach(signalThread);
+    }
+    // Written to a pipe whose reader left: an error to note, not a reason to die and
+    // leave the child unsupervised.
+    signal(SIGPIPE, SIG_IGN);
+    // A log that reaches the file size limit is reported as incomplete, not a crash.
+    signal(SIGXFSZ, SIG_IGN);
 
     BatchLog log;
     std::string reason;
     if (!log.Open(&reason)) {
         fprintf(stderr, "ZYMBBatch: the batch log cannot be created: %s\n", reason.c_str());
     }
+    auto tellLog = [&log] {
+        if (log.IsOpen()) fprintf(stderr, "ZYMBBatch: batch log %s\n", log.Path().c_str());
+    };
     BatchDefinition definition;
     BatchReadResult read = definition.Read(batchFile);
     if (!read.ok) {
@@ -151,82 +104,103 @@ int RunBatchHeadless(const char* batchFile) {
         } else {
             fprintf(stderr, "ZYMBBatch: %s: %s\n", batchFile, read.errorText.c_str());
         }
-        if (log.IsOpen()) fprintf(stderr, "ZYMBBatch: batch log %s\n", log.Path().c_str());
+        tellLog();
         return 2;
     }
     BatchFields fields{read.program.value_or(""), read.arguments.value_or(""),
                        read.workingDirectory.value_or(""), read.environment.value_or(""),
                        read.stdinFile.value_or("")};
-    HeadlessRun run;
-    run.mainThread = pthread_self();
-    if (log.IsOpen()) {
-        run.output.log = &log;
-        run.error.spool = OpenSpool();
-    }
+
+    std::string limitWarning;
+    RunLimits limits;
+    limits.keptLines = 0;  // the lines are echoed, not kept
+    limits.logBytes = LogLimitFromEnvironment(&limitWarning);
+    if (!limitWarning.empty()) fprintf(stderr, "ZYMBBatch: %s\n", limitWarning.c_str());
+
     // Standard error is unbuffered by default, which would cost a system call per line; each
     // stream is flushed after every read of the child's output instead, so lines still
     // appear as they arrive.
     static char outputBuffer[kEchoBuffer], errorBuffer[kEchoBuffer];
     setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     setvbuf(stderr, errorBuffer, _IOFBF, sizeof errorBuffer);
-    ProcessRunner runner;
-    InitProcessRunner(&runner);
-    runner.userContext = &run;
-    runner.completedCallback = Completed;
-    runner.failedStartCallback = FailedStart;
-    runner.output.userContext = &run.output;
-    runner.output.lineCallback = PassLine;
-    runner.output.afterReadCallback = FlushPassage;
-    runner.error.userContext = &run.error;
-    runner.error.lineCallback = PassLine;
-    runner.error.afterReadCallback = FlushPassage;
+    Echo echoes[2] = {{stdout}, {stderr}};
+    HeadlessState& state = State();
+    BatchRunSummary summary;
+    BatchRun run(&log, limits);
+    run.onLine = [&echoes](RunStreamId stream, std::string_view line) {
+        Echo& echo = echoes[stream];
+        if (echo.failed) return;
+        fwrite_unlocked(line.data(), 1, line.size(), echo.stream);
+        putc_unlocked('\n', echo.stream);
+    };
+    run.onAfterRead = [&echoes](RunStreamId stream) {
+        Echo& echo = echoes[stream];
+        if (!echo.failed && fflush(echo.stream) != 0) echo.failed = true;
+    };
+    run.onEnd = [&state, &summary](const BatchRunSummary& ended) {
+        std::lock_guard<std::mutex> guard(state.mutex);
+        summary = ended;
+        state.done = true;
+        state.ended.notify_all();
+    };
 
+    // The run history wants to find the definition again from anywhere.
+    char* absolute = realpath(batchFile, nullptr);
+    std::string definitionPath = absolute != nullptr ? absolute : batchFile;
+    free(absolute);
+    BatchRunStart start = run.Start(&definition, fields, definitionPath);
     int status = 0;
-    RunPreparation preparation = PrepareAndStartRun(&runner, &definition, fields, &log);
-    switch (preparation.outcome) {
-        case RunPreparation::EMPTY_PROGRAM:
+    switch (start.outcome) {
+        case BatchRunStart::EMPTY_PROGRAM:
             fprintf(stderr, "ZYMBBatch: %s\n", EMPTY_PROGRAM_TEXT);
             status = 2;
             break;
-        case RunPreparation::STDIN_UNOPENED:
+        case BatchRunStart::STDIN_UNOPENED:
             fprintf(stderr, "ZYMBBatch: ");
-            fprintf(stderr, STDIN_UNOPENED_FORMAT, preparation.reason.c_str());
+            fprintf(stderr, STDIN_UNOPENED_FORMAT, start.reason.c_str());
             fprintf(stderr, "\n");
             status = 2;
             break;
-        case RunPreparation::START_FAILED:
-            fprintf(stderr, "ZYMBBatch: %s\n", preparation.reason.c_str());
+        case BatchRunStart::EXPANSION_FAILED:
+        case BatchRunStart::START_FAILED:
+            fprintf(stderr, "ZYMBBatch: %s\n", start.reason.c_str());
             status = 2;
             break;
-        case RunPreparation::STARTED:
-            for (;;) {
-                int signalNumber = 0;
-                if (sigwait(&waited, &signalNumber) != 0) continue;
-                {
-                    std::lock_guard<std::mutex> guard(run.mutex);
-                    if (run.done) break;
-                }
-                if (signalNumber != SIGUSR1) runner.Cancel(&runner);
-            }
-            runner.Destroy(&runner);  // the run is over: this only joins its thread
-            if (run.started) {
-                if (!run.output.headerWritten) log.Header("Stdout");
-                log.Header("Stderr");
-                CopySpool(run.error.spool, &log);
-                log.Header("Program Ended");
-                log.Flush();
-                status = static_cast<int>(run.exitCode & 0xFF);
-                fprintf(stderr, "ZYMBBatch: Return Code was %u, Runtime %u seconds\n", run.exitCode,
-                        run.seconds);
-            } else {
-                fprintf(stderr, "ZYMBBatch: Program Failed to Start: %s (error %d)\n",
-                        run.startErrorText.c_str(), run.startError);
-                status = run.startError == ENOENT ? 127 : 126;
-            }
+        case BatchRunStart::STARTED: {
+            // From here a signal cancels instead of ending the process: the run's end then
+            // writes the log and reports. Before, the child cannot have started anything
+            // that the end of this process would not also end.
+            std::unique_lock<std::mutex> lock(state.mutex);
+            state.run = &run;
+            state.ended.wait(lock, [&state] { return state.done; });
+            state.run = nullptr;
             break;
+        }
     }
-    if (run.error.spool != nullptr) fclose(run.error.spool);
-    if (log.IsOpen()) fprintf(stderr, "ZYMBBatch: batch log %s\n", log.Path().c_str());
+    {
+        std::lock_guard<std::mutex> guard(state.mutex);
+        state.done = true;  // a signal from now on changes nothing
+        state.run = nullptr;
+    }
+    if (start.outcome == BatchRunStart::STARTED && summary.started) {
+        status = static_cast<int>(summary.exitCode & 0xFF);
+        fprintf(stderr, "ZYMBBatch: %s: Return Code was %u, Runtime %u seconds\n",
+                summary.cancelled ? "Program Cancelled" : "Program Completed", summary.exitCode,
+                summary.seconds);
+    } else if (start.outcome == BatchRunStart::STARTED) {
+        fprintf(stderr, "ZYMBBatch: Program Failed to Start: %s\n",
+                summary.startFailureText.c_str());
+        status = ExitStatusOfFailedStart(summary.startFailure);
+    }
+    if (!summary.logProblem.empty()) {
+        fprintf(stderr, "ZYMBBatch: the batch log could not be written: %s\n",
+                summary.logProblem.c_str());
+    }
+    if (summary.logDroppedLines != 0) {
+        fprintf(stderr, "ZYMBBatch: %llu lines of output were left out of the batch log (%s)\n",
+                static_cast<unsigned long long>(summary.logDroppedLines), LOG_LIMIT_VARIABLE);
+    }
+    tellLog();
     fflush(stdout);
     fflush(stderr);
     return status;

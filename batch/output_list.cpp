@@ -1,7 +1,11 @@
-// The output list: a virtual report list over the lines kept in memory.
+// The output list: a virtual report list over the lines the run controller keeps.
 #include "batch/output_list.h"
 
 #include <wx/dcclient.h>
+
+#include <algorithm>
+
+#include "batch/batch_run.h"
 
 wxString OutputLineText(const std::string& line) {
     wxString text = wxString::FromUTF8(line.data(), line.size());
@@ -18,42 +22,42 @@ OutputList::OutputList(wxWindow* parent, wxWindowID id, const wxFont& font)
     AppendColumn("Output", wxLIST_FORMAT_LEFT, 300);
 }
 
-void OutputList::QueueLine(std::string_view line) {
-    std::lock_guard<std::mutex> guard(queueMutex_);
-    queued_.emplace_back(line);
-}
-
-void OutputList::TakeQueued() {
-    std::vector<std::string> taken;
-    {
-        std::lock_guard<std::mutex> guard(queueMutex_);
-        taken.swap(queued_);
-    }
-    if (taken.empty()) return;
+void OutputList::Sync() {
+    if (source_ == nullptr) return;
+    uint64_t first = source_->First();
+    uint64_t end = source_->End();
+    if (first == first_ && end == end_) return;
     // Follow the end of the output unless the user has scrolled up to read.
-    long before = static_cast<long>(lines_.size());
+    long before = static_cast<long>(Count()) + NoteRows();
     bool following = before == 0 || GetTopItem() + GetCountPerPage() >= before;
     size_t widestBefore = widestLine_;
-    for (std::string& line : taken) {
-        widestLine_ = std::max(widestLine_, line.size());
-        lines_.push_back(std::move(line));
+    std::string text;
+    // Only the lines not seen before are measured; at most a screenful's worth of the
+    // newest when a flood arrived at once.
+    for (uint64_t number = std::max({end_, first, end > 1000 ? end - 1000 : 0}); number < end;
+         ++number) {
+        if (source_->Line(number, &text)) widestLine_ = std::max(widestLine_, text.size());
     }
-    SetItemCount(static_cast<long>(lines_.size()));
+    first_ = first;
+    end_ = end;
+    SetItemCount(static_cast<long>(Count()) + NoteRows());
     // A longer line widens the column, so no line is cut off at the column's edge.
     if (widestLine_ > widestBefore) FitColumn();
-    if (following) EnsureVisible(static_cast<long>(lines_.size()) - 1);
+    if (following && Count() > 0) EnsureVisible(static_cast<long>(Count()) + NoteRows() - 1);
+    Refresh();
 }
 
 void OutputList::Clear() {
-    // Freeing a flood's million lines takes a while: a helper thread does it, so the new
-    // run's window answers at once.
-    if (releaser_.joinable()) releaser_.join();
-    if (lines_.size() > 10000)
-        releaser_ = std::thread([old = std::move(lines_)]() mutable { old.clear(); });
-    lines_ = std::deque<std::string>();
+    first_ = end_ = 0;
     widestLine_ = 0;
     SetItemCount(0);
     Refresh();
+}
+
+std::string OutputList::Line(size_t index) const {
+    std::string text;
+    if (source_ != nullptr) source_->Line(first_ + index, &text);
+    return text;
 }
 
 void OutputList::FitColumn() {
@@ -65,11 +69,11 @@ void OutputList::FitColumn() {
     SetColumnWidth(0, width + 12);
 }
 
-OutputList::~OutputList() {
-    if (releaser_.joinable()) releaser_.join();
-}
-
 wxString OutputList::OnGetItemText(long item, long) const {
-    if (item < 0 || static_cast<size_t>(item) >= lines_.size()) return wxString();
-    return OutputLineText(lines_[static_cast<size_t>(item)]);
+    if (item < 0) return wxString();
+    if (item < NoteRows()) {
+        return wxString::Format("[%llu earlier lines not shown]",
+                                static_cast<unsigned long long>(first_));
+    }
+    return OutputLineText(Line(static_cast<size_t>(item - NoteRows())));
 }

@@ -1,44 +1,43 @@
 // One output list of the batch dialog: a report-view list, white monospaced text on black,
-// showing the lines of one of the child's streams. Lines arrive on the runner's reader
-// threads and are only queued there; the window's thread takes them over in batches on a
-// timer of its own, so a child that prints a flood of lines never floods the window's
-// event queue. Every line is kept and shown; the list itself only draws the rows in view.
+// showing the lines of one of the child's streams. The lines belong to the run controller,
+// which keeps the newest of them; the list is a view that the window's thread brings up
+// to date on a timer of its own, so a child that prints a flood of lines never floods the
+// window's event queue. When older lines were dropped, the first row says how many.
 #pragma once
 #include <wx/listctrl.h>
 
-#include <deque>
-#include <mutex>
+#include <cstdint>
 #include <string>
-#include <string_view>
-#include <thread>
-#include <vector>
+
+class KeptLines;
 
 class OutputList : public wxListCtrl {
   public:
     OutputList(wxWindow* parent, wxWindowID id, const wxFont& font);
-    ~OutputList() override;
 
-    // Any thread: queues one line.
-    void QueueLine(std::string_view line);
-    // Window's thread: moves every queued line into the list.
-    void TakeQueued();
+    // The lines to show; they must outlive the list.
+    void ShowLines(const KeptLines* lines) { source_ = lines; }
+    // Window's thread: shows the lines that arrived since the last call.
+    void Sync();
 
-    // Window's thread. Clear empties the list; lines still queued stay queued.
+    // Window's thread. Clear empties the view until the next Sync.
     void Clear();
-    size_t Count() const { return lines_.size(); }
-    const std::string& Line(size_t index) const { return lines_[index]; }
+    // The lines shown (the note row of dropped lines not counted), and line index of them.
+    size_t Count() const { return static_cast<size_t>(end_ - first_); }
+    std::string Line(size_t index) const;
+    // How many older lines of the run are no longer kept.
+    uint64_t Dropped() const { return first_; }
     // Fits the column to the longest line (and the header text).
     void FitColumn();
 
   private:
     wxString OnGetItemText(long item, long column) const override;
+    long NoteRows() const { return first_ > 0 ? 1 : 0; }
 
-    // A deque: growing by a batch never moves the lines already kept.
-    std::deque<std::string> lines_;
-    std::thread releaser_;   // frees the lines of the previous run
+    const KeptLines* source_ = nullptr;
+    uint64_t first_ = 0;  // the line numbers shown: first_ to end_ - 1
+    uint64_t end_ = 0;
     size_t widestLine_ = 0;  // in characters; the font is monospaced
-    std::mutex queueMutex_;
-    std::vector<std::string> queued_;
 };
 
 // Text of a child's line for the screen: UTF-8 when it is valid UTF-8, else Latin-1, so that

@@ -62,11 +62,10 @@ void FailedStart(ProcessRunner* runner, int error, const char* text) {
 class Runner : public ::testing::Test {
   protected:
     void SetUp() override {
-        InitProcessRunner(&runner_);
         Wire(&collected_);
-        runner_.ImportEnvironment(&runner_);
+        ImportEnvironment(&runner_.environment);
     }
-    void TearDown() override { runner_.Destroy(&runner_); }
+    void TearDown() override { runner_.Destroy(); }
 
     void Wire(Collected* collected) {
         runner_.userContext = collected;
@@ -79,9 +78,7 @@ class Runner : public ::testing::Test {
     }
 
     // Starts the command line; false when Start refused it.
-    bool Start(const std::string& commandLine) {
-        return runner_.Start(&runner_, commandLine.c_str()) == 1;
-    }
+    bool Start(const std::string& commandLine) { return runner_.Start(commandLine.c_str()) == 1; }
     // Waits for the end of the run; false after the time-out.
     bool WaitForEnd(int seconds = 60) {
         std::unique_lock<std::mutex> lock(collected_.mutex);
@@ -168,8 +165,8 @@ TEST_F(Runner, FeedsAStdinFileLargerThanThePipeWholeThenEndOfFile) {
     std::string expected =
         testsupport::RunProgram("/bin/sh", {{"-c", "cksum < '" + (dir / "input") + "'"}}).out;
 
-    runner_.inputSource = open((dir / "input").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(runner_.inputSource, 0);
+    runner_.inputSource.Reset(open((dir / "input").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(runner_.inputSource.IsOpen());
     // cksum ends only at end of file, so its answer shows the whole file and the end.
     ASSERT_TRUE(Run("cksum"));
     ASSERT_EQ(Output().size(), 1u);
@@ -180,7 +177,7 @@ TEST_F(Runner, FeedsAStdinFileLargerThanThePipeWholeThenEndOfFile) {
 TEST_F(Runner, ChildThatStopsReadingItsInputEndsTheRunNormally) {
     TempDir dir;
     WriteFile(dir / "input", std::string(10 << 20, 'x'));
-    runner_.inputSource = open((dir / "input").c_str(), O_RDONLY | O_CLOEXEC);
+    runner_.inputSource.Reset(open((dir / "input").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_TRUE(Run("sh -c 'head -c 3; echo; exit 3'"));
     EXPECT_EQ(Output(), std::vector<std::string>{"xxx"});
     EXPECT_EQ(collected_.exitCode, 3u);
@@ -192,11 +189,13 @@ TEST_F(Runner, WithoutInputTheChildReadsEndOfFileAtOnce) {
 }
 
 TEST_F(Runner, EnvironmentAdditionsReplaceByExactNameAndSkipPiecesWithoutEquals) {
-    EXPECT_EQ(runner_.PutEnvironment(&runner_, "PATH=/custom:/usr/bin:/bin"), 1);
-    EXPECT_EQ(runner_.PutEnvironment(&runner_, "Path=second entry"), 1);
-    EXPECT_EQ(runner_.PutEnvironment(&runner_, "ZYMB_EMPTY="), 1);
-    EXPECT_EQ(runner_.PutEnvironment(&runner_, "ZYMB_EQUALS=a=b"), 1);
-    EXPECT_EQ(runner_.PutEnvironment(&runner_, "NOEQUALS"), 0);
+    EnvironmentTable* table = &runner_.environment;
+    EXPECT_TRUE(PutEnvironment(table, "PATH=/custom:/usr/bin:/bin"));
+    EXPECT_TRUE(PutEnvironment(table, "Path=second entry"));
+    EXPECT_TRUE(PutEnvironment(table, "ZYMB_EMPTY="));
+    EXPECT_TRUE(PutEnvironment(table, "ZYMB_EQUALS=a=b"));
+    EXPECT_FALSE(PutEnvironment(table, "NOEQUALS"));
+    PutEnvironmentPieces(table, ";ZYMB_PIECE=one;;NOEQUALS2;ZYMB_SPACE=two words");
     ASSERT_TRUE(Run("env"));
     auto has = [&](const std::string& line) {
         return std::find(Output().begin(), Output().end(), line) != Output().end();
@@ -205,29 +204,29 @@ TEST_F(Runner, EnvironmentAdditionsReplaceByExactNameAndSkipPiecesWithoutEquals)
     EXPECT_TRUE(has("Path=second entry"));
     EXPECT_TRUE(has("ZYMB_EMPTY="));
     EXPECT_TRUE(has("ZYMB_EQUALS=a=b"));
+    EXPECT_TRUE(has("ZYMB_PIECE=one"));
+    EXPECT_TRUE(has("ZYMB_SPACE=two words"));
     for (const std::string& line : Output()) EXPECT_NE(line.rfind("NOEQUALS", 0), 0u);
 }
 
-TEST_F(Runner, EnvironmentIsDumpedAndBuiltInByteOrder) {
-    runner_.ClearEnvironment(&runner_);
+TEST(Environment, IsDumpedAndBuiltInByteOrder) {
+    EnvironmentTable table;
     for (const char* entry : {"b=2", "a=1", "B=3", "=empty name", "\xC3\xA9=e", "a=replaced"}) {
-        runner_.PutEnvironment(&runner_, entry);
+        PutEnvironment(&table, entry);
     }
     char* text = nullptr;
     size_t size = 0;
     FILE* stream = open_memstream(&text, &size);
-    runner_.DumpEnvironment(&runner_, stream);
+    DumpEnvironment(table, stream);
     fclose(stream);
     EXPECT_EQ(std::string(text, size), "=empty name\nB=3\na=replaced\nb=2\n\xC3\xA9=e\n");
     free(text);
 
-    char* block = runner_.BuildEnvironmentBlock(&runner_);
-    ASSERT_NE(block, nullptr);
-    // Every entry with its zero byte, then the one that ends the block.
-    static const char kBlock[] = "=empty name\0B=3\0a=replaced\0b=2\0\xC3\xA9=e\0";
-    std::string expected(kBlock, sizeof kBlock);
-    EXPECT_EQ(std::string(block, expected.size()), expected);
-    free(block);
+    EnvironmentArray array(table);
+    std::vector<std::string> entries;
+    for (char** entry = array.Get(); *entry != nullptr; ++entry) entries.emplace_back(*entry);
+    EXPECT_EQ(entries,
+              (std::vector<std::string>{"=empty name", "B=3", "a=replaced", "b=2", "\xC3\xA9=e"}));
 }
 
 TEST_F(Runner, CommandLineIsSplitLikeAShellButNothingIsInterpreted) {
@@ -256,31 +255,42 @@ TEST_F(Runner, RunsInTheWorkingDirectory) {
     EXPECT_EQ(Output(), std::vector<std::string>{real});
 }
 
-TEST_F(Runner, FailedStartsReportTheErrnoAndItsText) {
+TEST_F(Runner, FailedStartsNameTheirCause) {
     TempDir dir;
     WriteFile(dir / "not-executable", "#!/bin/sh\n");
     struct Case {
         std::string commandLine;
         std::string workingDirectory;
+        StartFailure failure;
         int error;
+        std::string text;
     } cases[] = {
-        {"zymb-no-such-program-anywhere --flag", "", ENOENT},
-        {dir / "missing/program", "", ENOENT},
-        {dir / "not-executable", "", EACCES},
-        {"true", dir / "no-such-folder", ENOENT},
+        {"zymb-no-such-program-anywhere --flag", "", StartFailure::PROGRAM_NOT_FOUND, ENOENT,
+         "zymb-no-such-program-anywhere not found in PATH ("},
+        {dir / "missing/program", "", StartFailure::PROGRAM_NOT_FOUND, ENOENT,
+         "The program " + (dir / "missing/program") + " does not exist"},
+        {dir / "not-executable", "", StartFailure::CANNOT_EXECUTE, EACCES,
+         (dir / "not-executable") + " cannot be started: Permission denied"},
+        // A missing working folder is its own cause, not a missing program.
+        {"true", dir / "no-such-folder", StartFailure::WORKING_DIRECTORY, ENOENT,
+         "The working folder " + (dir / "no-such-folder") + " does not exist"},
+        {"true", dir / "not-executable", StartFailure::WORKING_DIRECTORY, ENOTDIR,
+         "The working folder " + (dir / "not-executable") + " cannot be entered: Not a directory"},
     };
     for (const Case& c : cases) {
         Collected collected;
         Wire(&collected);
         runner_.workingDirectory = c.workingDirectory;
-        ASSERT_TRUE(runner_.Start(&runner_, c.commandLine.c_str()));
+        ASSERT_TRUE(runner_.Start(c.commandLine.c_str()));
         std::unique_lock<std::mutex> lock(collected.mutex);
         ASSERT_TRUE(collected.changed.wait_for(lock, std::chrono::seconds(30),
                                                [&] { return collected.ended; }));
         EXPECT_TRUE(collected.failed) << c.commandLine;
+        EXPECT_EQ(runner_.startFailure, c.failure) << c.commandLine;
         EXPECT_EQ(collected.error, c.error) << c.commandLine;
-        EXPECT_EQ(collected.errorText, strerror(c.error));
+        EXPECT_EQ(collected.errorText.rfind(c.text, 0), 0u) << collected.errorText;
     }
+    runner_.workingDirectory.clear();
     Wire(&collected_);
 }
 
@@ -292,7 +302,7 @@ TEST_F(Runner, ExitCodesAndSignals) {
     for (const Case& c : cases) {
         Collected collected;
         Wire(&collected);
-        ASSERT_TRUE(runner_.Start(&runner_, c.commandLine));
+        ASSERT_TRUE(runner_.Start(c.commandLine));
         std::unique_lock<std::mutex> lock(collected.mutex);
         ASSERT_TRUE(collected.changed.wait_for(lock, std::chrono::seconds(30),
                                                [&] { return collected.ended; }));
@@ -306,19 +316,21 @@ TEST_F(Runner, OnlyOneRunAtATime) {
     ASSERT_FALSE(FirstOutputLine().empty());
     EXPECT_FALSE(Start("true"));
     EXPECT_STREQ(runner_.createErrorText, "A run is already in progress");
-    runner_.Cancel(&runner_);
+    runner_.Cancel();
     ASSERT_TRUE(WaitForEnd());
 }
 
 TEST_F(Runner, PausedThenResumedRunCompletesNormally) {
-    ASSERT_TRUE(Start("sh -c 'echo $$; sleep 2; echo done'"));
+    // The sleep is started before the line: stopped while the shell is still starting it, the
+    // shell would wait for it uninterruptibly instead of showing as stopped.
+    ASSERT_TRUE(Start("sh -c 'sleep 2 & echo $$; wait; echo done'"));
     pid_t child = std::stoi(FirstOutputLine());
-    runner_.Pause(&runner_);
+    runner_.Pause();
     EXPECT_TRUE(runner_.flags & RUNNER_PAUSED);
     for (int i = 0; i < 100 && ProcessState(child) != 'T'; ++i) usleep(10000);
     EXPECT_EQ(ProcessState(child), 'T');
     EXPECT_FALSE(WaitForEnd(1));  // stopped: its sleep cannot end the run meanwhile
-    runner_.Resume(&runner_);
+    runner_.Resume();
     EXPECT_FALSE(runner_.flags & RUNNER_PAUSED);
     ASSERT_TRUE(WaitForEnd());
     EXPECT_EQ(collected_.exitCode, 0u);
@@ -339,8 +351,8 @@ TEST_F(Runner, CancelGives100AndLeavesNoProcessOfTheGroup) {
             usleep(10000);
         }
         pid_t group = std::stoi(first);
-        if (paused) runner_.Pause(&runner_);
-        runner_.Cancel(&runner_);
+        if (paused) runner_.Pause();
+        runner_.Cancel();
         std::unique_lock<std::mutex> lock(collected.mutex);
         ASSERT_TRUE(collected.changed.wait_for(lock, std::chrono::seconds(30),
                                                [&] { return collected.ended; }));

@@ -1,4 +1,4 @@
-// The program search: our own folder, the current folder, then PATH.
+// The program search: PATH, then our own folder, then the current folder.
 #include "batch/program_search.h"
 
 #include <sys/stat.h>
@@ -46,23 +46,32 @@ std::string SearchProgram(const char* program) {
         std::string path = program[0] == '/' ? program : Join(current, program);
         return IsExecutableFile(path) ? path : "";
     }
-    std::string folders[2] = {OwnProgramFolder(), current};
-    for (const std::string& folder : folders) {
+    const char* searchPath = getenv("PATH");
+    for (const char* start = searchPath; start != nullptr;) {
+        const char* end = strchrnul(start, ':');
+        // An empty element of PATH names the current folder, as the shell takes it.
+        std::string folder = end == start ? current : std::string(start, end);
+        std::string path = Join(folder, program);
+        if (!folder.empty() && folder[0] != '/') path = Join(current, path.c_str());
+        if (IsExecutableFile(path)) return path;
+        start = *end == '\0' ? nullptr : end + 1;
+    }
+    for (const std::string& folder : {OwnProgramFolder(), current}) {
         if (folder.empty()) continue;
         std::string path = Join(folder, program);
         if (IsExecutableFile(path)) return path;
     }
-    const char* searchPath = getenv("PATH");
-    if (searchPath == nullptr) return "";
-    for (const char* start = searchPath;;) {
-        const char* end = strchrnul(start, ':');
-        // An empty element of PATH names the current folder.
-        std::string folder = end == start ? current : std::string(start, end);
-        std::string path = Join(folder, program);
-        if (folder[0] != '/') path = Join(current, path.c_str());
-        if (IsExecutableFile(path)) return path;
-        if (*end == '\0') break;
-        start = end + 1;
-    }
     return "";
+}
+
+std::string ProgramSearchPlaces(const char* program) {
+    std::string current = CurrentFolder();
+    if (program != nullptr && strchr(program, '/') != nullptr) {
+        return program[0] == '/' ? program : Join(current, program);
+    }
+    const char* searchPath = getenv("PATH");
+    std::string places = searchPath != nullptr ? std::string("PATH (") + searchPath + "), "
+                                               : std::string("PATH (not set), ");
+    return places + "the utility's folder (" + OwnProgramFolder() + "), the current folder (" +
+           current + ")";
 }

@@ -16,7 +16,10 @@ bool IsNameCharacter(char c) {
            c == '_';
 }
 
-int SetVariable(VariableStore* store, const char* name, const char* format, ...) {
+}  // namespace
+
+int VariableStore::SetVariable(const char* name, const char* format, ...) {
+    VariableStore* store = this;
     char text[1024];
     va_list arguments;
     va_start(arguments, format);
@@ -34,15 +37,18 @@ int SetVariable(VariableStore* store, const char* name, const char* format, ...)
     return 1;
 }
 
-int Destroy(VariableStore* store) {
-    if (store->ownsTree && store->tree != nullptr) config_destroy(store->tree);
-    store->tree = nullptr;
-    store->ownsTree = 0;
+int VariableStore::Destroy() {
+    if (ownsTree && tree != nullptr) config_destroy(tree);
+    tree = nullptr;
+    ownsTree = 0;
     return 1;
 }
 
-// The text of $name, or null when the reference stays as written.
-const char* NamedVariable(VariableStore* store, const char* name) {
+namespace {
+
+// The text of $name, or null when the reference stays as written. A date variable whose
+// date cannot be computed sets *dateError.
+const char* NamedVariable(VariableStore* store, const char* name, std::string* dateError) {
     if (store->tree == nullptr) return nullptr;
     config_setting_t* variables = config_lookup(store->tree, "variable");
     if (variables == nullptr || !config_setting_is_group(variables)) return nullptr;
@@ -50,16 +56,26 @@ const char* NamedVariable(VariableStore* store, const char* name) {
     if (variable == nullptr || !config_setting_is_group(variable)) return nullptr;
     const char* type = nullptr;
     if (config_setting_lookup_string(variable, "type", &type) && strcmp(type, "date") == 0) {
-        EvaluateDateVariable(variable, store->fixedNow != 0 ? store->fixedNow : time(nullptr));
+        EvaluateDateVariable(variable, store->fixedNow != 0 ? store->fixedNow : time(nullptr),
+                             dateError);
     }
     const char* value = nullptr;
     if (!config_setting_lookup_string(variable, "value", &value)) return nullptr;
     return value;
 }
 
-int Expand(VariableStore* store, const char* input, char* output, size_t outputSize,
-           int noEnvironment) {
-    if (output == nullptr || outputSize == 0) return 1;
+}  // namespace
+
+ExpandResult VariableStore::Expand(const char* input, char* output, size_t outputSize,
+                                   int noEnvironment) {
+    ExpandResult result;
+    auto note = [&result](const std::string& reference, const std::string& reason) {
+        if (!result.complete) return;  // the first problem is the one told
+        result.complete = false;
+        result.reference = reference;
+        result.reason = reason;
+    };
+    if (output == nullptr || outputSize == 0) return result;
     memset(output, 0, outputSize);
     const size_t limit = outputSize - 1;
     size_t written = 0;
@@ -89,7 +105,9 @@ int Expand(VariableStore* store, const char* input, char* output, size_t outputS
         } else if (previous == c) {
             text = name;  // a doubled sign: the name itself, unexpanded
         } else if (c == '$') {
-            text = NamedVariable(store, name);
+            std::string dateError;
+            text = NamedVariable(this, name, &dateError);
+            if (!dateError.empty()) note(std::string("$") + name, dateError);
             if (text == nullptr) {
                 snprintf(formatted, sizeof formatted, "$%s", name);
                 text = formatted;
@@ -106,15 +124,16 @@ int Expand(VariableStore* store, const char* input, char* output, size_t outputS
         if (written + textLength < limit) {
             memcpy(output + written, text, textLength);
             written += textLength;
+        } else {
+            note(std::string(1, c) + name, "does not fit");
         }
         previous = length == 0 ? c : name[length - 1];
         justSubstituted = true;
         p += 1 + length;
     }
-    return 1;
+    if (*p != '\0') note("", "does not fit");
+    return result;
 }
-
-}  // namespace
 
 void InitVariableStore(VariableStore* store) {
     config_init(&store->ownTree);
@@ -130,7 +149,4 @@ void InitVariableStore(VariableStore* store) {
     if (config_lookup(store->tree, "variable") == nullptr) {
         config_setting_add(config_root_setting(store->tree), "variable", CONFIG_TYPE_GROUP);
     }
-    store->SetVariable = SetVariable;
-    store->Destroy = Destroy;
-    store->Expand = Expand;
 }

@@ -49,7 +49,8 @@ time_t LocalTime(int year, int month, int day, int hour, int minute) {
     return mktime(&local);
 }
 
-std::string DateText(PackedDate date) {
+std::string DateText(PackedDate date, bool outOfRange = false) {
+    if (outOfRange) return "out of range";
     if (date == 0) return "failed";
     char text[32];
     snprintf(text, sizeof text, "%04u-%02u-%02u", PackedYear(date), PackedMonth(date),
@@ -69,6 +70,10 @@ class Variables : public ::testing::Test {
                   "  SUNDAY = { type = \"date\"; date = \"W+0\"; format = \"%A %d\"; };\n"
                   "  BAD = { type = \"date\"; date = \"M\"; format = \"%H:%M\"; };\n"
                   "  NOVALUE = { type = \"plain\"; };\n"
+                  "  FAR = { type = \"date\"; date = \"*+9999999\"; };\n"
+                  "  ZERO = { type = \"date\"; date = \"0000-01-01\"; };\n"
+                  "  WIDE = { type = \"date\"; format = \"%A %A %A %A %A %A %A %A %A %A %A %A %A "
+                  "%A %A %A %A %A %A %A\"; };\n"
                   "};\n");
         setenv("ZYMBVARFILE", (dir_ / "vars.cfg").c_str(), 1);
         InitVariableStore(&store_);
@@ -76,12 +81,12 @@ class Variables : public ::testing::Test {
         setenv("ZYMBTESTVALUE", "envvalue", 1);
         unsetenv("ZYMBTESTUNSET");
     }
-    void TearDown() override { store_.Destroy(&store_); }
+    void TearDown() override { store_.Destroy(); }
 
     std::string Expand(const std::string& input, size_t size = EXPAND_OUTPUT_SIZE,
                        int noEnvironment = 0) {
         std::string output(size, 'x');
-        store_.Expand(&store_, input.c_str(), output.data(), size, noEnvironment);
+        store_.Expand(input.c_str(), output.data(), size, noEnvironment);
         EXPECT_EQ(output[size - 1], '\0');
         return output.c_str();
     }
@@ -127,6 +132,41 @@ TEST_F(Variables, OutputLimitCutsPlainTextAndDropsSubstitutionsWhole) {
     EXPECT_EQ(Expand("abcd$WORD/fgh", 10), "abcdword/");
 }
 
+TEST_F(Variables, WhatDoesNotFitOrFailsIsReportedWithItsReference) {
+    // A 261-character variable in 260 bytes: dropped from the text, and said so.
+    store_.SetVariable("BASE", "%s", std::string(261, 'b').c_str());
+    std::string output(EXPAND_OUTPUT_SIZE, '\0');
+    ExpandResult result = store_.Expand("rm -rf $BASE/old", output.data(), output.size(), 0);
+    EXPECT_STREQ(output.c_str(), "rm -rf /old");
+    EXPECT_FALSE(result.complete);
+    EXPECT_EQ(result.reference, "$BASE");
+    EXPECT_EQ(result.reason, "does not fit");
+
+    struct Case {
+        std::string input;
+        size_t size;
+        const char* reference;  // nullptr: complete
+        const char* reason;
+    } cases[] = {
+        {"$WORD/%ZYMBTESTVALUE", EXPAND_OUTPUT_SIZE, nullptr, ""},
+        {std::string(259, 'a'), EXPAND_OUTPUT_SIZE, nullptr, ""},
+        {std::string(260, 'a'), EXPAND_OUTPUT_SIZE, "", "does not fit"},  // plain text cut
+        {"abcde%ZYMBTESTVALUE", 10, "%ZYMBTESTVALUE", "does not fit"},
+        {"$FAR", EXPAND_OUTPUT_SIZE, "$FAR",
+         "the date *+9999999 falls outside the years 1 to 9999"},
+        {"$ZERO", EXPAND_OUTPUT_SIZE, "$ZERO",
+         "the date 0000-01-01 falls outside the years 1 to 9999"},
+        {"x$WIDE", EXPAND_OUTPUT_SIZE, "$WIDE", "the date's text is longer than 127 characters"},
+    };
+    for (const Case& c : cases) {
+        std::string out(c.size, '\0');
+        ExpandResult r = store_.Expand(c.input.c_str(), out.data(), c.size, 0);
+        EXPECT_EQ(r.complete, c.reference == nullptr) << c.input;
+        EXPECT_EQ(r.reference, c.reference != nullptr ? c.reference : "") << c.input;
+        EXPECT_EQ(r.reason, c.reason) << c.input;
+    }
+}
+
 TEST_F(Variables, OverlongNamesAreCutAt255Characters) {
     std::string name(300, 'N');
     setenv(name.substr(0, 255).c_str(), "V", 1);
@@ -150,9 +190,9 @@ TEST_F(Variables, DateVariablesAreComputedAtEveryUse) {
 }
 
 TEST_F(Variables, SetVariableAddsAndReplaces) {
-    store_.SetVariable(&store_, "NEW", "%s-%d", "run", 7);
+    store_.SetVariable("NEW", "%s-%d", "run", 7);
     EXPECT_EQ(Expand("$NEW"), "run-7");
-    store_.SetVariable(&store_, "WORD", "other");
+    store_.SetVariable("WORD", "other");
     EXPECT_EQ(Expand("$WORD"), "other");
 }
 
@@ -165,12 +205,12 @@ TEST(VariableFile, MissingOrBrokenFileDefinesNothing) {
         InitVariableStore(&store);
         unsetenv("ZYMBVARFILE");
         char output[EXPAND_OUTPUT_SIZE];
-        store.Expand(&store, "$A", output, sizeof output, 0);
+        store.Expand("$A", output, sizeof output, 0);
         EXPECT_STREQ(output, "$A") << path;
-        store.SetVariable(&store, "A", "set");  // the empty group is there to add to
-        store.Expand(&store, "$A", output, sizeof output, 0);
+        store.SetVariable("A", "set");  // the empty group is there to add to
+        store.Expand("$A", output, sizeof output, 0);
         EXPECT_STREQ(output, "set");
-        store.Destroy(&store);
+        store.Destroy();
     }
 }
 
@@ -181,21 +221,23 @@ struct DateCase {
     const char* expected;  // YYYY-MM-DD or "failed"
 };
 
-class DateSpec : public ::testing::TestWithParam<DateCase> {};
+class DateExpression : public ::testing::TestWithParam<DateCase> {};
 
-TEST_P(DateSpec, GivesTheDate) {
+TEST_P(DateExpression, GivesTheDate) {
     const DateCase& c = GetParam();
     ZoneScope zone(c.zone);
     time_t now = LocalTime(c.year, c.month, c.day, c.hour, c.minute);
-    EXPECT_EQ(DateText(ParseDateSpec(c.dateText, now)), c.expected)
-        << c.dateText << " at " << c.year << "-" << c.month << "-" << c.day << " " << c.hour
-        << ":" << c.minute << " " << c.zone;
+    bool outOfRange = false;
+    PackedDate date = ParseDateExpression(c.dateText, now, &outOfRange);
+    EXPECT_EQ(DateText(date, outOfRange), c.expected)
+        << c.dateText << " at " << c.year << "-" << c.month << "-" << c.day << " " << c.hour << ":"
+        << c.minute << " " << c.zone;
 }
 
 // 2025-03-19 is a Wednesday; Berlin moves to summer time on 2025-03-30 and back on
 // 2025-10-26; UTC never does.
 INSTANTIATE_TEST_SUITE_P(
-    Forms, DateSpec,
+    Forms, DateExpression,
     ::testing::Values(DateCase{"UTC", 2025, 3, 19, 12, 0, "2025-03-17", "2025-03-17"},
                       DateCase{"UTC", 2025, 3, 19, 12, 0, "2025-03-17+3", "2025-03-20"},
                       DateCase{"UTC", 2025, 3, 19, 12, 0, "2025-03-01-1", "2025-02-28"},
@@ -225,6 +267,14 @@ INSTANTIATE_TEST_SUITE_P(
                       DateCase{"UTC", 2025, 3, 19, 12, 0, "*1", "failed"},
                       DateCase{"UTC", 2025, 3, 19, 12, 0, "today", "failed"},
                       DateCase{"UTC", 2025, 3, 19, 12, 0, "2025-1e-99999", "2024-11-30"},
+                      // Years a packed date cannot hold are errors, never wrapped years.
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "0000-01-01", "out of range"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "9999-12-31+1", "out of range"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "0001-01-01", "0001-01-01"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "9999-12-31", "9999-12-31"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "Y+8000", "out of range"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "M-30000", "out of range"},
+                      DateCase{"UTC", 2025, 3, 19, 12, 0, "*+9999999", "out of range"},
                       DateCase{"Europe/Berlin", 2025, 3, 19, 0, 30, "*", "2025-03-18"},
                       DateCase{"Europe/Berlin", 2025, 7, 19, 0, 30, "*", "2025-07-18"},
                       DateCase{"Europe/Berlin", 2025, 7, 19, 1, 5, "*", "2025-07-19"},

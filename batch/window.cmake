@@ -17,7 +17,8 @@ target_link_libraries(zymb_batch_window PUBLIC zymb_batch_core zymb_platform
 add_library(zymb_batch_test_display STATIC test_display.cpp)
 target_link_libraries(zymb_batch_test_display PUBLIC zymb_testsupport)
 add_executable(batch_window_test window_test_main.cpp notifications_test.cpp
-    start_routine_test.cpp dialog_test.cpp crash_test.cpp history_window_test.cpp)
+    start_routine_test.cpp dialog_test.cpp dialog_run_test.cpp crash_test.cpp
+    history_window_test.cpp)
 target_link_libraries(batch_window_test PRIVATE zymb_batch_window zymb_batch_test_display
     GTest::gtest)
 target_compile_definitions(batch_window_test PRIVATE BATCH_PROGRAM="$<TARGET_FILE:ZYMBBatch>")

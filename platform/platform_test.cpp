@@ -1,4 +1,5 @@
 // The platform layer's pure parts: crash file names, processor words, I/O accounting text.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "platform/system_info.h"
 #include "platform/terminal.h"
 #include "platform/whole_file.h"
+#include "platform/unique_fd.h"
 
 namespace {
 
@@ -228,3 +230,25 @@ TEST(TemporaryFolder, TmpdirElseTmp) {
 }
 
 }  // namespace
+
+TEST(UniqueFd, ClosesOnResetOnMoveAndAtTheEndButNotAfterRelease) {
+    auto isOpen = [](int fd) { return fcntl(fd, F_GETFD) != -1; };
+    UniqueFd readEnd, writeEnd;
+    ASSERT_TRUE(MakeOwnedPipe(&readEnd, &writeEnd));
+    int first = readEnd.Get();
+    EXPECT_TRUE(fcntl(first, F_GETFD) & FD_CLOEXEC);
+    {
+        UniqueFd moved(std::move(readEnd));
+        EXPECT_FALSE(readEnd.IsOpen());
+        EXPECT_TRUE(isOpen(first));
+    }
+    EXPECT_FALSE(isOpen(first));  // the moved-to owner closed it
+    int second = writeEnd.Get();
+    int kept = writeEnd.Release();
+    writeEnd.Reset(dup(kept));
+    EXPECT_TRUE(isOpen(second));
+    close(kept);
+    int third = writeEnd.Get();
+    writeEnd.Reset();
+    EXPECT_FALSE(isOpen(third));
+}
