@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/whole_file.h"
+
 namespace {
 
 constexpr size_t kSpoolBuffer = 64 * 1024;
@@ -20,9 +22,7 @@ constexpr size_t kLineOverhead = sizeof(std::string);
 
 // An unlinked file in the temporary folder for standard error's lines until the run ends.
 FILE* OpenSpool() {
-    const char* folder = getenv("TMPDIR");
-    if (folder == nullptr || *folder == '\0') folder = "/tmp";
-    std::string path = std::string(folder) + "/BRMspoolXXXXXX";
+    std::string path = std::string(Platform_TemporaryFolder()) + "/BRMspoolXXXXXX";
     int fd = mkostemp(path.data(), O_CLOEXEC);
     if (fd < 0) return nullptr;
     unlink(path.c_str());  // gone with the last close, whatever ends the run
@@ -355,4 +355,24 @@ void BatchRun::End() {
     inProgress_ = false;
     if (historyHook) historyHook(summary);
     if (onEnd) onEnd(summary);
+}
+
+int ExitStatusOf(const BatchRunSummary& summary) {
+    if (summary.started) return static_cast<int>(summary.exitCode & 0xFF);
+    return summary.startFailure == StartFailure::PROGRAM_NOT_FOUND ? 127 : 126;
+}
+
+RunRecord HistoryRecordOf(const BatchRunSummary& summary) {
+    RunRecord record;
+    record.definitionPath = summary.definitionPath;
+    record.program = summary.program;
+    record.arguments = summary.arguments;
+    record.startTime = summary.startTime;
+    record.endTime = summary.endTime;
+    record.exitStatus = ExitStatusOf(summary);
+    record.cancelled = summary.cancelled;
+    record.stdoutLines = summary.stdoutLines;
+    record.stderrLines = summary.stderrLines;
+    record.logPath = summary.logPath;
+    return record;
 }

@@ -21,6 +21,7 @@
 #include "batch/batch_definition.h"
 #include "batch/batch_log.h"
 #include "batch/process_runner.h"
+#include "batch/run_history.h"
 
 // The texts of a refused run.
 constexpr const char* EMPTY_PROGRAM_TEXT = "The Program Path can not be an empty string";
@@ -90,6 +91,13 @@ struct BatchRunSummary {
     std::string logProblem;        // why the log is incomplete (a write failed), or ""
     uint64_t logDroppedLines = 0;  // output lines left out of the log by its limit
 };
+
+// The exit status --run reports for a run: the child's code (100 when cancelled, 128 + N
+// after signal N), 127 when the program was not found, 126 when it could not be started.
+int ExitStatusOf(const BatchRunSummary& summary);
+
+// The run as a record of the run history.
+RunRecord HistoryRecordOf(const BatchRunSummary& summary);
 
 struct BatchRunStart {
     enum Outcome {

@@ -38,6 +38,15 @@ void ZYMBBatchDlg::BuildStatusLine() {
     }
     outputList_->ShowLines(&run_.Lines(RUN_STDOUT));
     messagesList_->ShowLines(&run_.Lines(RUN_STDERR));
+    // Every run is kept in the run history, written on the runner's thread as --run writes
+    // it; a history that cannot be written is said in the log.
+    run_.historyHook = [this](const BatchRunSummary& summary) {
+        std::string reason;
+        if (!AppendRunRecord(HistoryRecordOf(summary), &reason) && !closing_)
+            CallAfter([this, reason] {
+                log_.Text("The run history cannot be written: %s", reason.c_str());
+            });
+    };
     // The end of a run comes on the runner's thread: the window takes it on its own.
     run_.onEnd = [this](const BatchRunSummary& summary) {
         if (!closing_) CallAfter([this, summary] { HandleEnded(summary); });

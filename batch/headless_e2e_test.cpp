@@ -53,6 +53,17 @@ std::string OnlyLog(const std::string& folder) {
     return found;
 }
 
+// No run of these tests lands in the user's own run history.
+class PrivateRunHistory : public ::testing::Environment {
+  public:
+    void SetUp() override { setenv("XDG_STATE_HOME", (folder_ / "state").c_str(), 1); }
+
+  private:
+    TempDir folder_;
+};
+const auto* const privateRunHistory =
+    ::testing::AddGlobalTestEnvironment(new PrivateRunHistory);
+
 class BatchCase : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(BatchCase, Runs) {
@@ -351,6 +362,41 @@ TEST(BatchSample, TheSampleDefinitionRunsAsTheReadmeShows) {
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()),
               (std::vector<std::string>{"Ada", "Bo", "Jonas", "Mira"}));
     EXPECT_NE(result.err.find("sorted in " + work.Path()), std::string::npos) << result.err;
+}
+
+TEST(BatchHistory, EveryRunIsKeptWithItsStatusForPeopleAndScripts) {
+    TempDir work;
+    WriteFile(work / "good.cvbatch", "options = { program = \"true\"; };\n");
+    WriteFile(work / "bad.cvbatch",
+              "options = { program = \"sh\"; arguments = \"-c 'echo x; exit 3'\"; };\n");
+    testsupport::ChildOptions options;
+    options.environment["TMPDIR"] = work.Path();
+    options.environment["XDG_STATE_HOME"] = work / "state";
+    options.workingDirectory = work.Path();
+    for (auto [file, status] : {std::pair{"good.cvbatch", 0}, std::pair{"bad.cvbatch", 3}}) {
+        options.arguments = {"--run", file};
+        EXPECT_EQ(testsupport::RunProgram(BATCH_PROGRAM, options).exitStatus, status) << file;
+    }
+
+    options.arguments = {"--history"};
+    testsupport::ChildResult table = testsupport::RunProgram(BATCH_PROGRAM, options);
+    EXPECT_EQ(table.exitStatus, 0) << table.err;
+    size_t good = table.out.find(work / "good.cvbatch");
+    size_t bad = table.out.find(work / "bad.cvbatch");
+    ASSERT_NE(good, std::string::npos) << table.out;
+    ASSERT_NE(bad, std::string::npos) << table.out;
+    EXPECT_LT(good, bad) << "oldest first";
+
+    options.arguments = {"--history", "--json"};
+    testsupport::ChildResult json = testsupport::RunProgram(BATCH_PROGRAM, options);
+    EXPECT_EQ(json.exitStatus, 0) << json.err;
+    std::vector<std::string> records = testsupport::Lines(json.out);
+    ASSERT_EQ(records.size(), 2u) << json.out;
+    EXPECT_NE(records[0].find("\"status\":0"), std::string::npos) << records[0];
+    EXPECT_NE(records[1].find("\"status\":3"), std::string::npos) << records[1];
+    EXPECT_NE(records[1].find("\"stdout_lines\":1"), std::string::npos) << records[1];
+    EXPECT_NE(records[1].find("\"log\":\"" + work.Path() + "/BRM"), std::string::npos)
+        << records[1];
 }
 
 }  // namespace

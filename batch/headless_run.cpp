@@ -64,8 +64,24 @@ struct Echo {
     bool failed = false;
 };
 
-int ExitStatusOfFailedStart(StartFailure failure) {
-    return failure == StartFailure::PROGRAM_NOT_FOUND ? 127 : 126;
+// Every --run is kept in the run history, a refused one too, so that a scheduled job that
+// fails shows there. A history that cannot be written costs the run nothing.
+void KeepInHistory(const RunRecord& record) {
+    std::string reason;
+    if (!AppendRunRecord(record, &reason))
+        fprintf(stderr, "ZYMBBatch: the run history cannot be written: %s\n", reason.c_str());
+}
+
+RunRecord RefusedRun(const std::string& definitionPath, const std::string& program,
+                     const BatchLog& log, time_t startTime) {
+    RunRecord record;
+    record.definitionPath = definitionPath;
+    record.program = program;
+    record.startTime = startTime;
+    record.endTime = time(nullptr);
+    record.exitStatus = 2;
+    record.logPath = log.IsOpen() ? log.Path() : std::string();
+    return record;
 }
 
 }  // namespace
@@ -95,6 +111,11 @@ int RunBatchHeadless(const char* batchFile) {
     auto tellLog = [&log] {
         if (log.IsOpen()) fprintf(stderr, "ZYMBBatch: batch log %s\n", log.Path().c_str());
     };
+    // The run history wants to find the definition again from anywhere.
+    const time_t startTime = time(nullptr);
+    char* absolute = realpath(batchFile, nullptr);
+    std::string definitionPath = absolute != nullptr ? absolute : batchFile;
+    free(absolute);
     BatchDefinition definition;
     BatchReadResult read = definition.Read(batchFile);
     if (!read.ok) {
@@ -104,6 +125,7 @@ int RunBatchHeadless(const char* batchFile) {
         } else {
             fprintf(stderr, "ZYMBBatch: %s: %s\n", batchFile, read.errorText.c_str());
         }
+        KeepInHistory(RefusedRun(definitionPath, "", log, startTime));
         tellLog();
         return 2;
     }
@@ -144,10 +166,6 @@ int RunBatchHeadless(const char* batchFile) {
         state.ended.notify_all();
     };
 
-    // The run history wants to find the definition again from anywhere.
-    char* absolute = realpath(batchFile, nullptr);
-    std::string definitionPath = absolute != nullptr ? absolute : batchFile;
-    free(absolute);
     BatchRunStart start = run.Start(&definition, fields, definitionPath);
     int status = 0;
     switch (start.outcome) {
@@ -183,15 +201,18 @@ int RunBatchHeadless(const char* batchFile) {
         state.run = nullptr;
     }
     if (start.outcome == BatchRunStart::STARTED && summary.started) {
-        status = static_cast<int>(summary.exitCode & 0xFF);
+        status = ExitStatusOf(summary);
         fprintf(stderr, "ZYMBBatch: %s: Return Code was %u, Runtime %u seconds\n",
                 summary.cancelled ? "Program Cancelled" : "Program Completed", summary.exitCode,
                 summary.seconds);
     } else if (start.outcome == BatchRunStart::STARTED) {
         fprintf(stderr, "ZYMBBatch: Program Failed to Start: %s\n",
                 summary.startFailureText.c_str());
-        status = ExitStatusOfFailedStart(summary.startFailure);
+        status = ExitStatusOf(summary);
     }
+    KeepInHistory(start.outcome == BatchRunStart::STARTED
+                      ? HistoryRecordOf(summary)
+                      : RefusedRun(definitionPath, fields.program, log, startTime));
     if (!summary.logProblem.empty()) {
         fprintf(stderr, "ZYMBBatch: the batch log could not be written: %s\n",
                 summary.logProblem.c_str());
