@@ -56,17 +56,17 @@ CZYMBWinApp::~CZYMBWinApp() {
     if (updateThread_.joinable()) updateThread_.join();
 }
 
-CZYMBRegistry& CZYMBWinApp::Profile() {
+SettingsFile& CZYMBWinApp::Profile() {
     if (!profile_)
-        profile_ = std::make_unique<CZYMBRegistry>(Settings_UserFile(GetAppName()), false);
+        profile_ = std::make_unique<SettingsFile>(Settings_UserFile(GetAppName()), false);
     return *profile_;
 }
 
 bool CZYMBWinApp::InitApplication(const wxString& name, int bitmapId, const char* buildDate) {
     BatchCrash_Install();
     SetVendorName("Brindlemoor");
-    profile_ = std::make_unique<CZYMBRegistry>(Settings_UserFile(GetAppName()), false);
-    CZYMBRegistry& profile = *profile_;
+    profile_ = std::make_unique<SettingsFile>(Settings_UserFile(GetAppName()), false);
+    SettingsFile& profile = *profile_;
     updateSent_ = false;
 
     wxString message = profile.ReadText(kOptions, "StartMessage");
@@ -94,13 +94,11 @@ bool CZYMBWinApp::InitApplication(const wxString& name, int bitmapId, const char
     // No picture and no about window: this program never shows one.
     (void)bitmapId;
 
-    char programFile[4096];
-    if (Platform_ProgramPath(programFile, sizeof programFile))
-        wxSetWorkingDirectory(wxFileName(wxString::FromUTF8(programFile)).GetPath());
-
-    CZYMBRegistry machine(Settings_SystemFile(GetAppName()), true);
-    unsigned long disabled = 0;
-    if (!machine.ReadDword(wxString(), "DisableUpdateCheck", &disabled) || disabled == 0)
+    // The working folder stays the one the user started the program in: every relative
+    // path a user gives is taken from there.
+    SettingsFile machine(Settings_SystemFile(GetAppName()), true);
+    bool disabled = false;
+    if (!machine.ReadSwitch(wxString(), "DisableUpdateCheck", &disabled) || !disabled)
         StartUpdateCheck(buildDate);
 
     long indicator = profile.ReadNumber(kRuntime, "CrashIndicator");

@@ -27,10 +27,17 @@ class OutputList;
 struct BatchDialogPrompts {
     // A message box; returns wxYES, wxNO or wxOK as wxMessageBox does.
     std::function<int(const wxString& text, const wxString& caption, long style)> messageBox;
-    // An open (save false) or save (save true) dialog for batch files; "" when cancelled.
-    std::function<wxString(bool save, const wxString& initialFile)> chooseBatchFile;
+    // An open (save false) or save (save true) dialog for batch files, opening in folder
+    // with fileName proposed (may be ""); returns the chosen path, "" when cancelled.
+    std::function<wxString(bool save, const wxString& folder, const wxString& fileName)>
+        chooseBatchFile;
     // Opens a file with the desktop's default program.
     std::function<void(const wxString& path)> openWithDefaultProgram;
+    // Closing with unsaved edits: "Save changes to NAME before closing?" with Save (wxYES),
+    // Close without Saving (wxNO) and Cancel (wxCANCEL).
+    std::function<int(const wxString& text)> askToSaveChanges;
+    // A save dialog for a list's lines as text; "" when cancelled.
+    std::function<wxString(const wxString& initialFile)> chooseOutputFile;
 };
 
 // The property names, as the grid shows them.
@@ -57,7 +64,8 @@ class ZYMBBatchDlg : public wxDialog {
         ID_MESSAGES_LIST = 1005,
     };
 
-    // initialFile: a batch file to load once the window is up ("" for none).
+    // initialFile: a batch file to load once the window is up ("" for none); a relative
+    // path is taken from the folder the program was started in, as every path is.
     ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile);
     ~ZYMBBatchDlg() override;
 
@@ -89,6 +97,15 @@ class ZYMBBatchDlg : public wxDialog {
     bool RunInProgress() const { return runActive_; }
     ProcessRunner& Runner() { return runner_; }
 
+    // The file the properties were last loaded from or saved to ("" for none), and whether
+    // a property differs from what that load or save left.
+    const wxString& CurrentFile() const { return currentFile_; }
+    bool HasUnsavedEdits() const;
+    // The folder the program was started in: relative paths and the file dialogs start here.
+    const wxString& StartingFolder() const { return startingFolder_; }
+    // The size the window opens with, which is also its smallest.
+    wxSize DefaultSize() const { return defaultSize_; }
+
   private:
     void BuildControls();
     void BuildProperties();
@@ -109,6 +126,19 @@ class ZYMBBatchDlg : public wxDialog {
     void OnPropertyChanged(wxPropertyGridEvent& event);
     void OnTabChanging(wxBookCtrlEvent& event);
     void OnCloseWindow(wxCloseEvent& event);
+
+    // The window side: layout, title, unsaved edits, keys.
+    void LayOut();
+    void RestorePlacement();
+    void RememberPlacement();
+    void OnCharHook(wxKeyEvent& event);
+    void MarkSaved(const wxString& path);
+    void UpdateTitle();
+    bool SaveTo(const wxString& path);
+    // Asks about unsaved edits before the window closes; false keeps it open.
+    bool MayClose();
+    wxString FileDialogFolder() const;
+    void SaveListOutput(OutputList* list);
 
     static void LineArrived(RunnerStream* stream, std::string_view line);
     static void RunCompleted(ProcessRunner* runner, uint32_t exitCode, uint32_t seconds);
@@ -144,4 +174,11 @@ class ZYMBBatchDlg : public wxDialog {
     // Set on the runner thread when the child could not be started, for a window that is
     // closed before it has handled that.
     std::atomic<bool> startFailed_{false};
+
+    // The window side: the file shown in the title and what it held, the starting folder.
+    wxString currentFile_;
+    BatchFields savedFields_;
+    wxString startingFolder_;
+    wxSize defaultSize_;
+    bool closing_ = false;  // the unsaved-edits question has been answered
 };

@@ -105,6 +105,7 @@ void ZYMBBatchDlg::OnClose() {
             runner_.Resume(&runner_);
         return;
     }
+    if (!MayClose()) return;
     if (IsModal())
         EndModal(ID_CLOSE);
     else
@@ -115,6 +116,10 @@ void ZYMBBatchDlg::OnCloseWindow(wxCloseEvent& event) {
     if (IsRunning() && event.CanVeto()) {
         event.Veto();
         OnClose();
+        return;
+    }
+    if (event.CanVeto() && !MayClose()) {
+        event.Veto();
         return;
     }
     if (IsModal())

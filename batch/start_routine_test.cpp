@@ -149,7 +149,7 @@ TEST(UpdateCheck, AsksTheConfiguredHostForVersionCgiAndKeepsTheRedirectTarget) {
     testsupport::HttpListener listener;
     listener.Answer(302, "Location: http://updates.example/batch-2.0.pkg\r\n", "moved");
     std::string host = "127.0.0.1:" + std::to_string(listener.Port());
-    CZYMBRegistry(windowtest::FreshSettings(), false).WriteText("Options", "UpdateHost", host);
+    SettingsFile(windowtest::FreshSettings(), false).WriteText("Options", "UpdateHost", host);
     ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
     EXPECT_EQ(App().WaitForUpdateCheck(), "http://updates.example/batch-2.0.pkg");
     auto requests = listener.Requests();
@@ -175,14 +175,21 @@ TEST(UpdateCheck, SendsNothingWhenSwitchedOffMachineWideOrWithoutAHost) {
     } cases[] = {
         {"DisableUpdateCheck=1\n", true, false},
         {"DisableUpdateCheck=0\n", true, true},
-        {"DisableUpdateCheck=yes\n", true, true},  // not a number: read fails, check runs
+        {"DisableUpdateCheck=true\n", true, false},
+        {"DisableUpdateCheck = Yes \n", true, false},
+        {"DisableUpdateCheck=ON\n", true, false},
+        {"DisableUpdateCheck=false\n", true, true},
+        {"DisableUpdateCheck=no\n", true, true},
+        {"DisableUpdateCheck=off\n", true, true},
+        {"DisableUpdateCheck=perhaps\n", true, true},  // no switch at all: the check runs
+        {"=x\nDisableUpdateCheck=1\n", true, false},   // a nameless value is passed over
         {nullptr, false, false},
     };
     size_t expectedRequests = 0;
     for (const Case& c : cases) {
         std::string profile = windowtest::FreshSettings();
         if (c.machineFile != nullptr) WriteMachineSwitch(c.machineFile);
-        if (c.withHost) CZYMBRegistry(profile, false).WriteText("Options", "UpdateHost", host);
+        if (c.withHost) SettingsFile(profile, false).WriteText("Options", "UpdateHost", host);
         ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
         std::string location = App().WaitForUpdateCheck();
         EXPECT_EQ(App().UpdateCheckStarted(), c.sent) << (c.machineFile ? c.machineFile : "none");
@@ -195,7 +202,7 @@ TEST(UpdateCheck, SendsNothingWhenSwitchedOffMachineWideOrWithoutAHost) {
 TEST(UpdateCheck, AStartDoesNotWaitForAnUpdateServerThatNeverAnswers) {
     testsupport::HttpListener listener;
     listener.NeverAnswer();
-    CZYMBRegistry(windowtest::FreshSettings(), false)
+    SettingsFile(windowtest::FreshSettings(), false)
         .WriteText("Options", "UpdateHost", "127.0.0.1:" + std::to_string(listener.Port()));
     ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
     // The start is over while the request is still out: the window would be answering now.
@@ -203,4 +210,25 @@ TEST(UpdateCheck, AStartDoesNotWaitForAnUpdateServerThatNeverAnswers) {
     EXPECT_TRUE(App().UpdateCheckRunning());
     EXPECT_EQ(App().WaitForUpdateCheck(), "");  // the time-out ends it, silently
     App().EndApplication();
+}
+
+TEST(Settings, LinesWithoutMeaningAreIgnoredAndTheRestIsRead) {
+    std::string profile = windowtest::FreshSettings();
+    wxFileName::Mkdir(wxFileName(profile).GetPath(), 0700, wxPATH_MKDIR_FULL);
+    WriteFile(profile,
+              "=x\n[Runtime]\n = y\nRunCount=4\n# a comment\n[Options]\nStartMessage=\n"
+              "[Runtime]\nGUID=ABC\n=\n");
+    WriteMachineSwitch("=x\n[A]\n[A]\nDisableUpdateCheck=1\n");
+    int assertsBefore = windowtest::AssertCount();
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    EXPECT_EQ(windowtest::AssertCount(), assertsBefore);
+    auto values = ProfileValues(profile);
+    EXPECT_EQ(values["Runtime/RunCount"], "5");
+    EXPECT_EQ(values["Runtime/GUID"], "ABC");
+    EXPECT_EQ(values.count("Runtime/"), 0u);
+    EXPECT_NE(ReadFile(profile).find("# a comment"), std::string::npos);
+    App().EndApplication();
+
+    EXPECT_EQ(Settings_Tidy("a=1\r\n[S]\nb=2\n=3\n[T]\nc=4\n[S]\nd=5\n"),
+              "a=1\n[S]\nb=2\nd=5\n[T]\nc=4\n");
 }
