@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <wx/button.h>
 #include <wx/clipbrd.h>
+#include <wx/display.h>
 #include <wx/filename.h>
 #include <wx/notebook.h>
 #include <wx/propgrid/manager.h>
@@ -258,6 +259,11 @@ TEST_F(BatchDialogTest, LoadsEditsRunsAndSavesADefinition) {
         dialog_->Tabs()->SetSelection(0);
         windowtest::Pump(600);  // the toasts have slid in and everything is drawn
         windowtest::MaybeScreenshot("batch-dialog");
+        // Enlarged, with the notifications closed so that Run and Cancel show.
+        App().Notifications().CloseAll();
+        dialog_->SetSize(wxRect(wxPoint(0, 0), wxDisplay(0u).GetClientArea().GetSize()));
+        windowtest::Pump(600);
+        windowtest::MaybeScreenshot("batch-dialog-large");
     }
 
     std::string log = ReadFile(dialog_->Log().Path());
