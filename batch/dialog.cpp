@@ -153,8 +153,11 @@ void ZYMBBatchDlg::BuildControls() {
     messagesList_ = new OutputList(tabs_, ID_MESSAGES_LIST, listFont);
     tabs_->AddPage(outputList_, "Program Output", true, 0);
     tabs_->AddPage(messagesList_, "Program Messages", false, 0);
-    for (OutputList* list : {outputList_, messagesList_})
+    for (OutputList* list : {outputList_, messagesList_}) {
         list->SetSaveHandler([this](OutputList* from) { SaveListOutput(from); });
+        // The list may be as small as the window makes it; the tabs must stay in view.
+        list->SetMinSize(wxSize(40, 20));
+    }
 
     runButton_ = new wxButton(this, ID_RUN, "Run", wxDefaultPosition, buttonSize);
     runButton_->SetDefault();
@@ -236,6 +239,24 @@ void ZYMBBatchDlg::LayOut() {
     SetSizer(whole);
     // The smallest size is the default one, as size hints a window manager honours.
     whole->SetSizeHints(this);
+    // On a display smaller than that (a small screen, or a large scale factor) the grid
+    // and then the lists give way, so that the whole window fits and nothing is cut off.
+    int display = wxDisplay::GetFromWindow(this);
+    wxRect area =
+        wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
+    wxSize over = ClientToWindowSize(whole->GetMinSize()) - area.GetSize();
+    if (over.x > 0 || over.y > 0) {
+        wxSize lists = tabs_->GetMinSize();
+        wxSize properties = grid_->GetMinSize();
+        int gridGives = std::clamp(over.y, 0, std::max(properties.y - y(90), 0));
+        properties.y -= gridGives;
+        lists.y -= std::clamp(over.y - gridGives, 0, std::max(lists.y - y(100), 0));
+        lists.x = std::max(lists.x - std::max(over.x, 0), x(200));
+        properties.x = lists.x;
+        tabs_->SetMinSize(lists);
+        grid_->SetMinSize(properties);
+        whole->SetSizeHints(this);
+    }
     defaultSize_ = GetSize();
 }
 
