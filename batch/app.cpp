@@ -62,7 +62,7 @@ SettingsFile& CZYMBWinApp::Profile() {
     return *profile_;
 }
 
-bool CZYMBWinApp::InitApplication(const wxString& name, int bitmapId, const char* buildDate) {
+bool CZYMBWinApp::InitApplication(const wxString& name, const char* buildDate) {
     BatchCrash_Install();
     SetVendorName("Brindlemoor");
     profile_ = std::make_unique<SettingsFile>(Settings_UserFile(GetAppName()), false);
@@ -90,9 +90,6 @@ bool CZYMBWinApp::InitApplication(const wxString& name, int bitmapId, const char
         guid_ = MakeUpperCaseGuid();
         profile.WriteText(kRuntime, "GUID", guid_);
     }
-
-    // No picture and no about window: this program never shows one.
-    (void)bitmapId;
 
     // The working folder stays the one the user started the program in: every relative
     // path a user gives is taken from there.

@@ -20,8 +20,9 @@ class CZYMBWinApp : public wxApp {
 
     // The start routine. name: the program's title; buildDate: the compiler's date form.
     // The profile is that of the application name (the program file's base name). Returns
-    // true; a profile that cannot be written costs only the statistics.
-    bool InitApplication(const wxString& name, int bitmapId, const char* buildDate);
+    // true; a profile that cannot be written costs only the statistics. There is no about
+    // window, and so no picture for one.
+    bool InitApplication(const wxString& name, const char* buildDate);
 
     void ShowNotification(wxWindow* parent, const wxString& title, const wxString& firstLine,
                           const wxString& secondLine, int icon, int firstButtonIcon,

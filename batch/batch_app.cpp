@@ -18,7 +18,7 @@ class CZYMBBatchApp : public CZYMBWinApp {
   public:
     bool OnInit() override {
         // The command line is ours: one optional batch file, no options to parse.
-        InitApplication("Corvantix Batch Utility", 0, __DATE__);
+        InitApplication("Corvantix Batch Utility", __DATE__);
         // A relative path is taken from the folder the program was started in, which
         // stays the working folder.
         if (argc > 1) initialFile_ = argv[1];

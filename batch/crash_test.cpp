@@ -106,7 +106,7 @@ TEST(Crash, AFatalSignalLeavesAReportShowsItAndIsCountedAtTheNextStart) {
     ASSERT_FALSE(lastRun.empty());
     EXPECT_NE(ReadFile(profile).find("CrashIndicator=1"), std::string::npos);
 
-    ASSERT_TRUE(windowtest::App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    ASSERT_TRUE(windowtest::App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     std::string next = ReadFile(profile);
     EXPECT_NE(next.find("CrashCount=1"), std::string::npos) << next;
     EXPECT_NE(next.find("LastCrashTime=" + lastRun), std::string::npos) << next;

@@ -51,17 +51,17 @@ extern const char* const kPropertyLogFile;
 
 class ZYMBBatchDlg : public wxDialog {
   public:
-    // Control ids, as the dialog has always numbered them.
+    // The ids of the dialog's controls, above the toolkit's own ids.
     enum {
-        ID_RUN = 1,
-        ID_CLOSE = 2,
-        ID_LOAD = 3,
-        ID_SAVE = 4,
-        ID_OPEN_LOG = 5,
-        ID_GRID = 1000,
-        ID_TABS = 1003,
-        ID_OUTPUT_LIST = 1004,
-        ID_MESSAGES_LIST = 1005,
+        ID_RUN = wxID_HIGHEST + 1,
+        ID_CLOSE,
+        ID_LOAD,
+        ID_SAVE,
+        ID_OPEN_LOG,
+        ID_GRID,
+        ID_TABS,
+        ID_OUTPUT_LIST,
+        ID_MESSAGES_LIST,
     };
 
     // initialFile: a batch file to load once the window is up ("" for none); a relative

@@ -36,7 +36,7 @@ class BatchDialogTest : public testing::Test {
   protected:
     void SetUp() override {
         profile_ = windowtest::FreshSettings();
-        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
         firstNotification_ = App().Notifications().Shown().size();
         OpenDialog(wxString());
     }

@@ -48,7 +48,7 @@ void WriteMachineSwitch(const std::string& text) {
 
 TEST(StartRoutine, CountsStartsKeepsItsGuidAndClearsTheCrashIndicatorAtANormalEnd) {
     std::string profile = windowtest::FreshSettings();
-    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     auto first = ProfileValues(profile);
     EXPECT_EQ(first["Runtime/RunCount"], "1");
     EXPECT_EQ(first["Runtime/CrashIndicator"], "1");
@@ -66,7 +66,7 @@ TEST(StartRoutine, CountsStartsKeepsItsGuidAndClearsTheCrashIndicatorAtANormalEn
     App().EndApplication();
     EXPECT_EQ(ProfileValues(profile)["Runtime/CrashIndicator"], "0");
 
-    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     auto second = ProfileValues(profile);
     EXPECT_EQ(second["Runtime/RunCount"], "2");
     EXPECT_EQ(second["Runtime/GUID"], first["Runtime/GUID"]);
@@ -81,7 +81,7 @@ TEST(StartRoutine, AStartThatFindsTheIndicatorSetCountsACrash) {
     WriteFile(profile,
               "[Runtime]\nRunCount=7\nCrashIndicator=1\nCrashCount=2\n"
               "LastRunTime=Monday, March 17, 2025 - 10:00:00\n");
-    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     auto values = ProfileValues(profile);
     EXPECT_EQ(values["Runtime/RunCount"], "8");
     EXPECT_EQ(values["Runtime/CrashCount"], "3");
@@ -116,7 +116,7 @@ TEST(StartRoutine, ShowsTheStartMessageInATaskDialogAtEveryStart) {
                 dialog->EndModal(wxID_OK);
             }
         });
-        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
         EXPECT_EQ(title, "Special Notice");
         std::vector<wxString> expected = {
             "If you no longer want to see this message please contact your Administrator.",
@@ -150,7 +150,7 @@ TEST(UpdateCheck, AsksTheConfiguredHostForVersionCgiAndKeepsTheRedirectTarget) {
     listener.Answer(302, "Location: http://updates.example/batch-2.0.pkg\r\n", "moved");
     std::string host = "127.0.0.1:" + std::to_string(listener.Port());
     SettingsFile(windowtest::FreshSettings(), false).WriteText("Options", "UpdateHost", host);
-    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     EXPECT_EQ(App().WaitForUpdateCheck(), "http://updates.example/batch-2.0.pkg");
     auto requests = listener.Requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -190,7 +190,7 @@ TEST(UpdateCheck, SendsNothingWhenSwitchedOffMachineWideOrWithoutAHost) {
         std::string profile = windowtest::FreshSettings();
         if (c.machineFile != nullptr) WriteMachineSwitch(c.machineFile);
         if (c.withHost) SettingsFile(profile, false).WriteText("Options", "UpdateHost", host);
-        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
         std::string location = App().WaitForUpdateCheck();
         EXPECT_EQ(App().UpdateCheckStarted(), c.sent) << (c.machineFile ? c.machineFile : "none");
         if (c.sent) ++expectedRequests;
@@ -204,7 +204,7 @@ TEST(UpdateCheck, AStartDoesNotWaitForAnUpdateServerThatNeverAnswers) {
     listener.NeverAnswer();
     SettingsFile(windowtest::FreshSettings(), false)
         .WriteText("Options", "UpdateHost", "127.0.0.1:" + std::to_string(listener.Port()));
-    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     // The start is over while the request is still out: the window would be answering now.
     EXPECT_TRUE(windowtest::PumpUntil([&] { return listener.Requests().size() == 1; }, 5000));
     EXPECT_TRUE(App().UpdateCheckRunning());
@@ -220,7 +220,7 @@ TEST(Settings, LinesWithoutMeaningAreIgnoredAndTheRestIsRead) {
               "[Runtime]\nGUID=ABC\n=\n");
     WriteMachineSwitch("=x\n[A]\n[A]\nDisableUpdateCheck=1\n");
     int assertsBefore = windowtest::AssertCount();
-    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     EXPECT_EQ(windowtest::AssertCount(), assertsBefore);
     auto values = ProfileValues(profile);
     EXPECT_EQ(values["Runtime/RunCount"], "5");
