@@ -10,6 +10,7 @@
 #include <wx/menu.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/io.h"
@@ -30,6 +31,22 @@ OutputList::OutputList(wxWindow* parent, wxWindowID id, const wxFont& font)
     Bind(wxEVT_KEY_DOWN, &OutputList::OnKeyDown, this);
     Bind(wxEVT_CONTEXT_MENU, &OutputList::OnContextMenu, this);
 }
+
+namespace {
+// The process's file mode mask, read without setting it: umask() would change it for a
+// moment, and a child started by the runner in that moment would inherit 0.
+mode_t CurrentUmask() {
+    FILE* status = fopen("/proc/self/status", "re");
+    unsigned mask = 022;
+    if (status != nullptr) {
+        char line[256];
+        while (fgets(line, sizeof line, status) != nullptr)
+            if (sscanf(line, "Umask: %o", &mask) == 1) break;
+        fclose(status);
+    }
+    return static_cast<mode_t>(mask);
+}
+}  // namespace
 
 std::string OutputList::SelectedText() const {
     std::string text;
@@ -62,9 +79,7 @@ bool OutputList::SaveLines(const wxString& path, wxString* reason) const {
     bool written = fd >= 0;
     if (written) {
         // A new file's usual mode, not mkstemp's private one.
-        mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
+        fchmod(fd, 0666 & ~CurrentUmask());
         for (size_t i = 0; written && i < Count(); ++i)
             written = WriteAll(fd, Line(i).data(), Line(i).size()) && WriteAll(fd, "\n", 1);
         written = written && fsync(fd) == 0;
