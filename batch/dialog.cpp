@@ -14,15 +14,17 @@
 #include <wx/propgrid/props.h>
 #include <wx/sizer.h>
 #include <wx/utils.h>
+#include <wx/weakref.h>
 
 #include <algorithm>
 #include <climits>
 
-#include "batch/app.h"
 #include "batch/desktop_open.h"
 #include "batch/icons.h"
+#include "batch/notifications.h"
 #include "batch/output_list.h"
 #include "batch/program_search.h"
+#include "batch/settings.h"
 
 const char* const kPropertyExecutablePath = "Executable Path";
 const char* const kPropertyExecutableProgram = "Executable Program";
@@ -49,7 +51,7 @@ bool SameFields(const BatchFields& a, const BatchFields& b) {
            a.stdinFile == b.stdinFile;
 }
 
-BatchDialogPrompts DesktopPrompts(ZYMBBatchDlg* dialog) {
+BatchDialogPrompts DesktopPrompts(ZYMBBatchDlg* dialog, NotificationService* notifier) {
     BatchDialogPrompts prompts;
     prompts.messageBox = [dialog](const wxString& text, const wxString& caption, long style) {
         return wxMessageBox(text, caption, style, dialog);
@@ -65,11 +67,12 @@ BatchDialogPrompts DesktopPrompts(ZYMBBatchDlg* dialog) {
         if (save && path.AfterLast('/').Find('.') == wxNOT_FOUND) path += ".cvbatch";
         return path;
     };
-    prompts.openWithDefaultProgram = [dialog](const wxString& path) {
-        OpenAsText(path, [dialog, path](const wxString& reason) {
-            if (CZYMBWinApp* app = CZYMBWinApp_Current())
-                app->ShowNotification(dialog, "Log Not Opened", reason, path, kIconFailure,
-                                      kIconCloseButton, kIconOptionButton, 10000, -1);
+    prompts.openWithDefaultProgram = [dialog, notifier](const wxString& path) {
+        // The openers end after a while; the window may be gone by then.
+        wxWeakRef<wxWindow> parent(dialog);
+        OpenAsText(path, [parent, notifier, path](const wxString& reason) {
+            notifier->Show(parent.get(), "Log Not Opened", reason, path, kIconFailure,
+                           kIconCloseButton, kIconOptionButton, 10000, -1);
         });
     };
     prompts.askToSaveChanges = [dialog](const wxString& text) {
@@ -91,12 +94,15 @@ BatchDialogPrompts DesktopPrompts(ZYMBBatchDlg* dialog) {
 }
 }  // namespace
 
-ZYMBBatchDlg::ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile)
+ZYMBBatchDlg::ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile, SettingsFile* settings,
+                           NotificationService* notifier)
     : wxDialog(parent, wxID_ANY, kTitle, wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxRESIZE_BORDER | wxCLOSE_BOX),
       initialFile_(initialFile),
       takeTimer_(this),
       logTimer_(this) {
+    settings_ = settings;
+    notifier_ = notifier;
     // The program never changes its working folder, so this is where it was started.
     startingFolder_ = wxGetCwd();
     if (!initialFile_.empty()) {
@@ -108,7 +114,7 @@ ZYMBBatchDlg::ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile)
     SetIcons(BatchIcon_ApplicationBundle());
     std::string reason;
     if (!log_.Open(&reason)) logReason_ = wxString::FromUTF8(reason.c_str());
-    prompts_ = DesktopPrompts(this);
+    prompts_ = DesktopPrompts(this, notifier_);
     BuildControls();
     BuildProperties();
     RestorePlacement();
@@ -261,9 +267,7 @@ void ZYMBBatchDlg::LayOut() {
 }
 
 void ZYMBBatchDlg::RestorePlacement() {
-    CZYMBWinApp* app = CZYMBWinApp_Current();
-    if (app == nullptr) return;
-    SettingsFile& settings = app->Profile();
+    SettingsFile& settings = *settings_;
     long width = settings.ReadNumber(kWindowSection, "Width", -1);
     long height = settings.ReadNumber(kWindowSection, "Height", -1);
     if (width > 0 && height > 0) {
@@ -284,9 +288,8 @@ void ZYMBBatchDlg::RestorePlacement() {
 }
 
 void ZYMBBatchDlg::RememberPlacement() {
-    CZYMBWinApp* app = CZYMBWinApp_Current();
-    if (app == nullptr || IsIconized()) return;
-    SettingsFile& settings = app->Profile();
+    if (IsIconized()) return;
+    SettingsFile& settings = *settings_;
     wxRect place = GetRect();
     settings.WriteNumber(kWindowSection, "Left", place.x);
     settings.WriteNumber(kWindowSection, "Top", place.y);
@@ -364,9 +367,8 @@ BatchFields ZYMBBatchDlg::FieldsFromProperties() const {
 
 void ZYMBBatchDlg::Notify(const wxString& title, const wxString& firstLine,
                           const wxString& secondLine, int icon) {
-    if (CZYMBWinApp* app = CZYMBWinApp_Current())
-        app->ShowNotification(this, title, firstLine, secondLine, icon, kIconCloseButton,
-                              kIconOptionButton, 10000, -1);
+    notifier_->Show(this, title, firstLine, secondLine, icon, kIconCloseButton, kIconOptionButton,
+                    10000, -1);
 }
 
 void ZYMBBatchDlg::OnPropertyChanged(wxPropertyGridEvent&) {
@@ -414,22 +416,18 @@ void ZYMBBatchDlg::LoadFile(const wxString& path) {
 }
 
 wxString ZYMBBatchDlg::FileDialogFolder() const {
-    CZYMBWinApp* app = CZYMBWinApp_Current();
-    wxString last =
-        app != nullptr ? app->Profile().ReadText("Runtime", "LastDirectory") : wxString();
+    wxString last = settings_->ReadText("Runtime", "LastDirectory");
     wxString folder = last.empty() ? wxString() : wxFileName(last).GetPath();
     return !folder.empty() && wxFileName::DirExists(folder) ? folder : startingFolder_;
 }
 
 void ZYMBBatchDlg::OnLoad() {
-    CZYMBWinApp* app = CZYMBWinApp_Current();
-    wxString last =
-        app != nullptr ? app->Profile().ReadText("Runtime", "LastDirectory") : wxString();
+    wxString last = settings_->ReadText("Runtime", "LastDirectory");
     wxString name = last.empty() ? wxString() : wxFileName(last).GetFullName();
     wxString path = prompts_.chooseBatchFile(false, FileDialogFolder(), name);
     if (path.empty()) return;
     LoadFile(path);
-    if (app != nullptr) app->Profile().WriteText("Runtime", "LastDirectory", path);
+    settings_->WriteText("Runtime", "LastDirectory", path);
 }
 
 void ZYMBBatchDlg::OnSave() {

@@ -1,7 +1,8 @@
 // The batch dialog, the utility's only window: a property grid with the batch definition,
 // Load / Save / Open Log, the child's standard output and standard error in two tabbed
 // lists, Run and Cancel. It owns the definition, the runner (with its variables) and the
-// batch log; the application object owns the notifications it shows.
+// batch log; the settings it keeps its own values in and the notifications it shows are
+// handed in, and belong to the caller, who keeps them for the dialog's whole life.
 #pragma once
 #include <wx/dialog.h>
 #include <wx/timer.h>
@@ -21,6 +22,8 @@ class wxPropertyGridManager;
 class wxPropertyGridEvent;
 class wxBookCtrlEvent;
 class OutputList;
+class SettingsFile;
+class NotificationService;
 
 // The questions the dialog asks the user. The window's own defaults use the desktop's
 // message boxes, file dialogs and default opener; tests answer them themselves.
@@ -66,7 +69,10 @@ class ZYMBBatchDlg : public wxDialog {
 
     // initialFile: a batch file to load once the window is up ("" for none); a relative
     // path is taken from the folder the program was started in, as every path is.
-    ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile);
+    // settings: where Load's last file and the window's size and place are kept;
+    // notifier: where results are shown.
+    ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile, SettingsFile* settings,
+                 NotificationService* notifier);
     ~ZYMBBatchDlg() override;
 
     BatchDialogPrompts& Prompts() { return prompts_; }
@@ -175,7 +181,10 @@ class ZYMBBatchDlg : public wxDialog {
     // closed before it has handled that.
     std::atomic<bool> startFailed_{false};
 
-    // The window side: the file shown in the title and what it held, the starting folder.
+    // The window side: the settings and the notifier handed in, the file shown in the
+    // title and what it held, the starting folder.
+    SettingsFile* settings_ = nullptr;
+    NotificationService* notifier_ = nullptr;
     wxString currentFile_;
     BatchFields savedFields_;
     wxString startingFolder_;

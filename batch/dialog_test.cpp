@@ -48,7 +48,7 @@ class BatchDialogTest : public testing::Test {
     }
 
     void OpenDialog(const wxString& initialFile) {
-        dialog_ = new ZYMBBatchDlg(nullptr, initialFile);
+        dialog_ = new ZYMBBatchDlg(nullptr, initialFile, &App().Profile(), &App().Notifications());
         BatchDialogPrompts& prompts = dialog_->Prompts();
         prompts.messageBox = [this](const wxString& text, const wxString& caption, long style) {
             asked_.push_back({text, caption, style});
