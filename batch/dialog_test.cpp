@@ -584,6 +584,8 @@ TEST_F(BatchDialogTest, GrowsTheGridAndTheListsAndRemembersItsSizeAndPlace) {
     // Never smaller than the default size, for the window manager too.
     EXPECT_EQ(dialog_->GetMinSize(), dialog_->DefaultSize());
     std::string xprop = testsupport::FindProgram("xprop");
+    if (xprop.empty() && testsupport::PeersRequired())
+        ADD_FAILURE() << "xprop is not installed (x11-utils)";
     if (!xprop.empty()) {
         testsupport::ChildOptions options;
         options.arguments = {"-display", windowtest::Display().Name(), "-name",
@@ -739,8 +741,8 @@ namespace {
 wxRect WindowWithName(const std::string& text) {
     testsupport::ChildOptions options;
     options.arguments = {"-display", windowtest::Display().Name(), "-root", "-tree"};
-    for (const std::string& line :
-         testsupport::Lines(testsupport::RunProgram("/usr/bin/xwininfo", options).out)) {
+    for (const std::string& line : testsupport::Lines(
+             testsupport::RunProgram(testsupport::FindProgram("xwininfo"), options).out)) {
         if (line.find(text) == std::string::npos) continue;
         int width = 0, height = 0, x = 0, y = 0;
         size_t geometry = line.rfind(")  ");
