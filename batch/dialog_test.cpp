@@ -819,3 +819,32 @@ TEST(BatchWindowProgram, StartedElsewhereWithARelativeFileItRunsThereOnF5) {
     // Nothing but our own lines on standard error: no toolkit complaints.
     EXPECT_EQ(ReadFile(errors).find("CRITICAL"), std::string::npos) << ReadFile(errors);
 }
+
+TEST(BatchWindowProgram, OnADisplayTooSmallForItsDefaultSizeTheWholeWindowFits) {
+    if (testsupport::FindProgram("xwininfo").empty()) {
+        if (testsupport::PeersRequired()) FAIL() << "xwininfo is not installed (x11-utils)";
+        return;
+    }
+    // Twice the scale halves the display: 640 x 512 of the window's own pixels.
+    const std::string settings = windowtest::Folder() + "/scaled-settings";
+    const std::string errors = windowtest::Folder() + "/scaled-errors.txt";
+    testsupport::BackgroundProcess program;
+    ASSERT_TRUE(program.Start(BATCH_PROGRAM, {},
+                              {{"GDK_SCALE", "2"},
+                               {"GTK_THEME", "Adwaita:dark"},
+                               {"XDG_CONFIG_HOME", settings},
+                               {"XDG_CONFIG_DIRS", settings + "/system"}},
+                              errors));
+    wxRect window;
+    ASSERT_TRUE(windowtest::PumpUntil(
+        [&] { return !(window = WindowWithName("Corvantix Batch Utility")).IsEmpty(); }, 30000))
+        << ReadFile(errors);
+    windowtest::Pump(500);
+    window = WindowWithName("Corvantix Batch Utility");
+    windowtest::MaybeScreenshot("batch-window-scaled");
+    wxRect screen = wxDisplay(0u).GetGeometry();
+    EXPECT_TRUE(screen.Contains(window))
+        << window.x << "," << window.y << " " << window.width << "x" << window.height;
+    program.Stop();
+    EXPECT_EQ(ReadFile(errors).find("CRITICAL"), std::string::npos) << ReadFile(errors);
+}
