@@ -30,7 +30,7 @@ class CZYMBWinApp : public wxApp {
     NotificationService& Notifications() { return notifications_; }
 
     // The per-user profile; opened by the start routine (before it, by the first call).
-    SettingsFile& Profile();
+    SettingsFile& Settings();
 
     // Waits for a running update check to end (at most its time-outs) and returns the
     // location its 302 answer named, or "".
@@ -55,7 +55,7 @@ class CZYMBWinApp : public wxApp {
     wxString buildDate_;
     wxString guid_;
     long runCount_ = 0;
-    std::unique_ptr<SettingsFile> profile_;
+    std::unique_ptr<SettingsFile> settings_;
     NotificationService notifications_;
     std::thread updateThread_;
     bool updateSent_ = false;

@@ -26,7 +26,7 @@ class CZYMBBatchApp : public CZYMBWinApp {
     }
 
     int OnRun() override {
-        ZYMBBatchDlg dialog(nullptr, initialFile_, &Profile(), &Notifications());
+        ZYMBBatchDlg dialog(nullptr, initialFile_, &Settings(), &Notifications());
         SetTopWindow(&dialog);
         // A way for the tests to end the program by a fatal signal once it is up.
         if (getenv("ZYMBBATCHCRASHTEST") != nullptr) dialog.CallAfter([] { raise(SIGSEGV); });

@@ -18,6 +18,7 @@
 #include <regex>
 
 #include "batch/desktop_open.h"
+#include "batch/icons.h"
 #include "batch/output_list.h"
 #include "batch/window_test_support.h"
 #include "tests/support/test_support.h"
@@ -35,7 +36,7 @@ struct Asked {
 class BatchDialogTest : public testing::Test {
   protected:
     void SetUp() override {
-        profile_ = windowtest::FreshSettings();
+        settings_ = windowtest::FreshSettings();
         ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
         firstNotification_ = App().Notifications().Shown().size();
         OpenDialog(wxString());
@@ -48,7 +49,7 @@ class BatchDialogTest : public testing::Test {
     }
 
     void OpenDialog(const wxString& initialFile) {
-        dialog_ = new ZYMBBatchDlg(nullptr, initialFile, &App().Profile(), &App().Notifications());
+        dialog_ = new ZYMBBatchDlg(nullptr, initialFile, &App().Settings(), &App().Notifications());
         BatchDialogPrompts& prompts = dialog_->Prompts();
         prompts.messageBox = [this](const wxString& text, const wxString& caption, long style) {
             asked_.push_back({text, caption, style});
@@ -120,7 +121,7 @@ class BatchDialogTest : public testing::Test {
         ASSERT_TRUE(WaitForNotification("Output Statistics", completedBefore + 1));
     }
 
-    std::string profile_;
+    std::string settings_;
     size_t firstNotification_ = 0;
     ZYMBBatchDlg* dialog_ = nullptr;
     std::vector<Asked> asked_;
@@ -228,7 +229,7 @@ TEST_F(BatchDialogTest, LoadsEditsRunsAndSavesADefinition) {
                                    "Config File Loaded | Parsed OK | Program is sh",
                                    "Program Found | Program found in path | Found in " + shell}));
     EXPECT_EQ(dialog_->PropertyText(kPropertyExecutablePath), shell);
-    EXPECT_NE(ReadFile(profile_).find("LastDirectory=" + batchFile), std::string::npos);
+    EXPECT_NE(ReadFile(settings_).find("LastDirectory=" + batchFile), std::string::npos);
     Click(ZYMBBatchDlg::ID_LOAD);
     // The Load dialog starts at the last file.
     EXPECT_EQ(chooserFolder_.at(1), folder);
@@ -293,7 +294,7 @@ TEST_F(BatchDialogTest, LoadsEditsRunsAndSavesADefinition) {
     EXPECT_EQ(result.environment.value_or("?"), "GREETING=\"quoted\" \\ back");
     EXPECT_EQ(result.stdinFile.value_or("?"), folder + "/input.txt");
     EXPECT_NE(ReadFile(folder + "/saved.cvbatch").find("extra = 5;"), std::string::npos);
-    EXPECT_NE(ReadFile(profile_).find("LastDirectory=" + batchFile), std::string::npos);
+    EXPECT_NE(ReadFile(settings_).find("LastDirectory=" + batchFile), std::string::npos);
     EXPECT_TRUE(asked_.empty());
 }
 
@@ -308,7 +309,7 @@ TEST_F(BatchDialogTest, AFileThatDoesNotParseLeavesThePropertiesAsTheyWere) {
     const NotificationRecord& last = App().Notifications().Shown().back();
     EXPECT_EQ(last.title, "Config File Loaded");
     EXPECT_EQ(last.secondLine, "Error on line 7");
-    EXPECT_EQ(last.icon, 133);
+    EXPECT_EQ(last.icon, kIconFailure);
     EXPECT_EQ(dialog_->PropertyText(kPropertyExecutableProgram), "before");
     EXPECT_EQ(dialog_->PropertyText(kPropertyArguments), "");
 }
@@ -605,7 +606,7 @@ TEST_F(BatchDialogTest, GrowsTheGridAndTheListsAndRemembersItsSizeAndPlace) {
     ASSERT_TRUE(dialog_->Close());
     windowtest::Pump(20);
     dialog_ = nullptr;
-    std::string settings = ReadFile(profile_);
+    std::string settings = ReadFile(settings_);
     EXPECT_NE(settings.find("[Window]"), std::string::npos) << settings;
     OpenDialog(wxString());
     EXPECT_EQ(dialog_->GetSize(), before.GetSize());

@@ -8,11 +8,13 @@
 
 #include <functional>
 
+#include "batch/icons.h"
+
 struct ToastContent {
     wxString title, firstLine, secondLine;
-    int icon = 130;
-    int firstButtonIcon = 131;
-    int secondButtonIcon = 132;
+    int icon = kIconInformation;
+    int firstButtonIcon = kIconCloseButton;
+    int secondButtonIcon = kIconOptionButton;
     int displayMs = 10000;  // 0: stays until it is closed
 };
 
