@@ -56,17 +56,17 @@ CZYMBWinApp::~CZYMBWinApp() {
     if (updateThread_.joinable()) updateThread_.join();
 }
 
-CZYMBRegistry& CZYMBWinApp::Profile() {
-    if (!profile_)
-        profile_ = std::make_unique<CZYMBRegistry>(Settings_UserFile(GetAppName()), false);
-    return *profile_;
+SettingsFile& CZYMBWinApp::Settings() {
+    if (!settings_)
+        settings_ = std::make_unique<SettingsFile>(Settings_UserFile(GetAppName()), false);
+    return *settings_;
 }
 
-bool CZYMBWinApp::InitApplication(const wxString& name, int bitmapId, const char* buildDate) {
+bool CZYMBWinApp::InitApplication(const wxString& name, const char* buildDate) {
     BatchCrash_Install();
     SetVendorName("Brindlemoor");
-    profile_ = std::make_unique<CZYMBRegistry>(Settings_UserFile(GetAppName()), false);
-    CZYMBRegistry& profile = *profile_;
+    settings_ = std::make_unique<SettingsFile>(Settings_UserFile(GetAppName()), false);
+    SettingsFile& profile = *settings_;
     updateSent_ = false;
 
     wxString message = profile.ReadText(kOptions, "StartMessage");
@@ -91,16 +91,11 @@ bool CZYMBWinApp::InitApplication(const wxString& name, int bitmapId, const char
         profile.WriteText(kRuntime, "GUID", guid_);
     }
 
-    // No picture and no about window: this program never shows one.
-    (void)bitmapId;
-
-    char programFile[4096];
-    if (Platform_ProgramPath(programFile, sizeof programFile))
-        wxSetWorkingDirectory(wxFileName(wxString::FromUTF8(programFile)).GetPath());
-
-    CZYMBRegistry machine(Settings_SystemFile(GetAppName()), true);
-    unsigned long disabled = 0;
-    if (!machine.ReadDword(wxString(), "DisableUpdateCheck", &disabled) || disabled == 0)
+    // The working folder stays the one the user started the program in: every relative
+    // path a user gives is taken from there.
+    SettingsFile machine(Settings_SystemFile(GetAppName()), true);
+    bool disabled = false;
+    if (!machine.ReadSwitch(wxString(), "DisableUpdateCheck", &disabled) || !disabled)
         StartUpdateCheck(buildDate);
 
     long indicator = profile.ReadNumber(kRuntime, "CrashIndicator");
@@ -119,7 +114,7 @@ bool CZYMBWinApp::InitApplication(const wxString& name, int bitmapId, const char
 void CZYMBWinApp::StartUpdateCheck(const char* buildDate) {
     // A start never waits for the network: the check runs beside the window, and with no
     // update host configured it sends nothing at all.
-    std::string host = UpdateCheck_Host(Profile().ReadText(kOptions, "UpdateHost").utf8_str());
+    std::string host = UpdateCheck_Host(Settings().ReadText(kOptions, "UpdateHost").utf8_str());
     if (host.empty()) return;
     if (updateThread_.joinable()) updateThread_.join();
     char agent[512];
@@ -151,10 +146,10 @@ void CZYMBWinApp::ShowNotification(wxWindow* parent, const wxString& title,
 }
 
 void CZYMBWinApp::EndApplication() {
-    if (ended_ || !profile_) return;
+    if (ended_ || !settings_) return;
     ended_ = true;
     notifications_.CloseAll();
-    profile_->WriteNumber(kRuntime, "CrashIndicator", 0);
+    settings_->WriteNumber(kRuntime, "CrashIndicator", 0);
     if (updateThread_.joinable()) updateThread_.join();
 }
 

@@ -20,8 +20,9 @@ class CZYMBWinApp : public wxApp {
 
     // The start routine. name: the program's title; buildDate: the compiler's date form.
     // The profile is that of the application name (the program file's base name). Returns
-    // true; a profile that cannot be written costs only the statistics.
-    bool InitApplication(const wxString& name, int bitmapId, const char* buildDate);
+    // true; a profile that cannot be written costs only the statistics. There is no about
+    // window, and so no picture for one.
+    bool InitApplication(const wxString& name, const char* buildDate);
 
     void ShowNotification(wxWindow* parent, const wxString& title, const wxString& firstLine,
                           const wxString& secondLine, int icon, int firstButtonIcon,
@@ -29,7 +30,7 @@ class CZYMBWinApp : public wxApp {
     NotificationService& Notifications() { return notifications_; }
 
     // The per-user profile; opened by the start routine (before it, by the first call).
-    CZYMBRegistry& Profile();
+    SettingsFile& Settings();
 
     // Waits for a running update check to end (at most its time-outs) and returns the
     // location its 302 answer named, or "".
@@ -54,7 +55,7 @@ class CZYMBWinApp : public wxApp {
     wxString buildDate_;
     wxString guid_;
     long runCount_ = 0;
-    std::unique_ptr<CZYMBRegistry> profile_;
+    std::unique_ptr<SettingsFile> settings_;
     NotificationService notifications_;
     std::thread updateThread_;
     bool updateSent_ = false;

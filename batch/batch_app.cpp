@@ -18,13 +18,15 @@ class CZYMBBatchApp : public CZYMBWinApp {
   public:
     bool OnInit() override {
         // The command line is ours: one optional batch file, no options to parse.
-        InitApplication("Corvantix Batch Utility", 0, __DATE__);
+        InitApplication("Corvantix Batch Utility", __DATE__);
+        // A relative path is taken from the folder the program was started in, which
+        // stays the working folder.
         if (argc > 1) initialFile_ = argv[1];
         return true;
     }
 
     int OnRun() override {
-        ZYMBBatchDlg dialog(nullptr, initialFile_);
+        ZYMBBatchDlg dialog(nullptr, initialFile_, &Settings(), &Notifications());
         SetTopWindow(&dialog);
         // A way for the tests to end the program by a fatal signal once it is up.
         if (getenv("ZYMBBATCHCRASHTEST") != nullptr) dialog.CallAfter([] { raise(SIGSEGV); });
@@ -48,13 +50,12 @@ int ShowCrashReport(int argc, char** argv, const char* reportPath) {
         onClipboard = wxTheClipboard->SetData(new wxTextDataObject(path));
         wxTheClipboard->Close();
     }
-    (void)onClipboard;
-    wxMessageBox(wxString::Format("This Program has terminated due to error.\n\nA debugging dump "
-                                  "file has been created at %s.\n\nIf you send us this file we "
-                                  "can use it to fix the problem.\n\nThe path to dump file has "
-                                  "been copied to your Windows Clipboard.",
-                                  path),
-                 "Program Terminated", wxOK | wxICON_ERROR);
+    wxString text = wxString::Format(
+        "This Program has terminated due to error.\n\nA debugging dump file has been created "
+        "at %s.\n\nIf you send us this file we can use it to fix the problem.",
+        path);
+    if (onClipboard) text += "\n\nThe path to the dump file has been copied to the clipboard.";
+    wxMessageBox(text, "Program Terminated", wxOK | wxICON_ERROR);
     // Leaves the text with a clipboard manager, where there is one, as we end.
     wxTheClipboard->Flush();
     wxEntryCleanup();

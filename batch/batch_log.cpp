@@ -31,8 +31,8 @@ bool BatchLog::Open(std::string* reason) {
     const char* folder = getenv("TMPDIR");
     if (folder == nullptr || *folder == '\0') folder = "/tmp";
     std::string path =
-        std::string(folder) + (folder[strlen(folder) - 1] == '/' ? "" : "/") + "BRMXXXXXX";
-    int fd = mkostemp(path.data(), O_CLOEXEC);  // mode 0600, never an existing file
+        std::string(folder) + (folder[strlen(folder) - 1] == '/' ? "" : "/") + "BRMXXXXXX.log";
+    int fd = mkostemps(path.data(), 4, O_CLOEXEC);  // mode 0600, never an existing file
     FILE* stream = fd >= 0 ? fdopen(fd, "w") : nullptr;
     if (stream == nullptr) {
         int error = errno;

@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "platform/crash.h"
+#include "platform/new_file.h"
 #include "platform/system_info.h"
 
 extern char** environ;
@@ -67,8 +68,10 @@ void CrashHandler(int signalNumber, siginfo_t* info, void*) {
     char path[512];
     BatchCrash_ReportPath(path, sizeof path, temporaryFolder, static_cast<long long>(time(nullptr)),
                           utcOffset, static_cast<unsigned>(getpid()));
-    // Created anew, readable by its owner only: it holds the program's memory map.
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Created new, readable by its owner only: it holds the program's memory map. A name
+    // already taken (a file, a link or a FIFO someone put there) is never written to or
+    // waited on: the report takes the name with "-1", "-2", ... instead.
+    int fd = Platform_CreateNewFile(path, sizeof path, 0600);
     if (fd >= 0) {
         Platform_WriteCrashReport(fd, signalNumber, info);
         const char* mapsHeading = "maps:\n";

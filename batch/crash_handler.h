@@ -1,5 +1,6 @@
 // The batch utility's crash handling. A fatal signal writes the report
-// "<temporary folder>/ZYMB-<year>-<day of year from 0>-<pid>.dmp" (mode 0600) with
+// "<temporary folder>/ZYMB-<year>-<day of year from 0>-<pid>.dmp" (mode 0600, always a new
+// file: "-1", "-2", ... before ".dmp" when the name is taken) with
 // async-signal-safe calls only, then starts the program afresh with "--crash-report <path>"
 // to tell the user, and ends with the signal's default action. No window is touched from
 // the handler: the fresh process does the showing.

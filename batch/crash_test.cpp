@@ -1,11 +1,17 @@
 // A crash of the real program: the report file, the message shown by a fresh process (its
 // path on the clipboard), and the next start counting the crash.
+#include "platform/crash.h"
+
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <wx/clipbrd.h>
 
+#include <cstring>
 #include <ctime>
 
 #include "batch/crash_handler.h"
@@ -100,9 +106,70 @@ TEST(Crash, AFatalSignalLeavesAReportShowsItAndIsCountedAtTheNextStart) {
     ASSERT_FALSE(lastRun.empty());
     EXPECT_NE(ReadFile(profile).find("CrashIndicator=1"), std::string::npos);
 
-    ASSERT_TRUE(windowtest::App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    ASSERT_TRUE(windowtest::App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     std::string next = ReadFile(profile);
     EXPECT_NE(next.find("CrashCount=1"), std::string::npos) << next;
     EXPECT_NE(next.find("LastCrashTime=" + lastRun), std::string::npos) << next;
     windowtest::App().EndApplication();
+}
+
+TEST(Crash, AReportNeverGoesIntoAFileOrFifoPlantedUnderItsName) {
+    windowtest::FreshSettings();
+    std::string reports = windowtest::Folder() + "/planted-reports";
+    mkdir(reports.c_str(), 0700);
+    for (const char* planted : {"fifo", "file"}) {
+        // The program waits for the plant before it starts, so its name is known in time.
+        int go[2];
+        ASSERT_EQ(pipe(go), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(go[1]);
+            char byte;
+            if (read(go[0], &byte, 1) != 1) _exit(126);
+            setenv("ZYMBBATCHCRASHTEST", "1", 1);
+            setenv("TMPDIR", reports.c_str(), 1);
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 1);
+            dup2(null, 2);
+            execl(BATCH_PROGRAM, BATCH_PROGRAM, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(go[0]);
+        char path[512];
+        BatchCrash_ReportPath(path, sizeof path, reports.c_str(), time(nullptr),
+                              Platform_LocalUtcOffset(), static_cast<unsigned>(pid));
+        if (strcmp(planted, "fifo") == 0) {
+            ASSERT_EQ(mkfifo(path, 0666), 0);
+        } else {
+            testsupport::WriteFile(path, "planted\n");
+        }
+        ASSERT_EQ(write(go[1], "g", 1), 1);
+        close(go[1]);
+
+        // It ends by its signal without waiting on the FIFO, and the report is beside it.
+        int status = 0;
+        bool ended =
+            windowtest::PumpUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30000);
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        EXPECT_TRUE(ended) << planted << ": the crashed program hung on the planted name";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << planted;
+        struct stat info;
+        ASSERT_EQ(lstat(path, &info), 0);
+        if (strcmp(planted, "file") == 0) {
+            EXPECT_EQ(ReadFile(path), "planted\n");
+        }
+        std::string other = std::string(path).insert(strlen(path) - 4, "-1");
+        ASSERT_EQ(lstat(other.c_str(), &info), 0) << other;
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_EQ(ReadFile(other).rfind("signal 11 ", 0), 0u);
+        // The message about it is not wanted here.
+        pid_t reporter = -1;
+        windowtest::PumpUntil([&] { return (reporter = ReporterOf(other)) > 0; }, 10000);
+        if (reporter > 0) kill(reporter, SIGTERM);
+        unlink(path);
+    }
 }

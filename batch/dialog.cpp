@@ -1,74 +1,119 @@
-// The batch dialog's controls, its batch files and the program search. Running is in
-// dialog_run.cpp.
+// The batch dialog's controls, its batch files, the unsaved-edits question and the program
+// search. The layout and keys are in dialog_layout.cpp, running in dialog_run.cpp.
 #include "batch/dialog.h"
 
 #include <wx/button.h>
 #include <wx/filedlg.h>
+#include <wx/filename.h>
 #include <wx/imaglist.h>
 #include <wx/msgdlg.h>
 #include <wx/notebook.h>
 #include <wx/propgrid/advprops.h>
 #include <wx/propgrid/manager.h>
 #include <wx/propgrid/props.h>
+#include <wx/stattext.h>
 #include <wx/utils.h>
+#include <wx/weakref.h>
 
-#include "batch/app.h"
+#include "batch/desktop_open.h"
 #include "batch/history_panel.h"
 #include "batch/icons.h"
+#include "batch/notifications.h"
 #include "batch/output_list.h"
 #include "batch/program_search.h"
 #include "batch/schedule_dialog.h"
+#include "batch/settings.h"
 
 const char* const kPropertyExecutablePath = "Executable Path";
 const char* const kPropertyExecutableProgram = "Executable Program";
 const char* const kPropertyArguments = "Arguments";
 const char* const kPropertyStdinFile = "Stdin File";
-const char* const kPropertyEnvironment = "Environent";
+const char* const kPropertyEnvironment = "Environment";
 const char* const kPropertyWorkingDirectory = "Working Directory";
 const char* const kPropertyLogFile = "Log File";
 
 namespace {
 const char* const kBatchFileFilter = "Corvantix Batch Files (*.cvbatch)|*.cvbatch";
+const char* const kTitle = "Corvantix Batch Utility";
 const int kNameColumnWidth = 180;
 
 wxString FromUtf8(const std::string& text) {
     return OutputLineText(text);
 }
 
-BatchDialogPrompts DesktopPrompts(wxWindow* parent) {
+bool SameFields(const BatchFields& a, const BatchFields& b) {
+    return a.program == b.program && a.arguments == b.arguments &&
+           a.workingDirectory == b.workingDirectory && a.environment == b.environment &&
+           a.stdinFile == b.stdinFile;
+}
+
+BatchDialogPrompts DesktopPrompts(ZYMBBatchDlg* dialog, NotificationService* notifier) {
     BatchDialogPrompts prompts;
-    prompts.messageBox = [parent](const wxString& text, const wxString& caption, long style) {
-        return wxMessageBox(text, caption, style, parent);
+    prompts.messageBox = [dialog](const wxString& text, const wxString& caption, long style) {
+        return wxMessageBox(text, caption, style, dialog);
     };
-    prompts.chooseBatchFile = [parent](bool save, const wxString& initialFile) {
+    prompts.chooseBatchFile = [dialog](bool save, const wxString& folder,
+                                       const wxString& fileName) {
         long style = save ? wxFD_SAVE | wxFD_OVERWRITE_PROMPT : wxFD_OPEN | wxFD_FILE_MUST_EXIST;
-        wxFileDialog chooser(parent, save ? "Save" : "Open", wxString(), wxString(),
-                             kBatchFileFilter, style);
-        if (!initialFile.empty()) chooser.SetPath(initialFile);
+        wxFileDialog chooser(dialog, save ? "Save" : "Open", folder, fileName, kBatchFileFilter,
+                             style);
         if (chooser.ShowModal() != wxID_OK) return wxString();
         wxString path = chooser.GetPath();
         // The default extension, for a name typed without one.
         if (save && path.AfterLast('/').Find('.') == wxNOT_FOUND) path += ".cvbatch";
         return path;
     };
-    prompts.openWithDefaultProgram = [](const wxString& path) { wxLaunchDefaultApplication(path); };
+    prompts.openWithDefaultProgram = [dialog, notifier](const wxString& path) {
+        // The openers end after a while; the window may be gone by then.
+        wxWeakRef<wxWindow> parent(dialog);
+        OpenAsText(path, [parent, notifier, path](const wxString& reason) {
+            notifier->Show(parent.get(), "Log Not Opened", reason, path, kIconFailure,
+                           kIconCloseButton, kIconOptionButton, 10000, -1);
+        });
+    };
+    prompts.askToSaveChanges = [dialog](const wxString& text) {
+        wxMessageDialog question(dialog, text, kTitle,
+                                 wxYES_NO | wxCANCEL | wxCANCEL_DEFAULT | wxICON_WARNING);
+        question.SetYesNoCancelLabels("&Save", "Close &without Saving", "Cancel");
+        return question.ShowModal() == wxID_YES      ? wxYES
+               : question.GetReturnCode() == wxID_NO ? wxNO
+                                                     : wxCANCEL;
+    };
+    prompts.chooseOutputFile = [dialog](const wxString& initialFile) {
+        wxFileDialog chooser(dialog, "Save Output As", wxFileName(initialFile).GetPath(),
+                             wxFileName(initialFile).GetFullName(),
+                             "Text files (*.txt)|*.txt|All files|*",
+                             wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+        return chooser.ShowModal() == wxID_OK ? chooser.GetPath() : wxString();
+    };
     return prompts;
 }
 }  // namespace
 
-ZYMBBatchDlg::ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile)
-    : wxDialog(parent, wxID_ANY, "Corvantix Batch Utility", wxDefaultPosition, wxDefaultSize,
+ZYMBBatchDlg::ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile, SettingsFile* settings,
+                           NotificationService* notifier)
+    : wxDialog(parent, wxID_ANY, kTitle, wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxRESIZE_BORDER | wxCLOSE_BOX),
       initialFile_(initialFile),
       run_(&log_),
       takeTimer_(this) {
+    settings_ = settings;
+    notifier_ = notifier;
+    // The program never changes its working folder, so this is where it was started.
+    startingFolder_ = wxGetCwd();
+    if (!initialFile_.empty()) {
+        wxFileName file(initialFile_);
+        file.MakeAbsolute(startingFolder_);
+        initialFile_ = file.GetFullPath();
+    }
     SetIcons(BatchIcon_ApplicationBundle());
     std::string reason;
     if (!log_.Open(&reason)) logReason_ = wxString::FromUTF8(reason.c_str());
-    prompts_ = DesktopPrompts(this);
+    prompts_ = DesktopPrompts(this, notifier_);
     BuildControls();
     BuildProperties();
-    BuildStatusLine();
+    ConnectRun();
+    RestorePlacement();
     // Once the window is up: a log that could not be made is said once, then the batch
     // file of the command line is loaded.
     CallAfter([this] {
@@ -82,35 +127,27 @@ ZYMBBatchDlg::ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile)
 void ZYMBBatchDlg::BuildControls() {
     // Dialog units follow the dialog's 8-point font, as the layout was drawn in them.
     SetFont(wxFontInfo(8));
-    auto rect = [this](int x, int y, int width, int height) {
-        wxPoint corner = ConvertDialogToPixels(wxPoint(x, y));
-        wxSize size = ConvertDialogToPixels(wxSize(width, height));
-        return wxRect(corner, size);
-    };
-    SetClientSize(ConvertDialogToPixels(wxSize(653, 436)));
+    defaultSize_ = ConvertDialogToPixels(wxSize(653, 436));
 
-    wxRect gridRect = rect(7, 7, 639, 167);
-    grid_ = new wxPropertyGridManager(this, ID_GRID, wxDefaultPosition, wxDefaultSize,
-                                      wxPG_DESCRIPTION | wxPG_BOLD_MODIFIED | wxBORDER_SUNKEN);
-    grid_->SetSize(gridRect);
+    // The description box is laid out with the size the grid had before its first size
+    // event: none, and GTK complains about the negative width loudly. So the grid gets its
+    // first size event before it has a description box.
+    grid_ = new wxPropertyGridManager(this, ID_GRID, wxDefaultPosition,
+                                      ConvertDialogToPixels(wxSize(639, 167)),
+                                      static_cast<long>(wxPG_BOLD_MODIFIED) | wxBORDER_SUNKEN);
+    grid_->SendSizeEvent();
+    grid_->SetWindowStyleFlag(grid_->GetWindowStyleFlag() | wxPG_DESCRIPTION);
     grid_->SetDescBoxHeight(grid_->GetCharHeight() * 3 + 10);
 
-    struct ButtonPlace {
-        int id;
-        const char* caption;
-        int x, y;
-    };
-    for (const ButtonPlace& place :
-         {ButtonPlace{ID_LOAD, "&Load", 7, 180}, ButtonPlace{ID_SAVE, "&Save", 59, 180},
-          ButtonPlace{ID_OPEN_LOG, "&Open Log", 111, 180},
-          ButtonPlace{ID_SCHEDULE, "S&chedule…", 163, 180}}) {
-        wxRect r = rect(place.x, place.y, 50, 14);
-        new wxButton(this, place.id, wxString::FromUTF8(place.caption), r.GetPosition(),
-                     r.GetSize());
-    }
+    const wxSize buttonSize = ConvertDialogToPixels(wxSize(50, 14));
+    new wxButton(this, ID_LOAD, "&Load", wxDefaultPosition, buttonSize);
+    new wxButton(this, ID_SAVE, "&Save", wxDefaultPosition, buttonSize);
+    new wxButton(this, ID_OPEN_LOG, "&Open Log", wxDefaultPosition, buttonSize);
+    new wxButton(this, ID_SCHEDULE, wxString::FromUTF8("S&chedule…"), wxDefaultPosition,
+                 buttonSize);
 
-    wxRect tabsRect = rect(8, 200, 639, 202);
-    tabs_ = new wxNotebook(this, ID_TABS, tabsRect.GetPosition(), tabsRect.GetSize(), wxNB_BOTTOM);
+    tabs_ = new wxNotebook(this, ID_TABS, wxDefaultPosition,
+                           ConvertDialogToPixels(wxSize(639, 202)), wxNB_BOTTOM);
     auto* images = new wxImageList(16, 16, true, 1);
     images->Add(BatchIcon_Bitmap(kIconInformation, 16));
     tabs_->AssignImageList(images);
@@ -124,15 +161,22 @@ void ZYMBBatchDlg::BuildControls() {
         new HistoryPanel(tabs_,
                          [this](const wxString& path) { prompts_.openWithDefaultProgram(path); }),
         "History", false, 0);
+    for (OutputList* list : {outputList_, messagesList_}) {
+        list->SetSaveHandler([this](OutputList* from) { SaveListOutput(from); });
+        // The list may be as small as the window makes it; the tabs must stay in view.
+        list->SetMinSize(wxSize(40, 20));
+    }
 
-    wxRect runRect = rect(545, 416, 50, 14);
-    runButton_ = new wxButton(this, ID_RUN, "Run", runRect.GetPosition(), runRect.GetSize());
+    // Under the tabs, beside Run and Cancel: the clock of a run, or how the last one ended.
+    statusLine_ = new wxStaticText(this, wxID_ANY, wxString(), wxDefaultPosition,
+                                   ConvertDialogToPixels(wxSize(530, 10)),
+                                   wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    runButton_ = new wxButton(this, ID_RUN, "Run", wxDefaultPosition, buttonSize);
     runButton_->SetDefault();
-    wxRect closeRect = rect(597, 416, 50, 14);
-    closeButton_ =
-        new wxButton(this, ID_CLOSE, "Cancel", closeRect.GetPosition(), closeRect.GetSize());
+    closeButton_ = new wxButton(this, ID_CLOSE, "Cancel", wxDefaultPosition, buttonSize);
     SetEscapeId(ID_CLOSE);
     SetAffirmativeId(ID_RUN);
+    LayOut();
 
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnRun(); }, ID_RUN);
@@ -145,11 +189,12 @@ void ZYMBBatchDlg::BuildControls() {
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnOpenLog(); }, ID_OPEN_LOG);
     Bind(
-        wxEVT_BUTTON, [this](wxCommandEvent&) { ShowScheduleDialog(this, initialFile_); },
+        wxEVT_BUTTON, [this](wxCommandEvent&) { ShowScheduleDialog(this, currentFile_); },
         ID_SCHEDULE);
     Bind(wxEVT_PG_CHANGED, &ZYMBBatchDlg::OnPropertyChanged, this, ID_GRID);
     Bind(wxEVT_NOTEBOOK_PAGE_CHANGING, &ZYMBBatchDlg::OnTabChanging, this, ID_TABS);
     Bind(wxEVT_CLOSE_WINDOW, &ZYMBBatchDlg::OnCloseWindow, this);
+    Bind(wxEVT_CHAR_HOOK, &ZYMBBatchDlg::OnCharHook, this);
     Bind(wxEVT_TIMER, &ZYMBBatchDlg::OnTakeLines, this, takeTimer_.GetId());
     // The name column keeps its width whatever the grid's size.
     grid_->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
@@ -167,12 +212,13 @@ void ZYMBBatchDlg::BuildProperties() {
         return property;
     };
     const char* programHelp = "Path to synchronization executable";
-    page->Append(new wxPropertyCategory("Program"));
+    // The groups have names of their own: a group and a property may share a label.
+    page->Append(new wxPropertyCategory("Program", "group:Program"));
     programPathProperty_ = text(kPropertyExecutablePath, wxString(), programHelp, true);
     programProperty_ = text(kPropertyExecutableProgram, wxString(), programHelp, false);
     argumentsProperty_ = text(kPropertyArguments, wxString(), "Command Arguments", false);
 
-    page->Append(new wxPropertyCategory("Environment"));
+    page->Append(new wxPropertyCategory("Environment", "group:Environment"));
     stdinProperty_ = page->Append(new wxFileProperty(kPropertyStdinFile, wxPG_LABEL, wxString()));
     stdinProperty_->SetHelpString("File to be processed by the Sync");
     stdinProperty_->SetAttribute(wxPG_FILE_DIALOG_STYLE,
@@ -181,12 +227,12 @@ void ZYMBBatchDlg::BuildProperties() {
     stdinProperty_->SetAttribute(wxPG_FILE_SHOW_FULL_PATH, true);
     environmentProperty_ = text(kPropertyEnvironment, wxString(),
                                 "Environmental variables to be merged with the existing "
-                                "variables, Delimited by colons eg. VAR1=VAL1;VAR2=VAL2",
+                                "variables, Delimited by semicolons eg. VAR1=VAL1;VAR2=VAL2",
                                 false);
     workingDirectoryProperty_ =
         page->Append(new wxDirProperty(kPropertyWorkingDirectory, wxPG_LABEL, wxString()));
 
-    page->Append(new wxPropertyCategory("Logging"));
+    page->Append(new wxPropertyCategory("Logging", "group:Logging"));
     logFileProperty_ = text(kPropertyLogFile, wxString::FromUTF8(log_.Path().c_str()),
                             "Path to log file that will capture debugging information", true);
     grid_->ExpandAll();
@@ -221,13 +267,13 @@ BatchFields ZYMBBatchDlg::FieldsFromProperties() const {
 
 void ZYMBBatchDlg::Notify(const wxString& title, const wxString& firstLine,
                           const wxString& secondLine, int icon) {
-    if (CZYMBWinApp* app = CZYMBWinApp_Current())
-        app->ShowNotification(this, title, firstLine, secondLine, icon, kIconCloseButton,
-                              kIconOptionButton, 10000, -1);
+    notifier_->Show(this, title, firstLine, secondLine, icon, kIconCloseButton, kIconOptionButton,
+                    10000, -1);
 }
 
 void ZYMBBatchDlg::OnPropertyChanged(wxPropertyGridEvent&) {
     SearchForProgram();
+    UpdateTitle();
 }
 
 void ZYMBBatchDlg::SearchForProgram() {
@@ -238,6 +284,8 @@ void ZYMBBatchDlg::SearchForProgram() {
         grid_->SetPropertyValue(kPropertyExecutablePath, path);
         Notify("Program Found", "Program found in path", "Found in " + path, kIconSuccess);
     } else {
+        // Never the path of a program that is no longer the one named.
+        grid_->SetPropertyValue(kPropertyExecutablePath, wxString());
         Notify("Invalid Program", program + " not found in path", wxString(), kIconFailure);
     }
 }
@@ -261,33 +309,101 @@ void ZYMBBatchDlg::LoadFile(const wxString& path) {
                                  Loaded{kPropertyStdinFile, result.stdinFile}}) {
         if (loaded.value) grid_->SetPropertyValue(loaded.property, FromUtf8(*loaded.value));
     }
+    MarkSaved(path);
     Notify("Config File Loaded", "Parsed OK",
            "Program is " + PropertyText(kPropertyExecutableProgram), kIconSuccess);
     SearchForProgram();
 }
 
+wxString ZYMBBatchDlg::FileDialogFolder() const {
+    wxString last = settings_->ReadText("Runtime", "LastDirectory");
+    wxString folder = last.empty() ? wxString() : wxFileName(last).GetPath();
+    return !folder.empty() && wxFileName::DirExists(folder) ? folder : startingFolder_;
+}
+
 void ZYMBBatchDlg::OnLoad() {
-    CZYMBWinApp* app = CZYMBWinApp_Current();
-    wxString last =
-        app != nullptr ? app->Profile().ReadText("Runtime", "LastDirectory") : wxString();
-    wxString path = prompts_.chooseBatchFile(false, last);
+    wxString last = settings_->ReadText("Runtime", "LastDirectory");
+    wxString name = last.empty() ? wxString() : wxFileName(last).GetFullName();
+    wxString path = prompts_.chooseBatchFile(false, FileDialogFolder(), name);
     if (path.empty()) return;
     LoadFile(path);
-    if (app != nullptr) app->Profile().WriteText("Runtime", "LastDirectory", path);
+    settings_->WriteText("Runtime", "LastDirectory", path);
 }
 
 void ZYMBBatchDlg::OnSave() {
-    wxString path = prompts_.chooseBatchFile(true, wxString());
+    wxString name = currentFile_.empty() ? wxString() : wxFileName(currentFile_).GetFullName();
+    wxString path = prompts_.chooseBatchFile(true, FileDialogFolder(), name);
     if (path.empty()) return;
-    definition_.CopyIntoTree(FieldsFromProperties());
-    if (!definition_.Write(path.utf8_str()))
+    SaveTo(path);
+}
+
+bool ZYMBBatchDlg::SaveTo(const wxString& path) {
+    BatchFields fields = FieldsFromProperties();
+    definition_.CopyIntoTree(fields);
+    if (!definition_.Write(path.utf8_str())) {
         prompts_.messageBox("Failed to save file", "Save Failed", wxOK | wxICON_WARNING);
+        return false;
+    }
+    MarkSaved(path);
+    return true;
+}
+
+void ZYMBBatchDlg::MarkSaved(const wxString& path) {
+    wxFileName file(path);
+    file.MakeAbsolute(startingFolder_);
+    currentFile_ = file.GetFullPath();
+    savedFields_ = FieldsFromProperties();
+    // The values are what the file holds now: none of them is shown as changed.
+    grid_->ClearModifiedStatus();
+    grid_->Refresh();
+    UpdateTitle();
+}
+
+bool ZYMBBatchDlg::HasUnsavedEdits() const {
+    return !SameFields(FieldsFromProperties(), savedFields_);
+}
+
+void ZYMBBatchDlg::UpdateTitle() {
+    if (currentFile_.empty()) {
+        SetTitle(kTitle);
+        return;
+    }
+    wxString title =
+        wxFileName(currentFile_).GetFullName() + wxString::FromUTF8(" \u2013 ") + kTitle;
+    SetTitle(HasUnsavedEdits() ? "*" + title : title);
+}
+
+bool ZYMBBatchDlg::MayClose() {
+    if (!closeConfirmed_ && HasUnsavedEdits()) {
+        wxString name =
+            currentFile_.empty() ? wxString("Untitled") : wxFileName(currentFile_).GetFullName();
+        int answer = prompts_.askToSaveChanges("Save changes to " + name + " before closing?");
+        if (answer == wxCANCEL) return false;
+        if (answer == wxYES) {
+            wxString path = currentFile_;
+            if (path.empty()) path = prompts_.chooseBatchFile(true, FileDialogFolder(), wxString());
+            if (path.empty() || !SaveTo(path)) return false;
+        }
+    }
+    closeConfirmed_ = true;
+    RememberPlacement();
+    return true;
 }
 
 void ZYMBBatchDlg::OnOpenLog() {
     if (!log_.IsOpen()) return;
     log_.Flush();
     prompts_.openWithDefaultProgram(wxString::FromUTF8(log_.Path().c_str()));
+}
+
+void ZYMBBatchDlg::SaveListOutput(OutputList* list) {
+    wxString name = list == outputList_ ? "output.txt" : "messages.txt";
+    wxString path = prompts_.chooseOutputFile(startingFolder_ + "/" + name);
+    if (path.empty()) return;
+    wxString reason;
+    if (!list->SaveLines(path, &reason))
+        prompts_.messageBox("The output could not be saved to " + path + ": " + reason,
+                            "Save Failed", wxOK | wxICON_WARNING);
 }
 
 void ZYMBBatchDlg::OnTabChanging(wxBookCtrlEvent& event) {

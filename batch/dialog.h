@@ -1,8 +1,9 @@
 // The batch dialog, the utility's only window: a property grid with the batch definition,
 // Load / Save / Open Log, the child's standard output and standard error in two tabbed
 // lists, a status line, Run and Cancel. It owns the definition, the batch log and the run
-// controller, and shows what the controller reports; the application object owns the
-// notifications it shows.
+// controller, and shows what the controller reports; the settings it keeps its own values
+// in and the notifications it shows are handed in, and belong to the caller, who keeps
+// them for the dialog's whole life.
 #pragma once
 #include <wx/dialog.h>
 #include <wx/timer.h>
@@ -23,16 +24,25 @@ class wxPropertyGridEvent;
 class wxBookCtrlEvent;
 class wxStaticText;
 class OutputList;
+class SettingsFile;
+class NotificationService;
 
 // The questions the dialog asks the user. The window's own defaults use the desktop's
 // message boxes, file dialogs and default opener; tests answer them themselves.
 struct BatchDialogPrompts {
     // A message box; returns wxYES, wxNO or wxOK as wxMessageBox does.
     std::function<int(const wxString& text, const wxString& caption, long style)> messageBox;
-    // An open (save false) or save (save true) dialog for batch files; "" when cancelled.
-    std::function<wxString(bool save, const wxString& initialFile)> chooseBatchFile;
+    // An open (save false) or save (save true) dialog for batch files, opening in folder
+    // with fileName proposed (may be ""); returns the chosen path, "" when cancelled.
+    std::function<wxString(bool save, const wxString& folder, const wxString& fileName)>
+        chooseBatchFile;
     // Opens a file with the desktop's default program.
     std::function<void(const wxString& path)> openWithDefaultProgram;
+    // Closing with unsaved edits: "Save changes to NAME before closing?" with Save (wxYES),
+    // Close without Saving (wxNO) and Cancel (wxCANCEL).
+    std::function<int(const wxString& text)> askToSaveChanges;
+    // A save dialog for a list's lines as text; "" when cancelled.
+    std::function<wxString(const wxString& initialFile)> chooseOutputFile;
 };
 
 // The property names, as the grid shows them.
@@ -46,21 +56,25 @@ extern const char* const kPropertyLogFile;
 
 class ZYMBBatchDlg : public wxDialog {
   public:
-    // Control ids, as the dialog has always numbered them.
+    // The ids of the dialog's controls, above the toolkit's own ids.
     enum {
-        ID_RUN = 1,
-        ID_CLOSE = 2,
-        ID_LOAD = 3,
-        ID_SAVE = 4,
-        ID_OPEN_LOG = 5,
-        ID_GRID = 1000,
-        ID_TABS = 1003,
-        ID_OUTPUT_LIST = 1004,
-        ID_MESSAGES_LIST = 1005,
+        ID_RUN = wxID_HIGHEST + 1,
+        ID_CLOSE,
+        ID_LOAD,
+        ID_SAVE,
+        ID_OPEN_LOG,
+        ID_GRID,
+        ID_TABS,
+        ID_OUTPUT_LIST,
+        ID_MESSAGES_LIST,
     };
 
-    // initialFile: a batch file to load once the window is up ("" for none).
-    ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile);
+    // initialFile: a batch file to load once the window is up ("" for none); a relative
+    // path is taken from the folder the program was started in, as every path is.
+    // settings: where Load's last file and the window's size and place are kept;
+    // notifier: where results are shown.
+    ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile, SettingsFile* settings,
+                 NotificationService* notifier);
     ~ZYMBBatchDlg() override;
 
     BatchDialogPrompts& Prompts() { return prompts_; }
@@ -93,6 +107,15 @@ class ZYMBBatchDlg : public wxDialog {
     // The line under the tabs: the clock of a run in progress, or how the last run ended.
     wxString StatusText() const;
 
+    // The file the properties were last loaded from or saved to ("" for none), and whether
+    // a property differs from what that load or save left.
+    const wxString& CurrentFile() const { return currentFile_; }
+    bool HasUnsavedEdits() const;
+    // The folder the program was started in: relative paths and the file dialogs start here.
+    const wxString& StartingFolder() const { return startingFolder_; }
+    // The size the window opens with, which is also its smallest.
+    wxSize DefaultSize() const { return defaultSize_; }
+
   private:
     void BuildControls();
     void BuildProperties();
@@ -100,12 +123,25 @@ class ZYMBBatchDlg : public wxDialog {
     BatchFields FieldsFromProperties() const;
     void Notify(const wxString& title, const wxString& firstLine, const wxString& secondLine,
                 int icon);
-    void BuildStatusLine();
+    void ConnectRun();
     void HandleEnded(const BatchRunSummary& summary);
     void OnTakeLines(wxTimerEvent& event);
     void OnPropertyChanged(wxPropertyGridEvent& event);
     void OnTabChanging(wxBookCtrlEvent& event);
     void OnCloseWindow(wxCloseEvent& event);
+
+    // The window side: layout, title, unsaved edits, keys.
+    void LayOut();
+    void RestorePlacement();
+    void RememberPlacement();
+    void OnCharHook(wxKeyEvent& event);
+    void MarkSaved(const wxString& path);
+    void UpdateTitle();
+    bool SaveTo(const wxString& path);
+    // Asks about unsaved edits before the window closes; false keeps it open.
+    bool MayClose();
+    wxString FileDialogFolder() const;
+    void SaveListOutput(OutputList* list);
 
     BatchDefinition definition_;
     wxString initialFile_;
@@ -133,4 +169,14 @@ class ZYMBBatchDlg : public wxDialog {
     // Set while the window is being destroyed: the end of a run cancelled then is not
     // posted to it.
     std::atomic<bool> closing_{false};
+
+    // The window side: the settings and the notifier handed in, the file shown in the
+    // title and what it held, the starting folder.
+    SettingsFile* settings_ = nullptr;
+    NotificationService* notifier_ = nullptr;
+    wxString currentFile_;
+    BatchFields savedFields_;
+    wxString startingFolder_;
+    wxSize defaultSize_;
+    bool closeConfirmed_ = false;  // the unsaved-edits question has been answered
 };

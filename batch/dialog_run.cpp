@@ -23,12 +23,7 @@ wxString ClockText(time_t seconds) {
 }
 }  // namespace
 
-void ZYMBBatchDlg::BuildStatusLine() {
-    // Under the tabs, beside Run and Cancel.
-    wxPoint corner = ConvertDialogToPixels(wxPoint(8, 418));
-    wxSize size = ConvertDialogToPixels(wxSize(530, 10));
-    statusLine_ = new wxStaticText(this, wxID_ANY, wxString(), corner, size,
-                                   wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+void ZYMBBatchDlg::ConnectRun() {
     // The log's share of each run's output, as --run takes it.
     std::string warning;
     run_.SetLogLimit(LogLimitFromEnvironment(&warning));
@@ -77,7 +72,8 @@ void ZYMBBatchDlg::SetRunControlsEnabled(bool enabled) {
 
 void ZYMBBatchDlg::OnRun() {
     if (runActive_) return;  // one run at a time; Run is disabled meanwhile anyway
-    BatchRunStart start = run_.Start(&definition_, FieldsFromProperties(), std::string());
+    BatchRunStart start =
+        run_.Start(&definition_, FieldsFromProperties(), std::string(currentFile_.utf8_str()));
     switch (start.outcome) {
         case BatchRunStart::EMPTY_PROGRAM:
             prompts_.messageBox(EMPTY_PROGRAM_TEXT, EMPTY_PROGRAM_CAPTION, wxOK | wxICON_WARNING);
@@ -124,6 +120,7 @@ void ZYMBBatchDlg::OnClose() {
             run_.Resume();
         return;
     }
+    if (!MayClose()) return;
     if (IsModal())
         EndModal(ID_CLOSE);
     else
@@ -134,6 +131,10 @@ void ZYMBBatchDlg::OnCloseWindow(wxCloseEvent& event) {
     if (run_.InProgress() && event.CanVeto()) {
         event.Veto();
         OnClose();
+        return;
+    }
+    if (event.CanVeto() && !MayClose()) {
+        event.Veto();
         return;
     }
     if (IsModal())

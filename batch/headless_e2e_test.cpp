@@ -61,8 +61,7 @@ class PrivateRunHistory : public ::testing::Environment {
   private:
     TempDir folder_;
 };
-const auto* const privateRunHistory =
-    ::testing::AddGlobalTestEnvironment(new PrivateRunHistory);
+const auto* const privateRunHistory = ::testing::AddGlobalTestEnvironment(new PrivateRunHistory);
 
 class BatchCase : public ::testing::TestWithParam<std::string> {};
 

@@ -1,16 +1,16 @@
 // The batch utility's icons, drawn rather than loaded, so that the program needs no files
-// beside it. The numbers are the icon ids its callers pass around.
+// beside it. Callers name an icon by its id below.
 #pragma once
 #include <wx/bitmap.h>
 #include <wx/iconbndl.h>
 
 enum BatchIconId {
-    kIconApplication = 128,
-    kIconInformation = 130,   // notifications with statistics; the output tabs
-    kIconCloseButton = 131,   // the notification's close button
-    kIconOptionButton = 132,  // the notification's second button
-    kIconFailure = 133,
-    kIconSuccess = 134,
+    kIconApplication,
+    kIconInformation,   // notifications with statistics; the output tabs
+    kIconCloseButton,   // the notification's close button
+    kIconOptionButton,  // the notification's second button
+    kIconFailure,       // a notification of a failure, which stays until it is closed
+    kIconSuccess,
 };
 
 // The icon with that id as a square bitmap of size pixels with alpha; an unknown id gives

@@ -1,5 +1,9 @@
 // The application's notification service: shows toasts stacked so that a new one never
-// covers the place of one shown before, and remembers every toast it has shown.
+// covers the place of one shown before it while the stack lasts, and remembers every
+// notification it was asked to show. A notification the same as one still on the screen
+// (title and lines) takes that one's place and time instead of stacking another; once no
+// toast is left on the screen, the next one starts again at the bottom. Failures stay until
+// the user closes them.
 #pragma once
 #include <wx/gdicmn.h>
 #include <wx/string.h>
@@ -16,7 +20,8 @@ wxRect StackToastRect(wxRect candidate, const std::vector<wxRect>& earlier);
 struct NotificationRecord {
     wxString title, firstLine, secondLine;
     int icon = 0;
-    wxRect place;  // on the screen, where it was put when shown
+    wxRect place;           // on the screen, where it was put when shown
+    bool replaced = false;  // it took the place of the same notification still shown
 };
 
 class NotificationService {
@@ -39,8 +44,14 @@ class NotificationService {
     void CloseAll();
 
   private:
+    struct Toast {
+        wxWeakRef<ToastWindow> window;
+        wxRect place;  // where it stands now (the user may have dragged it)
+        wxString title, firstLine, secondLine;
+    };
     wxPoint DefaultCorner() const;
     wxPoint position_{-1, -1};
     std::vector<NotificationRecord> shown_;
-    std::vector<wxWeakRef<ToastWindow>> windows_;  // parallel to shown_
+    std::vector<Toast> toasts_;  // every toast window made, oldest first
+    size_t stackStart_ = 0;      // the first toast of the present stack
 };

@@ -35,7 +35,7 @@ TEST(ToastStacking, MovesUpPastEveryEarlierPlaceItMeets) {
         EXPECT_EQ(StackToastRect(At(900, 900), c.earlier), c.expected) << c.what;
 }
 
-TEST(Toasts, StackWithoutOverlapAndKeepThePlacesOfClosedOnes) {
+TEST(Toasts, StackWithoutOverlapUntilTheStackIsEmpty) {
     NotificationService service;
     wxRect area = wxDisplay(0u).GetClientArea();
     for (int i = 0; i < 3; ++i)
@@ -64,11 +64,58 @@ TEST(Toasts, StackWithoutOverlapAndKeepThePlacesOfClosedOnes) {
         EXPECT_EQ(open[i]->GetScreenRect(), shown[i].place);
     }
 
-    // All gone after their display time; a new one still avoids the places they had.
-    ASSERT_TRUE(windowtest::PumpUntil([&] { return service.OpenCount() == 0; }, 5000));
+    // The failure stays; while it is shown, a new one avoids the places of all three.
+    ASSERT_TRUE(windowtest::PumpUntil([&] { return service.OpenCount() == 1; }, 5000));
     service.Show(nullptr, "Later", "", "", kIconInformation, kIconCloseButton, kIconOptionButton,
-                 10000, -1);
+                 200, -1);
     EXPECT_EQ(service.Shown().back().place.GetBottom() + 1, shown[2].place.GetTop());
+    // Once none is left, the next one starts at the bottom again.
+    service.CloseAll();
+    ASSERT_TRUE(windowtest::PumpUntil([&] { return service.OpenCount() == 0; }, 5000));
+    service.Show(nullptr, "Much later", "", "", kIconInformation, kIconCloseButton,
+                 kIconOptionButton, 10000, -1);
+    EXPECT_EQ(service.Shown().back().place, shown[0].place);
+    service.CloseAll();
+    windowtest::Pump(50);
+}
+
+TEST(Toasts, TheSameNotificationTakesThePlaceAndTimeOfTheOneStillShown) {
+    NotificationService service;
+    service.Show(nullptr, "Program Found", "Program found in path", "Found in /bin/sh",
+                 kIconSuccess, kIconCloseButton, kIconOptionButton, 600, -1);
+    service.Show(nullptr, "Other", "", "", kIconInformation, kIconCloseButton, kIconOptionButton,
+                 10000, -1);
+    windowtest::Pump(400);
+    for (int i = 0; i < 4; ++i) {
+        service.Show(nullptr, "Program Found", "Program found in path", "Found in /bin/sh",
+                     kIconSuccess, kIconCloseButton, kIconOptionButton, 600, -1);
+        EXPECT_EQ(service.OpenCount(), 2);
+        EXPECT_TRUE(service.Shown().back().replaced);
+        EXPECT_EQ(service.Shown().back().place, service.Shown().front().place);
+    }
+    // Its time started again with the last one: still there after the first would be gone.
+    windowtest::Pump(400);
+    EXPECT_EQ(service.OpenCount(), 2);
+    ASSERT_TRUE(windowtest::PumpUntil([&] { return service.OpenCount() == 1; }, 5000));
+    // A different second line is another notification.
+    service.Show(nullptr, "Other", "", "another", kIconInformation, kIconCloseButton,
+                 kIconOptionButton, 10000, -1);
+    EXPECT_EQ(service.OpenCount(), 2);
+    EXPECT_FALSE(service.Shown().back().replaced);
+    service.CloseAll();
+    windowtest::Pump(50);
+}
+
+TEST(Toasts, AFailureStaysUntilItIsClosed) {
+    NotificationService service;
+    service.Show(nullptr, "Invalid Program", "x not found in path", "", kIconFailure,
+                 kIconCloseButton, kIconOptionButton, 300, -1);
+    service.Show(nullptr, "Parsed", "", "", kIconSuccess, kIconCloseButton, kIconOptionButton, 300,
+                 -1);
+    windowtest::Pump(1200);
+    std::vector<ToastWindow*> open = service.OpenToasts();
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_EQ(open[0]->Content().title, "Invalid Program");
     service.CloseAll();
     windowtest::Pump(50);
 }

@@ -1,7 +1,19 @@
 // The output list: a virtual report list over the lines the run controller keeps.
 #include "batch/output_list.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <wx/clipbrd.h>
 #include <wx/dcclient.h>
+#include <wx/filename.h>
+#include <wx/menu.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/io.h"
 
 #include <algorithm>
 
@@ -15,11 +27,111 @@ wxString OutputLineText(const std::string& line) {
 
 OutputList::OutputList(wxWindow* parent, wxWindowID id, const wxFont& font)
     : wxListCtrl(parent, id, wxDefaultPosition, wxDefaultSize,
-                 wxLC_REPORT | wxLC_NO_HEADER | wxLC_VIRTUAL | wxLC_SINGLE_SEL | wxBORDER_SUNKEN) {
+                 wxLC_REPORT | wxLC_NO_HEADER | wxLC_VIRTUAL | wxBORDER_SUNKEN) {
     SetFont(font);
     SetBackgroundColour(*wxBLACK);
     SetTextColour(*wxWHITE);
     AppendColumn("Output", wxLIST_FORMAT_LEFT, 300);
+    Bind(wxEVT_KEY_DOWN, &OutputList::OnKeyDown, this);
+    Bind(wxEVT_CONTEXT_MENU, &OutputList::OnContextMenu, this);
+}
+
+namespace {
+// The process's file mode mask, read without setting it: umask() would change it for a
+// moment, and a child started by the runner in that moment would inherit 0.
+mode_t CurrentUmask() {
+    FILE* status = fopen("/proc/self/status", "re");
+    unsigned mask = 022;
+    if (status != nullptr) {
+        char line[256];
+        while (fgets(line, sizeof line, status) != nullptr)
+            if (sscanf(line, "Umask: %o", &mask) == 1) break;
+        fclose(status);
+    }
+    return static_cast<mode_t>(mask);
+}
+}  // namespace
+
+std::string OutputList::SelectedText() const {
+    std::string text;
+    for (long item = GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); item != -1;
+         item = GetNextItem(item, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
+        if (static_cast<size_t>(item) >= Count()) break;
+        text += Line(static_cast<size_t>(item));
+        text += '\n';
+    }
+    return text;
+}
+
+void OutputList::SelectAll() {
+    if (GetItemCount() > 0) SetItemState(-1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+}
+
+bool OutputList::CopySelection() {
+    std::string text = SelectedText();
+    if (text.empty() || !wxTheClipboard->Open()) return false;
+    bool copied = wxTheClipboard->SetData(new wxTextDataObject(OutputLineText(text)));
+    wxTheClipboard->Close();
+    return copied;
+}
+
+bool OutputList::SaveLines(const wxString& path, wxString* reason) const {
+    std::string target = path.utf8_string();
+    std::string folder = wxFileName(path).GetPath().utf8_string();
+    std::string temporary = (folder.empty() ? std::string(".") : folder) + "/.output-XXXXXX";
+    int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    bool written = fd >= 0;
+    if (written) {
+        // A new file's usual mode, not mkstemp's private one.
+        fchmod(fd, 0666 & ~CurrentUmask());
+        for (size_t i = 0; written && i < Count(); ++i)
+            written = WriteAll(fd, Line(i).data(), Line(i).size()) && WriteAll(fd, "\n", 1);
+        written = written && fsync(fd) == 0;
+        written = close(fd) == 0 && written;
+        written = written && rename(temporary.c_str(), target.c_str()) == 0;
+    }
+    if (!written) {
+        int error = errno;
+        if (fd >= 0) unlink(temporary.c_str());
+        if (reason != nullptr) *reason = wxString::FromUTF8(strerror(error));
+    }
+    return written;
+}
+
+void OutputList::OnKeyDown(wxKeyEvent& event) {
+    if (event.GetModifiers() == wxMOD_CONTROL && event.GetKeyCode() == 'C') {
+        CopySelection();
+        return;
+    }
+    if (event.GetModifiers() == wxMOD_CONTROL && event.GetKeyCode() == 'A') {
+        SelectAll();
+        return;
+    }
+    event.Skip();
+}
+
+void OutputList::OnContextMenu(wxContextMenuEvent&) {
+    wxMenu menu;
+    menu.Append(wxID_COPY, "&Copy\tCtrl+C");
+    menu.Append(wxID_SELECTALL, "Select &All\tCtrl+A");
+    menu.AppendSeparator();
+    menu.Append(wxID_SAVEAS, wxString::FromUTF8("Save Output &As\u2026"));
+    menu.Enable(wxID_COPY, GetSelectedItemCount() > 0);
+    menu.Enable(wxID_SELECTALL, Count() > 0);
+    menu.Enable(wxID_SAVEAS, Count() > 0 && saveHandler_ != nullptr);
+    switch (GetPopupMenuSelectionFromUser(menu)) {
+        case wxID_COPY:
+            CopySelection();
+            break;
+        case wxID_SELECTALL:
+            SelectAll();
+            break;
+        case wxID_SAVEAS:
+            saveHandler_(this);
+            break;
+        default:
+            break;
+    }
 }
 
 void OutputList::Sync() {

@@ -48,7 +48,7 @@ void WriteMachineSwitch(const std::string& text) {
 
 TEST(StartRoutine, CountsStartsKeepsItsGuidAndClearsTheCrashIndicatorAtANormalEnd) {
     std::string profile = windowtest::FreshSettings();
-    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     auto first = ProfileValues(profile);
     EXPECT_EQ(first["Runtime/RunCount"], "1");
     EXPECT_EQ(first["Runtime/CrashIndicator"], "1");
@@ -66,7 +66,7 @@ TEST(StartRoutine, CountsStartsKeepsItsGuidAndClearsTheCrashIndicatorAtANormalEn
     App().EndApplication();
     EXPECT_EQ(ProfileValues(profile)["Runtime/CrashIndicator"], "0");
 
-    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     auto second = ProfileValues(profile);
     EXPECT_EQ(second["Runtime/RunCount"], "2");
     EXPECT_EQ(second["Runtime/GUID"], first["Runtime/GUID"]);
@@ -81,7 +81,7 @@ TEST(StartRoutine, AStartThatFindsTheIndicatorSetCountsACrash) {
     WriteFile(profile,
               "[Runtime]\nRunCount=7\nCrashIndicator=1\nCrashCount=2\n"
               "LastRunTime=Monday, March 17, 2025 - 10:00:00\n");
-    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     auto values = ProfileValues(profile);
     EXPECT_EQ(values["Runtime/RunCount"], "8");
     EXPECT_EQ(values["Runtime/CrashCount"], "3");
@@ -116,7 +116,7 @@ TEST(StartRoutine, ShowsTheStartMessageInATaskDialogAtEveryStart) {
                 dialog->EndModal(wxID_OK);
             }
         });
-        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
         EXPECT_EQ(title, "Special Notice");
         std::vector<wxString> expected = {
             "If you no longer want to see this message please contact your Administrator.",
@@ -149,8 +149,8 @@ TEST(UpdateCheck, AsksTheConfiguredHostForVersionCgiAndKeepsTheRedirectTarget) {
     testsupport::HttpListener listener;
     listener.Answer(302, "Location: http://updates.example/batch-2.0.pkg\r\n", "moved");
     std::string host = "127.0.0.1:" + std::to_string(listener.Port());
-    CZYMBRegistry(windowtest::FreshSettings(), false).WriteText("Options", "UpdateHost", host);
-    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    SettingsFile(windowtest::FreshSettings(), false).WriteText("Options", "UpdateHost", host);
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     EXPECT_EQ(App().WaitForUpdateCheck(), "http://updates.example/batch-2.0.pkg");
     auto requests = listener.Requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -175,15 +175,22 @@ TEST(UpdateCheck, SendsNothingWhenSwitchedOffMachineWideOrWithoutAHost) {
     } cases[] = {
         {"DisableUpdateCheck=1\n", true, false},
         {"DisableUpdateCheck=0\n", true, true},
-        {"DisableUpdateCheck=yes\n", true, true},  // not a number: read fails, check runs
+        {"DisableUpdateCheck=true\n", true, false},
+        {"DisableUpdateCheck = Yes \n", true, false},
+        {"DisableUpdateCheck=ON\n", true, false},
+        {"DisableUpdateCheck=false\n", true, true},
+        {"DisableUpdateCheck=no\n", true, true},
+        {"DisableUpdateCheck=off\n", true, true},
+        {"DisableUpdateCheck=perhaps\n", true, true},  // no switch at all: the check runs
+        {"=x\nDisableUpdateCheck=1\n", true, false},   // a nameless value is passed over
         {nullptr, false, false},
     };
     size_t expectedRequests = 0;
     for (const Case& c : cases) {
         std::string profile = windowtest::FreshSettings();
         if (c.machineFile != nullptr) WriteMachineSwitch(c.machineFile);
-        if (c.withHost) CZYMBRegistry(profile, false).WriteText("Options", "UpdateHost", host);
-        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+        if (c.withHost) SettingsFile(profile, false).WriteText("Options", "UpdateHost", host);
+        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
         std::string location = App().WaitForUpdateCheck();
         EXPECT_EQ(App().UpdateCheckStarted(), c.sent) << (c.machineFile ? c.machineFile : "none");
         if (c.sent) ++expectedRequests;
@@ -195,12 +202,33 @@ TEST(UpdateCheck, SendsNothingWhenSwitchedOffMachineWideOrWithoutAHost) {
 TEST(UpdateCheck, AStartDoesNotWaitForAnUpdateServerThatNeverAnswers) {
     testsupport::HttpListener listener;
     listener.NeverAnswer();
-    CZYMBRegistry(windowtest::FreshSettings(), false)
+    SettingsFile(windowtest::FreshSettings(), false)
         .WriteText("Options", "UpdateHost", "127.0.0.1:" + std::to_string(listener.Port()));
-    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     // The start is over while the request is still out: the window would be answering now.
     EXPECT_TRUE(windowtest::PumpUntil([&] { return listener.Requests().size() == 1; }, 5000));
     EXPECT_TRUE(App().UpdateCheckRunning());
     EXPECT_EQ(App().WaitForUpdateCheck(), "");  // the time-out ends it, silently
     App().EndApplication();
+}
+
+TEST(Settings, LinesWithoutMeaningAreIgnoredAndTheRestIsRead) {
+    std::string profile = windowtest::FreshSettings();
+    wxFileName::Mkdir(wxFileName(profile).GetPath(), 0700, wxPATH_MKDIR_FULL);
+    WriteFile(profile,
+              "=x\n[Runtime]\n = y\nRunCount=4\n# a comment\n[Options]\nStartMessage=\n"
+              "[Runtime]\nGUID=ABC\n=\n");
+    WriteMachineSwitch("=x\n[A]\n[A]\nDisableUpdateCheck=1\n");
+    int assertsBefore = windowtest::AssertCount();
+    ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
+    EXPECT_EQ(windowtest::AssertCount(), assertsBefore);
+    auto values = ProfileValues(profile);
+    EXPECT_EQ(values["Runtime/RunCount"], "5");
+    EXPECT_EQ(values["Runtime/GUID"], "ABC");
+    EXPECT_EQ(values.count("Runtime/"), 0u);
+    EXPECT_NE(ReadFile(profile).find("# a comment"), std::string::npos);
+    App().EndApplication();
+
+    EXPECT_EQ(Settings_Tidy("a=1\r\n[S]\nb=2\n=3\n[T]\nc=4\n[S]\nd=5\n"),
+              "a=1\n[S]\nb=2\nd=5\n[T]\nc=4\n");
 }

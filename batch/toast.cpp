@@ -71,7 +71,14 @@ void ToastWindow::Start() {
     Show();
     slideClock_.Start();
     slideTimer_.Start(kSlideStepMs);
-    expireTimer_.StartOnce(content_.displayMs > 0 ? content_.displayMs : 10000);
+    if (content_.displayMs > 0) expireTimer_.StartOnce(content_.displayMs);
+}
+
+void ToastWindow::Replace(const ToastContent& content) {
+    content_ = content;
+    expireTimer_.Stop();
+    if (content_.displayMs > 0) expireTimer_.StartOnce(content_.displayMs);
+    Refresh(false);
 }
 
 void ToastWindow::PlaceForHeight(int height) {

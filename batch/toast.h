@@ -1,6 +1,6 @@
 // One pop-up notification: a borderless 329 x 74 window with a bold title, two lines, an
 // icon and two buttons that close it. It slides in from its bottom edge, stays for its
-// display time and then closes itself; the user may drag it elsewhere.
+// display time (or until it is closed) and then closes itself; the user may drag it.
 #pragma once
 #include <wx/popupwin.h>
 #include <wx/stopwatch.h>
@@ -8,12 +8,14 @@
 
 #include <functional>
 
+#include "batch/icons.h"
+
 struct ToastContent {
     wxString title, firstLine, secondLine;
-    int icon = 130;
-    int firstButtonIcon = 131;
-    int secondButtonIcon = 132;
-    int displayMs = 10000;
+    int icon = kIconInformation;
+    int firstButtonIcon = kIconCloseButton;
+    int secondButtonIcon = kIconOptionButton;
+    int displayMs = 10000;  // 0: stays until it is closed
 };
 
 class ToastWindow : public wxPopupWindow {
@@ -28,6 +30,9 @@ class ToastWindow : public wxPopupWindow {
                 std::function<void(wxPoint)> moved);
     // Starts the slide-in; the toast closes itself after the display time.
     void Start();
+    // Shows new content in the same place and starts the display time again.
+    void Replace(const ToastContent& content);
+    const ToastContent& Content() const { return content_; }
     bool IsSliding() const { return sliding_; }
 
   private:

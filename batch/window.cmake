@@ -4,9 +4,9 @@
 find_package(wxWidgets 3.2 REQUIRED COMPONENTS propgrid core base)
 
 add_library(zymb_batch_window STATIC
-    app.cpp batch_app.cpp crash_handler.cpp dialog.cpp dialog_run.cpp history_panel.cpp icons.cpp
-    notifications.cpp output_list.cpp schedule_dialog.cpp settings.cpp task_dialog.cpp toast.cpp
-    update_check.cpp)
+    app.cpp batch_app.cpp crash_handler.cpp desktop_open.cpp dialog.cpp dialog_layout.cpp
+    dialog_run.cpp history_panel.cpp icons.cpp notifications.cpp output_list.cpp
+    schedule_dialog.cpp settings.cpp task_dialog.cpp toast.cpp update_check.cpp)
 target_include_directories(zymb_batch_window SYSTEM PUBLIC ${wxWidgets_INCLUDE_DIRS})
 target_compile_definitions(zymb_batch_window PUBLIC ${wxWidgets_DEFINITIONS})
 target_compile_options(zymb_batch_window PUBLIC ${wxWidgets_CXX_FLAGS})

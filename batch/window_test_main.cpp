@@ -19,7 +19,12 @@ namespace {
 TestDisplay display;
 std::unique_ptr<testsupport::TempDir> folder;
 int settingsCount = 0;
+int assertCount = 0;
 }  // namespace
+
+int AssertCount() {
+    return assertCount;
+}
 
 TestDisplay& Display() {
     return display;
@@ -86,6 +91,12 @@ int main(int argc, char** argv) {
     setenv("XDG_STATE_HOME", (windowtest::folder->Path() + "/state").c_str(), 1);
     windowtest::FreshSettings();
 
+    wxSetAssertHandler([](const wxString& file, int line, const wxString&, const wxString& cond,
+                          const wxString& message) {
+        ++windowtest::assertCount;
+        fprintf(stderr, "toolkit assertion %s:%d: %s %s\n", file.utf8_str().data(), line,
+                cond.utf8_str().data(), message.utf8_str().data());
+    });
     auto* app = new CZYMBWinApp();
     wxApp::SetInstance(app);
     if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {

@@ -20,6 +20,9 @@ std::string FreshSettings();
 bool PumpUntil(const std::function<bool()>& condition, int timeoutMs = 20000);
 // Runs the window's events for a while.
 void Pump(int milliseconds);
+// How many toolkit assertions have failed so far (each is also printed); a failed
+// assertion would show a dialog in the program.
+int AssertCount();
 // Saves a screenshot when ZYMBSCREENSHOTDIR names a folder.
 void MaybeScreenshot(const std::string& name);
 
