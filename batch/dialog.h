@@ -67,6 +67,7 @@ class ZYMBBatchDlg : public wxDialog {
         ID_TABS,
         ID_OUTPUT_LIST,
         ID_MESSAGES_LIST,
+        ID_SCHEDULE,
     };
 
     // initialFile: a batch file to load once the window is up ("" for none); a relative

@@ -22,7 +22,7 @@ class DialogRunTest : public testing::Test {
   protected:
     void SetUp() override {
         windowtest::FreshSettings();
-        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
         firstNotification_ = App().Notifications().Shown().size();
         OpenDialog();
     }
@@ -32,7 +32,7 @@ class DialogRunTest : public testing::Test {
             dialog_->Destroy();
             windowtest::Pump(20);
         }
-        dialog_ = new ZYMBBatchDlg(nullptr, wxString());
+        dialog_ = new ZYMBBatchDlg(nullptr, wxString(), &App().Settings(), &App().Notifications());
         dialog_->Prompts().messageBox = [this](const wxString& text, const wxString& caption,
                                                long) {
             asked_.push_back((caption + " | " + text).utf8_string());

@@ -25,7 +25,7 @@ class HistoryWindowTest : public testing::Test {
         // The history and the units go beside this test's settings.
         base_ = std::filesystem::path(profile).parent_path().parent_path().parent_path();
         setenv("XDG_STATE_HOME", (base_ + "/state").c_str(), 1);
-        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", 0, "Mar 17 2025"));
+        ASSERT_TRUE(App().InitApplication("Corvantix Batch Utility", "Mar 17 2025"));
     }
     void TearDown() override {
         setenv("XDG_STATE_HOME", (windowtest::Folder() + "/state").c_str(), 1);
@@ -57,7 +57,7 @@ TEST_F(HistoryWindowTest, HistoryTabListsRunsAndOpensTheirLogs) {
     ASSERT_TRUE(AppendRunRecord(
         Record("/srv/jobs/夜間.cvbatch", 3, 1780000600, base_ + "/gone.log"), &reason));
 
-    auto* dialog = new ZYMBBatchDlg(nullptr, wxString());
+    auto* dialog = new ZYMBBatchDlg(nullptr, wxString(), &App().Settings(), &App().Notifications());
     wxString opened;
     dialog->Prompts().openWithDefaultProgram = [&opened](const wxString& path) { opened = path; };
     dialog->Show();

@@ -12,9 +12,6 @@ class wxStaticText;
 class wxTextCtrl;
 class wxButton;
 
-// The button's id beside Open Log.
-constexpr int ID_SCHEDULE = 6;
-
 class ScheduleDialog : public wxDialog {
   public:
     enum Preset { HOURLY, DAILY, WEEKDAYS, CUSTOM };

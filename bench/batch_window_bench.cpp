@@ -137,7 +137,8 @@ int main(int argc, char** argv) {
     app->SetAppName("ZYMBBatch");
     std::vector<WindowRun> window;
     {
-        auto* dialog = new ZYMBBatchDlg(nullptr, wxString());
+        auto* dialog =
+            new ZYMBBatchDlg(nullptr, wxString(), &app->Settings(), &app->Notifications());
         dialog->Show();
         dialog->LoadFile(definition);
         for (int run = 0; run < runs; ++run) {
