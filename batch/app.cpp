@@ -46,23 +46,23 @@ wxString MakeUpperCaseGuid() {
     return text;
 }
 
-CZYMBWinApp* CZYMBWinApp_Current() {
-    return dynamic_cast<CZYMBWinApp*>(wxApp::GetInstance());
+ZYMBApp* ZYMBApp_Current() {
+    return dynamic_cast<ZYMBApp*>(wxApp::GetInstance());
 }
 
-CZYMBWinApp::CZYMBWinApp() = default;
+ZYMBApp::ZYMBApp() = default;
 
-CZYMBWinApp::~CZYMBWinApp() {
+ZYMBApp::~ZYMBApp() {
     if (updateThread_.joinable()) updateThread_.join();
 }
 
-SettingsFile& CZYMBWinApp::Settings() {
+SettingsFile& ZYMBApp::Settings() {
     if (!settings_)
         settings_ = std::make_unique<SettingsFile>(Settings_UserFile(GetAppName()), false);
     return *settings_;
 }
 
-bool CZYMBWinApp::InitApplication(const wxString& name, const char* buildDate) {
+bool ZYMBApp::InitApplication(const wxString& name, const char* buildDate) {
     BatchCrash_Install();
     SetVendorName("Brindlemoor");
     settings_ = std::make_unique<SettingsFile>(Settings_UserFile(GetAppName()), false);
@@ -111,7 +111,7 @@ bool CZYMBWinApp::InitApplication(const wxString& name, const char* buildDate) {
     return true;
 }
 
-void CZYMBWinApp::StartUpdateCheck(const char* buildDate) {
+void ZYMBApp::StartUpdateCheck(const char* buildDate) {
     // A start never waits for the network: the check runs beside the window, and with no
     // update host configured it sends nothing at all.
     std::string host = UpdateCheck_Host(Settings().ReadText(kOptions, "UpdateHost").utf8_str());
@@ -131,21 +131,20 @@ void CZYMBWinApp::StartUpdateCheck(const char* buildDate) {
     });
 }
 
-std::string CZYMBWinApp::WaitForUpdateCheck() {
+std::string ZYMBApp::WaitForUpdateCheck() {
     if (updateThread_.joinable()) updateThread_.join();
     std::lock_guard<std::mutex> guard(updateMutex_);
     return updateLocation_;
 }
 
-void CZYMBWinApp::ShowNotification(wxWindow* parent, const wxString& title,
-                                   const wxString& firstLine, const wxString& secondLine, int icon,
-                                   int firstButtonIcon, int secondButtonIcon, int displayMs,
-                                   int secondButtonId) {
+void ZYMBApp::ShowNotification(wxWindow* parent, const wxString& title, const wxString& firstLine,
+                               const wxString& secondLine, int icon, int firstButtonIcon,
+                               int secondButtonIcon, int displayMs, int secondButtonId) {
     notifications_.Show(parent, title, firstLine, secondLine, icon, firstButtonIcon,
                         secondButtonIcon, displayMs, secondButtonId);
 }
 
-void CZYMBWinApp::EndApplication() {
+void ZYMBApp::EndApplication() {
     if (ended_ || !settings_) return;
     ended_ = true;
     notifications_.CloseAll();
@@ -153,7 +152,7 @@ void CZYMBWinApp::EndApplication() {
     if (updateThread_.joinable()) updateThread_.join();
 }
 
-int CZYMBWinApp::OnExit() {
+int ZYMBApp::OnExit() {
     EndApplication();
     return wxApp::OnExit();
 }

@@ -13,10 +13,10 @@
 #include "batch/notifications.h"
 #include "batch/settings.h"
 
-class CZYMBWinApp : public wxApp {
+class ZYMBApp : public wxApp {
   public:
-    CZYMBWinApp();
-    ~CZYMBWinApp() override;
+    ZYMBApp();
+    ~ZYMBApp() override;
 
     // The start routine. name: the program's title; buildDate: the compiler's date form.
     // The profile is that of the application name (the program file's base name). Returns
@@ -66,7 +66,7 @@ class CZYMBWinApp : public wxApp {
 };
 
 // The running application object, or null when it is of another kind.
-CZYMBWinApp* CZYMBWinApp_Current();
+ZYMBApp* ZYMBApp_Current();
 
 // A new random UUID in its upper-case string form.
 wxString MakeUpperCaseGuid();

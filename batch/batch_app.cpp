@@ -14,7 +14,7 @@
 #include "batch/window_entry.h"
 
 namespace {
-class CZYMBBatchApp : public CZYMBWinApp {
+class ZYMBBatchApp : public ZYMBApp {
   public:
     bool OnInit() override {
         // The command line is ours: one optional batch file, no options to parse.
@@ -26,7 +26,7 @@ class CZYMBBatchApp : public CZYMBWinApp {
     }
 
     int OnRun() override {
-        ZYMBBatchDlg dialog(nullptr, initialFile_, &Settings(), &Notifications());
+        ZYMBBatchWindow dialog(nullptr, initialFile_, &Settings(), &Notifications());
         SetTopWindow(&dialog);
         // A way for the tests to end the program by a fatal signal once it is up.
         if (getenv("ZYMBBATCHCRASHTEST") != nullptr) dialog.CallAfter([] { raise(SIGSEGV); });
@@ -66,6 +66,6 @@ int ShowCrashReport(int argc, char** argv, const char* reportPath) {
 int RunBatchWindow(int argc, char** argv) {
     if (argc >= 3 && strcmp(argv[1], kCrashReportOption) == 0)
         return ShowCrashReport(1, argv, argv[2]);
-    wxApp::SetInstance(new CZYMBBatchApp());
+    wxApp::SetInstance(new ZYMBBatchApp());
     return wxEntry(argc, argv);
 }

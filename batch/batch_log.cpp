@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/whole_file.h"
+
 std::string LogTimeText(time_t time) {
     struct tm local;
     char text[64];
@@ -28,8 +30,7 @@ BatchLog::~BatchLog() {
 }
 
 bool BatchLog::Open(std::string* reason) {
-    const char* folder = getenv("TMPDIR");
-    if (folder == nullptr || *folder == '\0') folder = "/tmp";
+    const char* folder = Platform_TemporaryFolder();
     std::string path =
         std::string(folder) + (folder[strlen(folder) - 1] == '/' ? "" : "/") + "BRMXXXXXX.log";
     int fd = mkostemps(path.data(), 4, O_CLOEXEC);  // mode 0600, never an existing file

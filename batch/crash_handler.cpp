@@ -14,6 +14,7 @@
 #include "platform/crash.h"
 #include "platform/new_file.h"
 #include "platform/system_info.h"
+#include "platform/whole_file.h"
 
 extern char** environ;
 
@@ -99,9 +100,7 @@ int BatchCrash_ReportPath(char* out, int size, const char* folder, long long now
 }
 
 void BatchCrash_Install() {
-    const char* folder = getenv("TMPDIR");
-    if (folder == nullptr || *folder != '/') folder = "/tmp";
-    snprintf(temporaryFolder, sizeof temporaryFolder, "%s", folder);
+    snprintf(temporaryFolder, sizeof temporaryFolder, "%s", Platform_TemporaryFolder());
     canStartReporter = Platform_ProgramPath(programFile, sizeof programFile);
     utcOffset = Platform_LocalUtcOffset();
     Platform_InstallFatalSignalHandler(CrashHandler);

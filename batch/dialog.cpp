@@ -47,7 +47,7 @@ bool SameFields(const BatchFields& a, const BatchFields& b) {
            a.stdinFile == b.stdinFile;
 }
 
-BatchDialogPrompts DesktopPrompts(ZYMBBatchDlg* dialog, NotificationService* notifier) {
+BatchDialogPrompts DesktopPrompts(ZYMBBatchWindow* dialog, NotificationService* notifier) {
     BatchDialogPrompts prompts;
     prompts.messageBox = [dialog](const wxString& text, const wxString& caption, long style) {
         return wxMessageBox(text, caption, style, dialog);
@@ -90,8 +90,8 @@ BatchDialogPrompts DesktopPrompts(ZYMBBatchDlg* dialog, NotificationService* not
 }
 }  // namespace
 
-ZYMBBatchDlg::ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile, SettingsFile* settings,
-                           NotificationService* notifier)
+ZYMBBatchWindow::ZYMBBatchWindow(wxWindow* parent, const wxString& initialFile,
+                                 SettingsFile* settings, NotificationService* notifier)
     : wxDialog(parent, wxID_ANY, kTitle, wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxRESIZE_BORDER | wxCLOSE_BOX),
       initialFile_(initialFile),
@@ -124,7 +124,7 @@ ZYMBBatchDlg::ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile, Settin
     });
 }
 
-void ZYMBBatchDlg::BuildControls() {
+void ZYMBBatchWindow::BuildControls() {
     // Dialog units follow the dialog's 8-point font, as the layout was drawn in them.
     SetFont(wxFontInfo(8));
     defaultSize_ = ConvertDialogToPixels(wxSize(653, 436));
@@ -191,11 +191,11 @@ void ZYMBBatchDlg::BuildControls() {
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { ShowScheduleDialog(this, currentFile_); },
         ID_SCHEDULE);
-    Bind(wxEVT_PG_CHANGED, &ZYMBBatchDlg::OnPropertyChanged, this, ID_GRID);
-    Bind(wxEVT_NOTEBOOK_PAGE_CHANGING, &ZYMBBatchDlg::OnTabChanging, this, ID_TABS);
-    Bind(wxEVT_CLOSE_WINDOW, &ZYMBBatchDlg::OnCloseWindow, this);
-    Bind(wxEVT_CHAR_HOOK, &ZYMBBatchDlg::OnCharHook, this);
-    Bind(wxEVT_TIMER, &ZYMBBatchDlg::OnTakeLines, this, takeTimer_.GetId());
+    Bind(wxEVT_PG_CHANGED, &ZYMBBatchWindow::OnPropertyChanged, this, ID_GRID);
+    Bind(wxEVT_NOTEBOOK_PAGE_CHANGING, &ZYMBBatchWindow::OnTabChanging, this, ID_TABS);
+    Bind(wxEVT_CLOSE_WINDOW, &ZYMBBatchWindow::OnCloseWindow, this);
+    Bind(wxEVT_CHAR_HOOK, &ZYMBBatchWindow::OnCharHook, this);
+    Bind(wxEVT_TIMER, &ZYMBBatchWindow::OnTakeLines, this, takeTimer_.GetId());
     // The name column keeps its width whatever the grid's size.
     grid_->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         event.Skip();
@@ -203,7 +203,7 @@ void ZYMBBatchDlg::BuildControls() {
     });
 }
 
-void ZYMBBatchDlg::BuildProperties() {
+void ZYMBBatchWindow::BuildProperties() {
     wxPropertyGridPage* page = grid_->AddPage();
     auto text = [page](const char* name, const wxString& value, const char* help, bool readOnly) {
         wxPGProperty* property = page->Append(new wxStringProperty(name, wxPG_LABEL, value));
@@ -239,7 +239,7 @@ void ZYMBBatchDlg::BuildProperties() {
     grid_->SetSplitterPosition(kNameColumnWidth);
 }
 
-ZYMBBatchDlg::~ZYMBBatchDlg() {
+ZYMBBatchWindow::~ZYMBBatchWindow() {
     // A run still going is cancelled by the controller's end, which waits for its threads
     // and completes its log sections, so no callback outlives us.
     closing_ = true;
@@ -247,15 +247,15 @@ ZYMBBatchDlg::~ZYMBBatchDlg() {
     run_.Cancel();
 }
 
-wxString ZYMBBatchDlg::PropertyText(const char* name) const {
+wxString ZYMBBatchWindow::PropertyText(const char* name) const {
     return grid_->GetPropertyValueAsString(name);
 }
 
-void ZYMBBatchDlg::EditProperty(const char* name, const wxString& text) {
+void ZYMBBatchWindow::EditProperty(const char* name, const wxString& text) {
     grid_->GetGrid()->ChangePropertyValue(name, text);
 }
 
-BatchFields ZYMBBatchDlg::FieldsFromProperties() const {
+BatchFields ZYMBBatchWindow::FieldsFromProperties() const {
     BatchFields fields;
     fields.program = PropertyText(kPropertyExecutableProgram).utf8_string();
     fields.arguments = PropertyText(kPropertyArguments).utf8_string();
@@ -265,18 +265,18 @@ BatchFields ZYMBBatchDlg::FieldsFromProperties() const {
     return fields;
 }
 
-void ZYMBBatchDlg::Notify(const wxString& title, const wxString& firstLine,
-                          const wxString& secondLine, int icon) {
+void ZYMBBatchWindow::Notify(const wxString& title, const wxString& firstLine,
+                             const wxString& secondLine, int icon) {
     notifier_->Show(this, title, firstLine, secondLine, icon, kIconCloseButton, kIconOptionButton,
                     10000, -1);
 }
 
-void ZYMBBatchDlg::OnPropertyChanged(wxPropertyGridEvent&) {
+void ZYMBBatchWindow::OnPropertyChanged(wxPropertyGridEvent&) {
     SearchForProgram();
     UpdateTitle();
 }
 
-void ZYMBBatchDlg::SearchForProgram() {
+void ZYMBBatchWindow::SearchForProgram() {
     wxString program = PropertyText(kPropertyExecutableProgram);
     std::string found = SearchProgram(program.utf8_str());
     if (!found.empty()) {
@@ -290,7 +290,7 @@ void ZYMBBatchDlg::SearchForProgram() {
     }
 }
 
-void ZYMBBatchDlg::LoadFile(const wxString& path) {
+void ZYMBBatchWindow::LoadFile(const wxString& path) {
     BatchReadResult result = definition_.Read(path.utf8_str());
     if (!result.ok) {
         Notify("Config File Loaded", FromUtf8(result.errorText),
@@ -315,13 +315,13 @@ void ZYMBBatchDlg::LoadFile(const wxString& path) {
     SearchForProgram();
 }
 
-wxString ZYMBBatchDlg::FileDialogFolder() const {
+wxString ZYMBBatchWindow::FileDialogFolder() const {
     wxString last = settings_->ReadText("Runtime", "LastDirectory");
     wxString folder = last.empty() ? wxString() : wxFileName(last).GetPath();
     return !folder.empty() && wxFileName::DirExists(folder) ? folder : startingFolder_;
 }
 
-void ZYMBBatchDlg::OnLoad() {
+void ZYMBBatchWindow::OnLoad() {
     wxString last = settings_->ReadText("Runtime", "LastDirectory");
     wxString name = last.empty() ? wxString() : wxFileName(last).GetFullName();
     wxString path = prompts_.chooseBatchFile(false, FileDialogFolder(), name);
@@ -330,14 +330,14 @@ void ZYMBBatchDlg::OnLoad() {
     settings_->WriteText("Runtime", "LastDirectory", path);
 }
 
-void ZYMBBatchDlg::OnSave() {
+void ZYMBBatchWindow::OnSave() {
     wxString name = currentFile_.empty() ? wxString() : wxFileName(currentFile_).GetFullName();
     wxString path = prompts_.chooseBatchFile(true, FileDialogFolder(), name);
     if (path.empty()) return;
     SaveTo(path);
 }
 
-bool ZYMBBatchDlg::SaveTo(const wxString& path) {
+bool ZYMBBatchWindow::SaveTo(const wxString& path) {
     BatchFields fields = FieldsFromProperties();
     definition_.CopyIntoTree(fields);
     if (!definition_.Write(path.utf8_str())) {
@@ -348,7 +348,7 @@ bool ZYMBBatchDlg::SaveTo(const wxString& path) {
     return true;
 }
 
-void ZYMBBatchDlg::MarkSaved(const wxString& path) {
+void ZYMBBatchWindow::MarkSaved(const wxString& path) {
     wxFileName file(path);
     file.MakeAbsolute(startingFolder_);
     currentFile_ = file.GetFullPath();
@@ -359,11 +359,11 @@ void ZYMBBatchDlg::MarkSaved(const wxString& path) {
     UpdateTitle();
 }
 
-bool ZYMBBatchDlg::HasUnsavedEdits() const {
+bool ZYMBBatchWindow::HasUnsavedEdits() const {
     return !SameFields(FieldsFromProperties(), savedFields_);
 }
 
-void ZYMBBatchDlg::UpdateTitle() {
+void ZYMBBatchWindow::UpdateTitle() {
     if (currentFile_.empty()) {
         SetTitle(kTitle);
         return;
@@ -373,7 +373,7 @@ void ZYMBBatchDlg::UpdateTitle() {
     SetTitle(HasUnsavedEdits() ? "*" + title : title);
 }
 
-bool ZYMBBatchDlg::MayClose() {
+bool ZYMBBatchWindow::MayClose() {
     if (!closeConfirmed_ && HasUnsavedEdits()) {
         wxString name =
             currentFile_.empty() ? wxString("Untitled") : wxFileName(currentFile_).GetFullName();
@@ -390,13 +390,13 @@ bool ZYMBBatchDlg::MayClose() {
     return true;
 }
 
-void ZYMBBatchDlg::OnOpenLog() {
+void ZYMBBatchWindow::OnOpenLog() {
     if (!log_.IsOpen()) return;
     log_.Flush();
     prompts_.openWithDefaultProgram(wxString::FromUTF8(log_.Path().c_str()));
 }
 
-void ZYMBBatchDlg::SaveListOutput(OutputList* list) {
+void ZYMBBatchWindow::SaveListOutput(OutputList* list) {
     wxString name = list == outputList_ ? "output.txt" : "messages.txt";
     wxString path = prompts_.chooseOutputFile(startingFolder_ + "/" + name);
     if (path.empty()) return;
@@ -406,7 +406,7 @@ void ZYMBBatchDlg::SaveListOutput(OutputList* list) {
                             "Save Failed", wxOK | wxICON_WARNING);
 }
 
-void ZYMBBatchDlg::OnTabChanging(wxBookCtrlEvent& event) {
+void ZYMBBatchWindow::OnTabChanging(wxBookCtrlEvent& event) {
     int page = event.GetSelection();
     if (page == 0) outputList_->FitColumn();
     if (page == 1) messagesList_->FitColumn();

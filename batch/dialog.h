@@ -54,7 +54,7 @@ extern const char* const kPropertyEnvironment;
 extern const char* const kPropertyWorkingDirectory;
 extern const char* const kPropertyLogFile;
 
-class ZYMBBatchDlg : public wxDialog {
+class ZYMBBatchWindow : public wxDialog {
   public:
     // The ids of the dialog's controls, above the toolkit's own ids.
     enum {
@@ -74,9 +74,9 @@ class ZYMBBatchDlg : public wxDialog {
     // path is taken from the folder the program was started in, as every path is.
     // settings: where Load's last file and the window's size and place are kept;
     // notifier: where results are shown.
-    ZYMBBatchDlg(wxWindow* parent, const wxString& initialFile, SettingsFile* settings,
-                 NotificationService* notifier);
-    ~ZYMBBatchDlg() override;
+    ZYMBBatchWindow(wxWindow* parent, const wxString& initialFile, SettingsFile* settings,
+                    NotificationService* notifier);
+    ~ZYMBBatchWindow() override;
 
     BatchDialogPrompts& Prompts() { return prompts_; }
 

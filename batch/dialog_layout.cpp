@@ -18,7 +18,7 @@ namespace {
 const char* const kWindowSection = "Window";
 }  // namespace
 
-void ZYMBBatchDlg::LayOut() {
+void ZYMBBatchWindow::LayOut() {
     // The rectangles of the original layout, in dialog units, become the gaps between the
     // controls; at the default size every control stands where it always stood. A larger
     // window gives the grid more width and the lists more of both, and keeps Run and Cancel
@@ -94,7 +94,7 @@ void ZYMBBatchDlg::LayOut() {
     defaultSize_ = GetSize();
 }
 
-void ZYMBBatchDlg::RestorePlacement() {
+void ZYMBBatchWindow::RestorePlacement() {
     SettingsFile& settings = *settings_;
     long width = settings.ReadNumber(kWindowSection, "Width", -1);
     long height = settings.ReadNumber(kWindowSection, "Height", -1);
@@ -115,7 +115,7 @@ void ZYMBBatchDlg::RestorePlacement() {
         Centre();
 }
 
-void ZYMBBatchDlg::RememberPlacement() {
+void ZYMBBatchWindow::RememberPlacement() {
     if (IsIconized()) return;
     SettingsFile& settings = *settings_;
     wxRect place = GetRect();
@@ -125,7 +125,7 @@ void ZYMBBatchDlg::RememberPlacement() {
     settings.WriteNumber(kWindowSection, "Height", place.height);
 }
 
-void ZYMBBatchDlg::OnCharHook(wxKeyEvent& event) {
+void ZYMBBatchWindow::OnCharHook(wxKeyEvent& event) {
     // F5 and Ctrl+R run, Ctrl+O loads, Ctrl+S saves, each only while its button would.
     int key = event.GetKeyCode();
     int id = wxID_NONE;

@@ -23,7 +23,7 @@ wxString ClockText(time_t seconds) {
 }
 }  // namespace
 
-void ZYMBBatchDlg::ConnectRun() {
+void ZYMBBatchWindow::ConnectRun() {
     // The log's share of each run's output, as --run takes it.
     std::string warning;
     run_.SetLogLimit(LogLimitFromEnvironment(&warning));
@@ -48,11 +48,11 @@ void ZYMBBatchDlg::ConnectRun() {
     };
 }
 
-wxString ZYMBBatchDlg::StatusText() const {
+wxString ZYMBBatchWindow::StatusText() const {
     return statusLine_ != nullptr ? statusLine_->GetLabel() : wxString();
 }
 
-void ZYMBBatchDlg::OnTakeLines(wxTimerEvent&) {
+void ZYMBBatchWindow::OnTakeLines(wxTimerEvent&) {
     outputList_->Sync();
     messagesList_->Sync();
     wxString status =
@@ -61,7 +61,7 @@ void ZYMBBatchDlg::OnTakeLines(wxTimerEvent&) {
     if (statusLine_->GetLabel() != status) statusLine_->SetLabel(status);
 }
 
-void ZYMBBatchDlg::SetRunControlsEnabled(bool enabled) {
+void ZYMBBatchWindow::SetRunControlsEnabled(bool enabled) {
     runButton_->Enable(enabled);
     for (int id : {ID_LOAD, ID_SAVE}) {
         if (wxWindow* button = FindWindow(id)) button->Enable(enabled);
@@ -70,7 +70,7 @@ void ZYMBBatchDlg::SetRunControlsEnabled(bool enabled) {
     grid_->Refresh();
 }
 
-void ZYMBBatchDlg::OnRun() {
+void ZYMBBatchWindow::OnRun() {
     if (runActive_) return;  // one run at a time; Run is disabled meanwhile anyway
     BatchRunStart start =
         run_.Start(&definition_, FieldsFromProperties(), std::string(currentFile_.utf8_str()));
@@ -108,7 +108,7 @@ void ZYMBBatchDlg::OnRun() {
         tabs_->SetSelection(0);
 }
 
-void ZYMBBatchDlg::OnClose() {
+void ZYMBBatchWindow::OnClose() {
     if (run_.InProgress()) {
         run_.Pause();
         int answer = prompts_.messageBox(
@@ -127,7 +127,7 @@ void ZYMBBatchDlg::OnClose() {
         Destroy();
 }
 
-void ZYMBBatchDlg::OnCloseWindow(wxCloseEvent& event) {
+void ZYMBBatchWindow::OnCloseWindow(wxCloseEvent& event) {
     if (run_.InProgress() && event.CanVeto()) {
         event.Veto();
         OnClose();
@@ -143,7 +143,7 @@ void ZYMBBatchDlg::OnCloseWindow(wxCloseEvent& event) {
         Destroy();
 }
 
-void ZYMBBatchDlg::HandleEnded(const BatchRunSummary& summary) {
+void ZYMBBatchWindow::HandleEnded(const BatchRunSummary& summary) {
     takeTimer_.Stop();
     outputList_->Sync();
     messagesList_->Sync();

@@ -32,7 +32,8 @@ class DialogRunTest : public testing::Test {
             dialog_->Destroy();
             windowtest::Pump(20);
         }
-        dialog_ = new ZYMBBatchDlg(nullptr, wxString(), &App().Settings(), &App().Notifications());
+        dialog_ =
+            new ZYMBBatchWindow(nullptr, wxString(), &App().Settings(), &App().Notifications());
         dialog_->Prompts().messageBox = [this](const wxString& text, const wxString& caption,
                                                long) {
             asked_.push_back((caption + " | " + text).utf8_string());
@@ -60,7 +61,7 @@ class DialogRunTest : public testing::Test {
     void Run(const std::string& program, const std::string& arguments) {
         dialog_->EditProperty(kPropertyExecutableProgram, program);
         dialog_->EditProperty(kPropertyArguments, arguments);
-        wxCommandEvent click(wxEVT_BUTTON, ZYMBBatchDlg::ID_RUN);
+        wxCommandEvent click(wxEVT_BUTTON, ZYMBBatchWindow::ID_RUN);
         click.SetEventObject(dialog_->RunButton());
         dialog_->RunButton()->ProcessWindowEvent(click);
     }
@@ -69,7 +70,7 @@ class DialogRunTest : public testing::Test {
         return windowtest::PumpUntil([&] { return !dialog_->RunInProgress(); }, 60000);
     }
 
-    ZYMBBatchDlg* dialog_ = nullptr;
+    ZYMBBatchWindow* dialog_ = nullptr;
     size_t firstNotification_ = 0;
     std::vector<std::string> asked_;
 };
@@ -78,16 +79,16 @@ TEST_F(DialogRunTest, DuringARunOnlyCancelAndOpenLogAnswerAndTheStatusLineShowsT
     EXPECT_EQ(dialog_->StatusText(), "");
     Run("sh", "-c 'echo started; sleep 2; exit 4'");
     ASSERT_TRUE(windowtest::PumpUntil([&] { return dialog_->OutputLines()->Count() == 1; }));
-    for (int id : {ZYMBBatchDlg::ID_RUN, ZYMBBatchDlg::ID_LOAD, ZYMBBatchDlg::ID_SAVE})
+    for (int id : {ZYMBBatchWindow::ID_RUN, ZYMBBatchWindow::ID_LOAD, ZYMBBatchWindow::ID_SAVE})
         EXPECT_FALSE(dialog_->FindWindow(id)->IsEnabled()) << id;
     EXPECT_FALSE(dialog_->Grid()->IsEnabled());
-    for (int id : {ZYMBBatchDlg::ID_CLOSE, ZYMBBatchDlg::ID_OPEN_LOG})
+    for (int id : {ZYMBBatchWindow::ID_CLOSE, ZYMBBatchWindow::ID_OPEN_LOG})
         EXPECT_TRUE(dialog_->FindWindow(id)->IsEnabled()) << id;
     EXPECT_TRUE(std::regex_match(dialog_->StatusText().utf8_string(),
                                  std::regex("Running\xE2\x80\xA6 0:0[0-2]")))
         << dialog_->StatusText();
     ASSERT_TRUE(WaitForEnd());
-    for (int id : {ZYMBBatchDlg::ID_RUN, ZYMBBatchDlg::ID_LOAD, ZYMBBatchDlg::ID_SAVE})
+    for (int id : {ZYMBBatchWindow::ID_RUN, ZYMBBatchWindow::ID_LOAD, ZYMBBatchWindow::ID_SAVE})
         EXPECT_TRUE(dialog_->FindWindow(id)->IsEnabled()) << id;
     EXPECT_TRUE(dialog_->Grid()->IsEnabled());
     EXPECT_TRUE(

@@ -49,7 +49,8 @@ class BatchDialogTest : public testing::Test {
     }
 
     void OpenDialog(const wxString& initialFile) {
-        dialog_ = new ZYMBBatchDlg(nullptr, initialFile, &App().Settings(), &App().Notifications());
+        dialog_ =
+            new ZYMBBatchWindow(nullptr, initialFile, &App().Settings(), &App().Notifications());
         BatchDialogPrompts& prompts = dialog_->Prompts();
         prompts.messageBox = [this](const wxString& text, const wxString& caption, long style) {
             asked_.push_back({text, caption, style});
@@ -117,13 +118,13 @@ class BatchDialogTest : public testing::Test {
     }
 
     void RunAndWait(size_t completedBefore) {
-        Click(ZYMBBatchDlg::ID_RUN);
+        Click(ZYMBBatchWindow::ID_RUN);
         ASSERT_TRUE(WaitForNotification("Output Statistics", completedBefore + 1));
     }
 
     std::string settings_;
     size_t firstNotification_ = 0;
-    ZYMBBatchDlg* dialog_ = nullptr;
+    ZYMBBatchWindow* dialog_ = nullptr;
     std::vector<Asked> asked_;
     int answer_ = wxOK;
     std::function<void()> answerHook_;
@@ -190,17 +191,17 @@ TEST_F(BatchDialogTest, ShowsTheDefinitionInAGroupedGridAboveTwoOutputTabs) {
         EXPECT_TRUE(list->GetFont().IsFixedWidth());
         EXPECT_EQ(list->GetColumnCount(), 1);
     }
-    auto* run = dynamic_cast<wxButton*>(dialog_->FindWindow(ZYMBBatchDlg::ID_RUN));
+    auto* run = dynamic_cast<wxButton*>(dialog_->FindWindow(ZYMBBatchWindow::ID_RUN));
     ASSERT_NE(run, nullptr);
     EXPECT_EQ(run->GetLabel(), "Run");
     EXPECT_EQ(dialog_->GetDefaultItem(), run);
-    for (auto [id, caption] : {std::pair{ZYMBBatchDlg::ID_CLOSE, "Cancel"},
-                               {ZYMBBatchDlg::ID_LOAD, "&Load"},
-                               {ZYMBBatchDlg::ID_SAVE, "&Save"},
-                               {ZYMBBatchDlg::ID_OPEN_LOG, "&Open Log"}})
+    for (auto [id, caption] : {std::pair{ZYMBBatchWindow::ID_CLOSE, "Cancel"},
+                               {ZYMBBatchWindow::ID_LOAD, "&Load"},
+                               {ZYMBBatchWindow::ID_SAVE, "&Save"},
+                               {ZYMBBatchWindow::ID_OPEN_LOG, "&Open Log"}})
         EXPECT_EQ(dialog_->FindWindow(id)->GetLabel(), caption);
 
-    Click(ZYMBBatchDlg::ID_OPEN_LOG);
+    Click(ZYMBBatchWindow::ID_OPEN_LOG);
     EXPECT_EQ(opened_, dialog_->Log().Path());
     // What the desktop's program opens is up to date.
     EXPECT_NE(ReadFile(dialog_->Log().Path()).find(":: Opening Log ("), std::string::npos);
@@ -218,7 +219,7 @@ TEST_F(BatchDialogTest, LoadsEditsRunsAndSavesADefinition) {
                              "\";\n  environment = \"GREETING=hello there;EMPTY=\";\n  stdin = \"" +
                              folder + "/input.txt\";\n  extra = 5;\n};\n");
     chosenFile_ = batchFile;
-    Click(ZYMBBatchDlg::ID_LOAD);
+    Click(ZYMBBatchWindow::ID_LOAD);
     // Nothing remembered yet: the dialog opens in the folder the program was started in.
     EXPECT_EQ(chooserFolder_.at(0), wxGetCwd());
     EXPECT_EQ(chooserName_.at(0), "");
@@ -231,7 +232,7 @@ TEST_F(BatchDialogTest, LoadsEditsRunsAndSavesADefinition) {
                                    "Program Found | Program found in path | Found in " + shell}));
     EXPECT_EQ(dialog_->PropertyText(kPropertyExecutablePath), shell);
     EXPECT_NE(ReadFile(settings_).find("LastDirectory=" + batchFile), std::string::npos);
-    Click(ZYMBBatchDlg::ID_LOAD);
+    Click(ZYMBBatchWindow::ID_LOAD);
     // The Load dialog starts at the last file.
     EXPECT_EQ(chooserFolder_.at(1), folder);
     EXPECT_EQ(chooserName_.at(1), "job.cvbatch");
@@ -287,7 +288,7 @@ TEST_F(BatchDialogTest, LoadsEditsRunsAndSavesADefinition) {
     // Save: the grid's texts, the unknown setting carried along; LastDirectory unchanged.
     dialog_->EditProperty(kPropertyEnvironment, "GREETING=\"quoted\" \\ back");
     chosenFile_ = folder + "/saved.cvbatch";
-    Click(ZYMBBatchDlg::ID_SAVE);
+    Click(ZYMBBatchWindow::ID_SAVE);
     BatchDefinition saved;
     BatchReadResult result = saved.Read((folder + "/saved.cvbatch").c_str());
     ASSERT_TRUE(result.ok) << result.errorText;
@@ -305,7 +306,7 @@ TEST_F(BatchDialogTest, AFileThatDoesNotParseLeavesThePropertiesAsTheyWere) {
     WriteFile(path,
               "options :\n{\n  program = \"x\";\n  arguments = \"y\";\n\n\n  stdin = oops\n};\n");
     chosenFile_ = path;
-    Click(ZYMBBatchDlg::ID_LOAD);
+    Click(ZYMBBatchWindow::ID_LOAD);
     ASSERT_FALSE(Notifications().empty());
     const NotificationRecord& last = App().Notifications().Shown().back();
     EXPECT_EQ(last.title, "Config File Loaded");
@@ -336,11 +337,11 @@ TEST_F(BatchDialogTest, CancelDuringARunPausesTheChildAndAsks) {
             2000);
     };
     answer_ = wxNO;
-    Click(ZYMBBatchDlg::ID_RUN);
+    Click(ZYMBBatchWindow::ID_RUN);
     EXPECT_FALSE(dialog_->RunButton()->IsEnabled());
     EXPECT_FALSE(dialog_->Grid()->IsEnabled());
     ASSERT_TRUE(windowtest::PumpUntil([&] { return dialog_->OutputLines()->Count() == 1; }));
-    Click(ZYMBBatchDlg::ID_CLOSE);
+    Click(ZYMBBatchWindow::ID_CLOSE);
     ASSERT_EQ(asked_.size(), 1u);
     EXPECT_EQ(asked_[0].caption, "Process Paused");
     EXPECT_EQ(asked_[0].text,
@@ -355,7 +356,7 @@ TEST_F(BatchDialogTest, CancelDuringARunPausesTheChildAndAsks) {
     // Yes, through the close box this time: the child is killed and the run reports 100.
     dialog_->EditProperty(kPropertyArguments, "-c 'echo started; exec sleep 30'");
     answer_ = wxYES;
-    Click(ZYMBBatchDlg::ID_RUN);
+    Click(ZYMBBatchWindow::ID_RUN);
     ASSERT_TRUE(windowtest::PumpUntil([&] { return dialog_->OutputLines()->Count() == 1; }));
     EXPECT_FALSE(dialog_->Close());  // vetoed: the question comes instead
     ASSERT_EQ(asked_.size(), 2u);
@@ -376,10 +377,10 @@ TEST_F(BatchDialogTest, RefusedRunsChangeNothingAndFailedStartsSayWhy) {
     ASSERT_EQ(dialog_->OutputLines()->Count(), 1u);
 
     dialog_->EditProperty(kPropertyExecutableProgram, "");
-    Click(ZYMBBatchDlg::ID_RUN);
+    Click(ZYMBBatchWindow::ID_RUN);
     dialog_->EditProperty(kPropertyExecutableProgram, "sh");
     dialog_->EditProperty(kPropertyStdinFile, windowtest::Folder() + "/no-such-input");
-    Click(ZYMBBatchDlg::ID_RUN);
+    Click(ZYMBBatchWindow::ID_RUN);
     ASSERT_EQ(asked_.size(), 2u);
     EXPECT_EQ(asked_[0].caption, "Empty Program Path");
     EXPECT_EQ(asked_[0].text, "The Program Path can not be an empty string");
@@ -391,7 +392,7 @@ TEST_F(BatchDialogTest, RefusedRunsChangeNothingAndFailedStartsSayWhy) {
 
     dialog_->EditProperty(kPropertyStdinFile, "");
     dialog_->EditProperty(kPropertyExecutableProgram, windowtest::Folder() + "/no-such-program");
-    Click(ZYMBBatchDlg::ID_RUN);
+    Click(ZYMBBatchWindow::ID_RUN);
     ASSERT_TRUE(WaitForNotification("Program Failed to Start"));
     EXPECT_EQ(Notifications().back(), "Program Failed to Start | Return Code was 2 | The program " +
                                           windowtest::Folder() + "/no-such-program does not exist");
@@ -399,7 +400,7 @@ TEST_F(BatchDialogTest, RefusedRunsChangeNothingAndFailedStartsSayWhy) {
     EXPECT_TRUE(dialog_->Grid()->IsEnabled());
 
     chosenFile_ = windowtest::Folder() + "/no-such-folder/out.cvbatch";
-    Click(ZYMBBatchDlg::ID_SAVE);
+    Click(ZYMBBatchWindow::ID_SAVE);
     ASSERT_EQ(asked_.size(), 3u);
     EXPECT_EQ(asked_[2].caption, "Save Failed");
     EXPECT_EQ(asked_[2].text, "Failed to save file");
@@ -467,7 +468,7 @@ TEST_F(BatchDialogTest, UnsavedEditsShowInTheTitleAndAreAskedAboutBeforeClosing)
     const std::string path = folder + "/Ελληνικά-ジョブ.cvbatch";
     WriteFile(path, "options : { program = \"sh\"; arguments = \"-c 'echo hi'\"; };\n");
     chosenFile_ = wxString::FromUTF8(path);
-    Click(ZYMBBatchDlg::ID_LOAD);
+    Click(ZYMBBatchWindow::ID_LOAD);
     const wxString name = wxString::FromUTF8("Ελληνικά-ジョブ.cvbatch");
     const wxString title = name + wxString::FromUTF8(" – Corvantix Batch Utility");
     EXPECT_EQ(dialog_->GetTitle(), title);
@@ -480,7 +481,7 @@ TEST_F(BatchDialogTest, UnsavedEditsShowInTheTitleAndAreAskedAboutBeforeClosing)
 
     // Cancel keeps the window and the edits; every way of closing asks.
     saveAnswer_ = wxCANCEL;
-    Click(ZYMBBatchDlg::ID_CLOSE);
+    Click(ZYMBBatchWindow::ID_CLOSE);
     EXPECT_FALSE(dialog_->Close());
     wxKeyEvent escape(wxEVT_CHAR_HOOK);
     escape.m_keyCode = WXK_ESCAPE;
@@ -495,7 +496,7 @@ TEST_F(BatchDialogTest, UnsavedEditsShowInTheTitleAndAreAskedAboutBeforeClosing)
     // Save writes the file it came from; the values are no longer shown as changed.
     saveAnswer_ = wxYES;
     wxWeakRef<wxWindow> window(dialog_);
-    Click(ZYMBBatchDlg::ID_CLOSE);
+    Click(ZYMBBatchWindow::ID_CLOSE);
     windowtest::Pump(20);
     EXPECT_FALSE(window);  // closed
     dialog_ = nullptr;
@@ -534,7 +535,7 @@ TEST_F(BatchDialogTest, UnsavedEditsShowInTheTitleAndAreAskedAboutBeforeClosing)
     size_t questions = asked_.size();
     OpenDialog(wxString());
     window = dialog_;
-    Click(ZYMBBatchDlg::ID_CLOSE);
+    Click(ZYMBBatchWindow::ID_CLOSE);
     windowtest::Pump(20);
     EXPECT_FALSE(window);
     dialog_ = nullptr;
@@ -559,13 +560,13 @@ TEST_F(BatchDialogTest, GrowsTheGridAndTheListsAndRemembersItsSizeAndPlace) {
         int id;
         wxRect expected;
     } places[] = {
-        {ZYMBBatchDlg::ID_GRID, dialogUnits(7, 7, 639, 167)},
-        {ZYMBBatchDlg::ID_LOAD, dialogUnits(7, 180, 50, 14)},
-        {ZYMBBatchDlg::ID_SAVE, dialogUnits(59, 180, 50, 14)},
-        {ZYMBBatchDlg::ID_OPEN_LOG, dialogUnits(111, 180, 50, 14)},
-        {ZYMBBatchDlg::ID_TABS, dialogUnits(8, 200, 639, 202)},
-        {ZYMBBatchDlg::ID_RUN, dialogUnits(545, 416, 50, 14)},
-        {ZYMBBatchDlg::ID_CLOSE, dialogUnits(597, 416, 50, 14)},
+        {ZYMBBatchWindow::ID_GRID, dialogUnits(7, 7, 639, 167)},
+        {ZYMBBatchWindow::ID_LOAD, dialogUnits(7, 180, 50, 14)},
+        {ZYMBBatchWindow::ID_SAVE, dialogUnits(59, 180, 50, 14)},
+        {ZYMBBatchWindow::ID_OPEN_LOG, dialogUnits(111, 180, 50, 14)},
+        {ZYMBBatchWindow::ID_TABS, dialogUnits(8, 200, 639, 202)},
+        {ZYMBBatchWindow::ID_RUN, dialogUnits(545, 416, 50, 14)},
+        {ZYMBBatchWindow::ID_CLOSE, dialogUnits(597, 416, 50, 14)},
     };
     for (const Place& place : places)
         EXPECT_TRUE(near(rect(place.id), place.expected))
@@ -579,9 +580,9 @@ TEST_F(BatchDialogTest, GrowsTheGridAndTheListsAndRemembersItsSizeAndPlace) {
     windowtest::Pump(100);
     for (const Place& place : places) {
         wxRect expected = place.expected;
-        if (place.id == ZYMBBatchDlg::ID_GRID) expected.width += grow.x;
-        if (place.id == ZYMBBatchDlg::ID_TABS) expected.SetSize(expected.GetSize() + grow);
-        if (place.id == ZYMBBatchDlg::ID_RUN || place.id == ZYMBBatchDlg::ID_CLOSE)
+        if (place.id == ZYMBBatchWindow::ID_GRID) expected.width += grow.x;
+        if (place.id == ZYMBBatchWindow::ID_TABS) expected.SetSize(expected.GetSize() + grow);
+        if (place.id == ZYMBBatchWindow::ID_RUN || place.id == ZYMBBatchWindow::ID_CLOSE)
             expected.Offset(grow.x, grow.y);
         EXPECT_TRUE(near(rect(place.id), expected)) << place.id;
     }

@@ -57,7 +57,8 @@ TEST_F(HistoryWindowTest, HistoryTabListsRunsAndOpensTheirLogs) {
     ASSERT_TRUE(AppendRunRecord(
         Record("/srv/jobs/夜間.cvbatch", 3, 1780000600, base_ + "/gone.log"), &reason));
 
-    auto* dialog = new ZYMBBatchDlg(nullptr, wxString(), &App().Settings(), &App().Notifications());
+    auto* dialog =
+        new ZYMBBatchWindow(nullptr, wxString(), &App().Settings(), &App().Notifications());
     wxString opened;
     dialog->Prompts().openWithDefaultProgram = [&opened](const wxString& path) { opened = path; };
     dialog->Show();

@@ -29,8 +29,8 @@ int AssertCount() {
 TestDisplay& Display() {
     return display;
 }
-CZYMBWinApp& App() {
-    return *CZYMBWinApp_Current();
+ZYMBApp& App() {
+    return *ZYMBApp_Current();
 }
 const std::string& Folder() {
     return folder->Path();
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "toolkit assertion %s:%d: %s %s\n", file.utf8_str().data(), line,
                 cond.utf8_str().data(), message.utf8_str().data());
     });
-    auto* app = new CZYMBWinApp();
+    auto* app = new ZYMBApp();
     wxApp::SetInstance(app);
     if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
         fprintf(stderr, "FAILED: the window toolkit does not start on %s\n",

@@ -10,7 +10,7 @@
 namespace windowtest {
 
 TestDisplay& Display();
-CZYMBWinApp& App();
+ZYMBApp& App();
 // A folder of this test program's own (also its TMPDIR and XDG folders' parent).
 const std::string& Folder();
 // Points the per-user and machine-wide settings at fresh folders of their own; returns the

@@ -39,12 +39,12 @@ struct WindowRun {
 
 size_t CountTitled(const char* title) {
     size_t count = 0;
-    for (const NotificationRecord& record : CZYMBWinApp_Current()->Notifications().Shown())
+    for (const NotificationRecord& record : ZYMBApp_Current()->Notifications().Shown())
         if (record.title == title) ++count;
     return count;
 }
 
-WindowRun RunInWindow(ZYMBBatchDlg* dialog) {
+WindowRun RunInWindow(ZYMBBatchWindow* dialog) {
     WindowRun result;
     wxGUIEventLoop loop;
     wxStopWatch clock;
@@ -64,7 +64,7 @@ WindowRun RunInWindow(ZYMBBatchDlg* dialog) {
         clock.Start();
         sinceTick.Start();
         ticker.Start(10);
-        wxCommandEvent click(wxEVT_BUTTON, ZYMBBatchDlg::ID_RUN);
+        wxCommandEvent click(wxEVT_BUTTON, ZYMBBatchWindow::ID_RUN);
         click.SetEventObject(dialog->RunButton());
         dialog->RunButton()->ProcessWindowEvent(click);
     });
@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
         headless.push_back(timed.seconds);
     }
 
-    auto* app = new CZYMBWinApp();
+    auto* app = new ZYMBApp();
     wxApp::SetInstance(app);
     int toolkitArgc = 1;  // our own arguments are not the toolkit's
     if (!wxEntryStart(toolkitArgc, argv) || !app->CallOnInit()) {
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
     std::vector<WindowRun> window;
     {
         auto* dialog =
-            new ZYMBBatchDlg(nullptr, wxString(), &app->Settings(), &app->Notifications());
+            new ZYMBBatchWindow(nullptr, wxString(), &app->Settings(), &app->Notifications());
         dialog->Show();
         dialog->LoadFile(definition);
         for (int run = 0; run < runs; ++run) {
