@@ -1,23 +1,17 @@
 // The output list: a virtual report list over the lines the run controller keeps.
 #include "batch/output_list.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <wx/clipbrd.h>
 #include <wx/dcclient.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
 
-#include <cerrno>
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 
-#include "platform/io.h"
-
-#include <algorithm>
-
 #include "batch/batch_run.h"
+#include "platform/io.h"
+#include "platform/whole_file.h"
 
 wxString OutputLineText(const std::string& line) {
     wxString text = wxString::FromUTF8(line.data(), line.size());
@@ -35,22 +29,6 @@ OutputList::OutputList(wxWindow* parent, wxWindowID id, const wxFont& font)
     Bind(wxEVT_KEY_DOWN, &OutputList::OnKeyDown, this);
     Bind(wxEVT_CONTEXT_MENU, &OutputList::OnContextMenu, this);
 }
-
-namespace {
-// The process's file mode mask, read without setting it: umask() would change it for a
-// moment, and a child started by the runner in that moment would inherit 0.
-mode_t CurrentUmask() {
-    FILE* status = fopen("/proc/self/status", "re");
-    unsigned mask = 022;
-    if (status != nullptr) {
-        char line[256];
-        while (fgets(line, sizeof line, status) != nullptr)
-            if (sscanf(line, "Umask: %o", &mask) == 1) break;
-        fclose(status);
-    }
-    return static_cast<mode_t>(mask);
-}
-}  // namespace
 
 std::string OutputList::SelectedText() const {
     std::string text;
@@ -76,26 +54,15 @@ bool OutputList::CopySelection() {
 }
 
 bool OutputList::SaveLines(const wxString& path, wxString* reason) const {
-    std::string target = path.utf8_string();
-    std::string folder = wxFileName(path).GetPath().utf8_string();
-    std::string temporary = (folder.empty() ? std::string(".") : folder) + "/.output-XXXXXX";
-    int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    bool written = fd >= 0;
-    if (written) {
-        // A new file's usual mode, not mkstemp's private one.
-        fchmod(fd, 0666 & ~CurrentUmask());
-        for (size_t i = 0; written && i < Count(); ++i)
-            written = WriteAll(fd, Line(i).data(), Line(i).size()) && WriteAll(fd, "\n", 1);
-        written = written && fsync(fd) == 0;
-        written = close(fd) == 0 && written;
-        written = written && rename(temporary.c_str(), target.c_str()) == 0;
-    }
-    if (!written) {
-        int error = errno;
-        if (fd >= 0) unlink(temporary.c_str());
-        if (reason != nullptr) *reason = wxString::FromUTF8(strerror(error));
-    }
-    return written;
+    int error = Platform_ReplaceFile(path.utf8_string().c_str(), [this](int fd) {
+        for (size_t i = 0; i < Count(); ++i) {
+            std::string line = Line(i);
+            if (!WriteAll(fd, line.data(), line.size()) || !WriteAll(fd, "\n", 1)) return false;
+        }
+        return true;
+    });
+    if (error != 0 && reason != nullptr) *reason = wxString::FromUTF8(strerror(error));
+    return error == 0;
 }
 
 void OutputList::OnKeyDown(wxKeyEvent& event) {

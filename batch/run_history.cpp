@@ -16,23 +16,10 @@
 
 #include "batch/user_folders.h"
 #include "platform/io.h"
+#include "platform/unique_fd.h"
+#include "platform/whole_file.h"
 
 namespace {
-
-// A descriptor that closes itself.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 struct JsonDeleter {
     void operator()(cJSON* json) const { cJSON_Delete(json); }
@@ -81,7 +68,7 @@ bool TrimHistory(const std::string& path, int fd, size_t limit, std::string* rea
     // No record is shorter than an empty one: most appends need not read the file.
     size_t shortest = RunRecordJson(RunRecord{}).size() + 1;
     if (static_cast<size_t>(status.st_size) / shortest <= limit) return true;
-    Descriptor reader(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd reader(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     std::string text;
     if (reader.Get() < 0 || !ReadWhole(reader.Get(), &text)) {
         *reason = SystemReason(path);
@@ -92,16 +79,9 @@ bool TrimHistory(const std::string& path, int fd, size_t limit, std::string* rea
     size_t keep = limit - limit / 10;
     std::string kept;
     for (size_t i = lines.size() - keep; i < lines.size(); ++i) kept += lines[i] + "\n";
-    std::string temporary = path + ".XXXXXX";
-    Descriptor out(mkostemp(temporary.data(), O_CLOEXEC));
-    if (out.Get() < 0) {
-        *reason = SystemReason(temporary);
-        return false;
-    }
-    if (!WriteAll(out.Get(), kept.data(), kept.size()) || fsync(out.Get()) != 0 ||
-        rename(temporary.c_str(), path.c_str()) != 0) {
+    if (int error = Platform_ReplaceFile(path.c_str(), kept.data(), kept.size()); error != 0) {
+        errno = error;
         *reason = SystemReason(path);
-        unlink(temporary.c_str());
         return false;
     }
     return true;
@@ -227,7 +207,7 @@ bool AppendRunRecordTo(const std::string& path, const RunRecord& record, size_t 
     // The lock is on a file of its own, never replaced, so the history file itself can be
     // replaced when it is trimmed.
     std::string lockPath = path + ".lock";
-    Descriptor lock(open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    UniqueFd lock(open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (lock.Get() < 0) {
         *reason = SystemReason(lockPath);
         return false;
@@ -238,8 +218,7 @@ bool AppendRunRecordTo(const std::string& path, const RunRecord& record, size_t 
             return false;
         }
     }
-    Descriptor file(
-        open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    UniqueFd file(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     struct stat before;
     if (file.Get() < 0 || fstat(file.Get(), &before) != 0) {
         *reason = SystemReason(path);
@@ -263,11 +242,11 @@ RunHistory ReadRunHistory(const std::string& path, size_t last) {
     RunHistory history;
     // A shared lock keeps a record that is being appended out of what is read; without a
     // lock file (no history yet, a read-only folder) the read goes on without one.
-    Descriptor lock(open((path + ".lock").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd lock(open((path + ".lock").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (lock.Get() >= 0)
         while (flock(lock.Get(), LOCK_SH) != 0 && errno == EINTR) {
         }
-    Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.Get() < 0) {
         history.ok = errno == ENOENT;
         if (!history.ok) history.reason = SystemReason(path);

@@ -22,6 +22,7 @@
 #include "batch/program_search.h"
 #include "batch/user_folders.h"
 #include "platform/io.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -145,23 +146,9 @@ std::string UnitWord(const std::string& text, bool command) {
 }
 
 bool WriteUnitFile(const std::string& path, const std::string& text, std::string* reason) {
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *reason = temporary + ": " + strerror(errno);
-        return false;
-    }
-    bool written = WriteAll(fd, text.data(), text.size()) && fchmod(fd, 0644) == 0;
-    int error = errno;
-    if (close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (written && rename(temporary.c_str(), path.c_str()) == 0) return true;
-    if (written) error = errno;
-    unlink(temporary.c_str());
-    *reason = path + ": " + strerror(error);
-    return false;
+    int error = Platform_ReplaceFile(path.c_str(), text.data(), text.size());
+    if (error != 0) *reason = path + ": " + strerror(error);
+    return error == 0;
 }
 
 // The values of key in a unit file's text ("" when it has none).

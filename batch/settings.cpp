@@ -12,7 +12,10 @@
 
 #include <cstdio>
 #include <map>
+#include <string>
 #include <vector>
+
+#include "platform/whole_file.h"
 
 namespace {
 const char* const kVendor = "Brindlemoor";
@@ -117,10 +120,13 @@ bool SettingsFile::Flush() {
     }
     // The whole file beside its name first, then renamed over it: a full disk or a crash
     // in the middle leaves the previous settings whole.
-    wxTempFile temporary(path_);
     wxStringOutputStream text(nullptr, wxConvUTF8);
-    bool written = temporary.IsOpened() && config_->Save(text, wxConvUTF8) &&
-                   temporary.Write(text.GetString(), wxConvUTF8) && temporary.Commit();
+    bool written = config_->Save(text, wxConvUTF8);
+    if (written) {
+        std::string bytes = text.GetString().utf8_string();
+        written =
+            Platform_ReplaceFile(path_.utf8_string().c_str(), bytes.data(), bytes.size()) == 0;
+    }
     if (written) return true;
     if (!quiet_) fprintf(stderr, "Cannot write the settings file %s\n", path_.utf8_str().data());
     return false;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -16,6 +17,20 @@
 namespace {
 
 constexpr int LINK_HOPS = 40;  // as the kernel's own limit on a chain of links
+
+// The process's file mode mask, read without setting it: umask() would change it for a
+// moment, and a child started by another thread in that moment would inherit 0.
+mode_t CurrentUmask() {
+    FILE* status = fopen("/proc/self/status", "re");
+    unsigned mask = 022;
+    if (status != nullptr) {
+        char line[256];
+        while (fgets(line, sizeof line, status) != nullptr)
+            if (sscanf(line, "Umask: %o", &mask) == 1) break;
+        fclose(status);
+    }
+    return static_cast<mode_t>(mask);
+}
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -78,9 +93,7 @@ int Platform_ReplaceFile(const char* path, const std::function<bool(int fd)>& wr
         }
         fchmod(fd, existing.st_mode & 07777);
     } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
+        fchmod(fd, 0666 & ~CurrentUmask());
     }
 
     int error = 0;
