@@ -42,18 +42,26 @@ BatchDefinition::~BatchDefinition() {
     config_destroy(&tree_);
 }
 
-BatchReadResult BatchDefinition::Read(const char* path) {
+BatchReadResult BatchDefinition::Read(const char* path, bool regularFileOnly) {
     BatchReadResult result;
     // Opened here rather than by libconfig so that a file that cannot be opened, or a
     // folder, fails before the reader clears the tree.
-    FILE* source = fopen(path, "re");
+    int fd = open(path, O_RDONLY | O_CLOEXEC | (regularFileOnly ? O_NONBLOCK : 0));
+    FILE* source = fd >= 0 ? fdopen(fd, "r") : nullptr;
     if (source == nullptr) {
         result.errorText = strerror(errno);
+        if (fd >= 0) close(fd);
         return result;
     }
     struct stat info;
-    if (fstat(fileno(source), &info) != 0 || S_ISDIR(info.st_mode)) {
-        result.errorText = strerror(S_ISDIR(info.st_mode) ? EISDIR : errno);
+    int refused = fstat(fd, &info) != 0        ? errno
+                  : S_ISDIR(info.st_mode)      ? EISDIR
+                  : !regularFileOnly           ? 0
+                  : !S_ISREG(info.st_mode)     ? EINVAL
+                  : fcntl(fd, F_SETFL, 0) != 0 ? errno
+                                               : 0;
+    if (refused != 0) {
+        result.errorText = refused == EINVAL ? "not a regular file" : strerror(refused);
         fclose(source);
         return result;
     }

@@ -51,8 +51,10 @@ class BatchDefinition {
     // Reads a .cvbatch file. A file that parses replaces the whole tree; a syntax error
     // leaves in the tree the settings read before the error; a file that cannot be opened,
     // or a folder, leaves the tree as it was, as does a file larger than BATCH_FILE_LIMIT
-    // (refused unread). Files with CR LF line ends read the same.
-    BatchReadResult Read(const char* path);
+    // (refused unread). Files with CR LF line ends read the same. regularFileOnly: a FIFO
+    // or a device is refused without waiting for a writer (the window must never block on
+    // a file); otherwise it is read as it comes (--run <(generator) works).
+    BatchReadResult Read(const char* path, bool regularFileOnly = false);
 
     // Stores the five texts into the settings that exist and are strings; a setting the
     // tree lacks is not added, one of another type is left as it is.

@@ -113,6 +113,21 @@ TEST(BatchDefinition, FileThatCannotBeOpenedOrIsAFolderLeavesTheTree) {
     EXPECT_NE(ReadFile(dir / "still.cvbatch").find("program = \"kept\";"), std::string::npos);
 }
 
+// The window asks for regular files only: a FIFO with no writer is refused at once instead
+// of blocking the window until someone writes to it.
+TEST(BatchDefinition, ARegularFileOnlyReadRefusesAFifoWithoutWaiting) {
+    TempDir dir;
+    std::string fifo = dir / "job.cvbatch";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    BatchDefinition definition;
+    BatchReadResult read = definition.Read(fifo.c_str(), true);
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(read.errorText, "not a regular file");
+
+    WriteFile(dir / "plain.cvbatch", "options = { program = \"true\"; };\n");
+    EXPECT_TRUE(definition.Read((dir / "plain.cvbatch").c_str(), true).ok);
+}
+
 TEST(BatchDefinition, CrLfFileReadsAsTheLfFile) {
     TempDir dir;
     std::string text = kFresh;

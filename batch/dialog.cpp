@@ -291,7 +291,7 @@ void ZYMBBatchWindow::SearchForProgram() {
 }
 
 void ZYMBBatchWindow::LoadFile(const wxString& path) {
-    BatchReadResult result = definition_.Read(path.utf8_str());
+    BatchReadResult result = definition_.Read(path.utf8_str(), true);
     if (!result.ok) {
         Notify("Config File Loaded", FromUtf8(result.errorText),
                wxString::Format("Error on line %u", static_cast<unsigned>(result.errorLine)),
