@@ -71,10 +71,10 @@ BatchDialogPrompts DesktopPrompts(ZYMBBatchWindow* dialog, NotificationService* 
                            kIconCloseButton, kIconOptionButton, 10000, -1);
         });
     };
-    prompts.askToSaveChanges = [dialog](const wxString& text) {
+    prompts.askToSaveChanges = [dialog](const wxString& text, const wxString& discardLabel) {
         wxMessageDialog question(dialog, text, kTitle,
                                  wxYES_NO | wxCANCEL | wxCANCEL_DEFAULT | wxICON_WARNING);
-        question.SetYesNoCancelLabels("&Save", "Close &without Saving", "Cancel");
+        question.SetYesNoCancelLabels("&Save", discardLabel, "Cancel");
         return question.ShowModal() == wxID_YES      ? wxYES
                : question.GetReturnCode() == wxID_NO ? wxNO
                                                      : wxCANCEL;
@@ -322,6 +322,10 @@ wxString ZYMBBatchWindow::FileDialogFolder() const {
 }
 
 void ZYMBBatchWindow::OnLoad() {
+    // Loading replaces every property: edits not yet saved are asked about first.
+    if (!MayDropEdits("Save changes to " + EditedName() + " before loading another file?",
+                      "Load &without Saving"))
+        return;
     wxString last = settings_->ReadText("Runtime", "LastDirectory");
     wxString name = last.empty() ? wxString() : wxFileName(last).GetFullName();
     wxString path = prompts_.chooseBatchFile(false, FileDialogFolder(), name);
@@ -373,18 +377,26 @@ void ZYMBBatchWindow::UpdateTitle() {
     SetTitle(HasUnsavedEdits() ? "*" + title : title);
 }
 
-bool ZYMBBatchWindow::MayClose() {
-    if (!closeConfirmed_ && HasUnsavedEdits()) {
-        wxString name =
-            currentFile_.empty() ? wxString("Untitled") : wxFileName(currentFile_).GetFullName();
-        int answer = prompts_.askToSaveChanges("Save changes to " + name + " before closing?");
-        if (answer == wxCANCEL) return false;
-        if (answer == wxYES) {
-            wxString path = currentFile_;
-            if (path.empty()) path = prompts_.chooseBatchFile(true, FileDialogFolder(), wxString());
-            if (path.empty() || !SaveTo(path)) return false;
-        }
+bool ZYMBBatchWindow::MayDropEdits(const wxString& question, const wxString& discardLabel) {
+    if (!HasUnsavedEdits()) return true;
+    int answer = prompts_.askToSaveChanges(question, discardLabel);
+    if (answer == wxCANCEL) return false;
+    if (answer == wxYES) {
+        wxString path = currentFile_;
+        if (path.empty()) path = prompts_.chooseBatchFile(true, FileDialogFolder(), wxString());
+        if (path.empty() || !SaveTo(path)) return false;
     }
+    return true;
+}
+
+wxString ZYMBBatchWindow::EditedName() const {
+    return currentFile_.empty() ? wxString("Untitled") : wxFileName(currentFile_).GetFullName();
+}
+
+bool ZYMBBatchWindow::MayClose() {
+    if (!closeConfirmed_ && !MayDropEdits("Save changes to " + EditedName() + " before closing?",
+                                          "Close &without Saving"))
+        return false;
     closeConfirmed_ = true;
     RememberPlacement();
     return true;

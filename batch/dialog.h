@@ -38,9 +38,9 @@ struct BatchDialogPrompts {
         chooseBatchFile;
     // Opens a file with the desktop's default program.
     std::function<void(const wxString& path)> openWithDefaultProgram;
-    // Closing with unsaved edits: "Save changes to NAME before closing?" with Save (wxYES),
-    // Close without Saving (wxNO) and Cancel (wxCANCEL).
-    std::function<int(const wxString& text)> askToSaveChanges;
+    // Closing or loading with unsaved edits: "Save changes to NAME before closing?" with
+    // Save (wxYES), Close without Saving (wxNO, its label given) and Cancel (wxCANCEL).
+    std::function<int(const wxString& text, const wxString& discardLabel)> askToSaveChanges;
     // A save dialog for a list's lines as text; "" when cancelled.
     std::function<wxString(const wxString& initialFile)> chooseOutputFile;
 };
@@ -141,6 +141,11 @@ class ZYMBBatchWindow : public wxDialog {
     bool SaveTo(const wxString& path);
     // Asks about unsaved edits before the window closes; false keeps it open.
     bool MayClose();
+    // Asks about unsaved edits before they would be lost (question, and the label of the
+    // answer that drops them); false when the user keeps them.
+    bool MayDropEdits(const wxString& question, const wxString& discardLabel);
+    // The file's name for those questions, "Untitled" for none.
+    wxString EditedName() const;
     wxString FileDialogFolder() const;
     void SaveListOutput(OutputList* list);
 

@@ -64,7 +64,7 @@ class BatchDialogTest : public testing::Test {
             return chosenFile_;
         };
         prompts.openWithDefaultProgram = [this](const wxString& path) { opened_ = path; };
-        prompts.askToSaveChanges = [this](const wxString& text) {
+        prompts.askToSaveChanges = [this](const wxString& text, const wxString&) {
             asked_.push_back({text, "save changes?", 0});
             return saveAnswer_;
         };
@@ -540,6 +540,27 @@ TEST_F(BatchDialogTest, UnsavedEditsShowInTheTitleAndAreAskedAboutBeforeClosing)
     EXPECT_FALSE(window);
     dialog_ = nullptr;
     EXPECT_EQ(asked_.size(), questions);
+}
+
+TEST_F(BatchDialogTest, LoadingAnotherFileAsksBeforeDroppingUnsavedEdits) {
+    const std::string folder = windowtest::Folder();
+    WriteFile(folder + "/first.cvbatch", "options : { program = \"first\"; };\n");
+    WriteFile(folder + "/second.cvbatch", "options : { program = \"second\"; };\n");
+    chosenFile_ = wxString::FromUTF8(folder + "/first.cvbatch");
+    Click(ZYMBBatchWindow::ID_LOAD);
+    dialog_->EditProperty(kPropertyExecutableProgram, "edited");
+    chosenFile_ = wxString::FromUTF8(folder + "/second.cvbatch");
+
+    saveAnswer_ = wxCANCEL;  // the edits stay, nothing is loaded
+    Click(ZYMBBatchWindow::ID_LOAD);
+    ASSERT_EQ(asked_.size(), 1u);
+    EXPECT_EQ(asked_[0].text, "Save changes to first.cvbatch before loading another file?");
+    EXPECT_EQ(dialog_->PropertyText(kPropertyExecutableProgram), "edited");
+
+    saveAnswer_ = wxYES;  // saved where they came from, then the other file loads
+    Click(ZYMBBatchWindow::ID_LOAD);
+    EXPECT_EQ(dialog_->PropertyText(kPropertyExecutableProgram), "second");
+    EXPECT_NE(ReadFile(folder + "/first.cvbatch").find("program = \"edited\""), std::string::npos);
 }
 
 TEST_F(BatchDialogTest, GrowsTheGridAndTheListsAndRemembersItsSizeAndPlace) {
