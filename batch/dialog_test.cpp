@@ -306,6 +306,7 @@ TEST_F(BatchDialogTest, AFileThatDoesNotParseLeavesThePropertiesAsTheyWere) {
     WriteFile(path,
               "options :\n{\n  program = \"x\";\n  arguments = \"y\";\n\n\n  stdin = oops\n};\n");
     chosenFile_ = path;
+    saveAnswer_ = wxNO;  // the edit may go
     Click(ZYMBBatchWindow::ID_LOAD);
     ASSERT_FALSE(Notifications().empty());
     const NotificationRecord& last = App().Notifications().Shown().back();
@@ -653,6 +654,7 @@ TEST_F(BatchDialogTest, KeysRunLoadAndSave) {
     ASSERT_TRUE(WaitForNotification("Output Statistics", 2));
     EXPECT_EQ(ListLines(dialog_->OutputLines()), (std::vector<std::string>{"by key"}));
     chosenFile_ = "";
+    saveAnswer_ = wxNO;  // the edits may go
     press('O', true);
     press('S', true);
     EXPECT_EQ(chooserFolder_.size(), 2u);
