@@ -13,6 +13,7 @@
 
 #include "base/utf8.h"
 #include "base/value_format.h"
+#include "report/output_file.h"
 #include "report/report_form.h"
 #include "report/xls/xls_book.h"
 
@@ -142,12 +143,6 @@ void WriteRow(Report* report, char** fields, size_t given) {
     }
 }
 
-// Where the workbook went, as the operator can find it again from any folder.
-std::string FullPath(const std::string& path) {
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) != nullptr ? resolved : path;
-}
-
 // Saves (to the output file, or in CGI mode to standard output after its Content-Length
 // line) and frees the workbook of the report that is its own parent.
 void CloseBook(Report* report) {
@@ -168,7 +163,7 @@ void CloseBook(Report* report) {
     } else if (path[0] != 0) {
         if (XlsBook_SaveToFile(excel->book, path)) {
             ReportMessage(report, MSG_INFO, "Excel workbook saved to %s (%llu rows)",
-                          FullPath(excel->outputPath).c_str(),
+                          OutputFullPath(excel->outputPath).c_str(),
                           static_cast<unsigned long long>(excel->rowsWritten));
         } else {
             ReportMessage(report, kError, "Excel workbook \"%s\" not saved: %s", path,

@@ -173,13 +173,20 @@ std::vector<PdfRun> Pdf_FontRuns(ReportPdf* pdf, HPDF_Font font, const std::stri
     while (at < shown.size()) {
         size_t start = at;
         char32_t character = Utf8Next(shown, &at);
+        // The library's UTF-8 encoder stops at U+FFFF and drops what lies beyond (emoji,
+        // rare ideographs) without a trace: such a character shows as the replacement mark.
+        std::string_view bytes = std::string_view(shown).substr(start, at - start);
+        if (character > 0xFFFF) {
+            character = UTF8_REPLACEMENT;
+            bytes = "\xEF\xBF\xBD";
+        }
         HPDF_Font drawing = font;
         if (!FcCharSetHasChar(const_cast<FcCharSet*>(charset), character)) {
             HPDF_Font other = FallbackFor(pdf, character);
             if (other != nullptr) drawing = other;
         }
         if (runs.empty() || runs.back().font != drawing) runs.push_back({drawing, ""});
-        runs.back().text.append(shown, start, at - start);
+        runs.back().text.append(bytes);
     }
     return runs;
 }

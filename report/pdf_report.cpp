@@ -285,6 +285,9 @@ int SaveDocument(Report* report, const std::string& bytes) {
     if (error != 0)
         ReportMessage(report, kError, "Save of the PDF report to %s failed: %s", path,
                       strerror(error));
+    else
+        ReportMessage(report, MSG_INFO, "PDF report saved to %s (%llu bytes)",
+                      OutputFullPath(path).c_str(), static_cast<unsigned long long>(bytes.size()));
     return error;
 }
 

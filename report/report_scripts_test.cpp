@@ -242,6 +242,27 @@ TEST_F(Scripts, PdfShowsEveryScriptInsideItsColumns) {
     }
 }
 
+// Characters beyond U+FFFF (emoji, rare ideographs), which the library's UTF-8 encoder
+// would drop without a trace, show as the replacement mark; the log says where the
+// document went.
+TEST_F(Scripts, PdfMarksCharactersBeyondTheBasicPlaneAndSaysWhereItWent) {
+    std::string missing = testsupport::MissingPdfReaders();
+    if (!missing.empty() && testsupport::PeersRequired()) FAIL() << "missing " << missing;
+    if (!missing.empty()) GTEST_SKIP() << "missing " << missing;
+    std::string pdf = folder_ / "list.pdf";
+    ChildResult result =
+        RunDriver(folder_.Path(), {{"ZYMBREPORTFORMAT", "pdf"}, {"ZYMBPDFOUTPUTPATH", pdf}},
+                  Script({{"emoji \U0001F600 desc", "\U00020BB7野家.txt", "", ""}}));
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.err.rfind("PDF report saved to " + fs::canonical(pdf).string() + " (", 0), 0u)
+        << result.err;
+    auto words = testsupport::PdfWords(pdf);
+    EXPECT_NE(testsupport::FindWord(words, 1, "\uFFFD野家.txt"), nullptr)
+        << testsupport::PdfPageText(words, 1);
+    EXPECT_NE(testsupport::FindWord(words, 1, "\uFFFD"), nullptr)
+        << testsupport::PdfPageText(words, 1);
+}
+
 // The workbook: every name whole in its own script, the columns as wide as the report
 // declares them, the headings bold and frozen; the log says where it went.
 TEST_F(Scripts, WorkbookKeepsEveryNameInReadableColumns) {
