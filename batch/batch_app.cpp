@@ -5,12 +5,15 @@
 #include <wx/clipbrd.h>
 #include <wx/msgdlg.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "batch/app.h"
 #include "batch/crash_handler.h"
 #include "batch/dialog.h"
+#include "batch/display_check.h"
 #include "batch/window_entry.h"
 
 namespace {
@@ -64,6 +67,17 @@ int ShowCrashReport(int argc, char** argv, const char* reportPath) {
 }  // namespace
 
 int RunBatchWindow(int argc, char** argv) {
+    if (!DisplayReachable()) {
+        const char* name = getenv("DISPLAY");
+        std::string why = name != nullptr && *name != '\0'
+                              ? std::string("the display \"") + name + "\" cannot be opened"
+                              : std::string("DISPLAY is not set");
+        fprintf(stderr,
+                "ZYMBBatch: the window needs a display, and %s; ZYMBBatch --run FILE.cvbatch "
+                "runs a definition without one\n",
+                why.c_str());
+        return 1;
+    }
     if (argc >= 3 && strcmp(argv[1], kCrashReportOption) == 0)
         return ShowCrashReport(1, argv, argv[2]);
     wxApp::SetInstance(new ZYMBBatchApp());

@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -396,6 +397,38 @@ TEST(BatchHistory, EveryRunIsKeptWithItsStatusForPeopleAndScripts) {
     EXPECT_NE(records[1].find("\"stdout_lines\":1"), std::string::npos) << records[1];
     EXPECT_NE(records[1].find("\"log\":\"" + work.Path() + "/BRM"), std::string::npos)
         << records[1];
+}
+
+// A closed standard stream never lets the log (or anything else) take its number: the
+// echo would land in the log, past its limit.
+TEST(BatchOutput, ClosedStandardStreamsAreNotTakenByTheLog) {
+    TempDir work;
+    WriteFile(work / "say.cvbatch",
+              "options = { program = \"sh\"; arguments = \"-c 'echo to-stdout; echo to-stderr "
+              ">&2'\"; };\n");
+    std::string command = std::string("cd '") + work.Path() + "' && TMPDIR='" + work.Path() +
+                          "' '" + BATCH_PROGRAM + "' --run say.cvbatch >&- 2>&-";
+    ASSERT_EQ(system(command.c_str()), 0);
+    std::string log = ReadFile(OnlyLog(work.Path()));
+    std::vector<std::string> lines = testsupport::Lines(log);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "to-stdout"), 1) << log;  // no echo
+    EXPECT_EQ(log.find("ZYMBBatch:"), std::string::npos) << log;
+}
+
+// Without a display the window says so in a sentence and points to --run, instead of the
+// toolkit's abort.
+TEST(BatchWindowStart, NoDisplayIsASentenceNotACrash) {
+    TempDir work;
+    testsupport::ChildOptions options;
+    options.environment = {{"DISPLAY", std::nullopt},
+                           {"WAYLAND_DISPLAY", std::nullopt},
+                           {"TMPDIR", work.Path()},
+                           {"XDG_CONFIG_HOME", work / "config"}};
+    testsupport::ChildResult result = testsupport::RunProgram(BATCH_PROGRAM, options);
+    EXPECT_EQ(result.exitStatus, 1) << result.err;
+    EXPECT_NE(result.err.find("DISPLAY is not set; ZYMBBatch --run FILE.cvbatch"),
+              std::string::npos)
+        << result.err;
 }
 
 }  // namespace

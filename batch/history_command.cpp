@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/shown_text.h"
+#include "base/utf8.h"
 #include "batch/batch_log.h"
 #include "batch/schedule.h"
 
@@ -12,14 +14,22 @@ namespace {
 // Prints rows as columns padded to their widest cell; the last column is not padded.
 void PrintTable(FILE* out, const std::vector<std::vector<std::string>>& rows,
                 const std::vector<bool>& rightAligned) {
-    std::vector<size_t> widths(rows[0].size(), 0);
-    for (const auto& row : rows)
-        for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+    // Cells hold names from the file system: shown without their control characters, and
+    // padded by the columns a terminal gives them, so every script lines up.
+    std::vector<std::vector<std::string>> shown;
     for (const auto& row : rows) {
+        shown.emplace_back();
+        for (const std::string& cell : row) shown.back().push_back(ShownText(cell));
+    }
+    std::vector<size_t> widths(rows[0].size(), 0);
+    for (const auto& row : shown)
+        for (size_t c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+    for (const auto& row : shown) {
         std::string line;
         for (size_t c = 0; c < row.size(); ++c) {
             bool last = c + 1 == row.size();
-            std::string pad(widths[c] - row[c].size(), ' ');
+            std::string pad(widths[c] - DisplayWidth(row[c]), ' ');
             line += rightAligned[c] ? pad + row[c] : row[c] + (last ? "" : pad);
             if (!last) line += "  ";
         }

@@ -4,8 +4,10 @@
 // libraries take longer to load than a short headless run takes, and a server installs
 // the program without them.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -212,6 +214,13 @@ int Schedule(const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A standard stream that was closed would be the number of the next file opened (the
+    // batch log, a pipe), and the echo or a message would land there: each gets /dev/null.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) close(opened);
+    }
     CommandLine line;
     std::string fault = ParseCommandLine(argc, argv, &line);
     // --help and --version win over everything else on the line, a fault included; a value

@@ -218,12 +218,18 @@ bool AppendRunRecordTo(const std::string& path, const RunRecord& record, size_t 
             return false;
         }
     }
-    UniqueFd file(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    UniqueFd file(open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     struct stat before;
     if (file.Get() < 0 || fstat(file.Get(), &before) != 0) {
         *reason = SystemReason(path);
         return false;
     }
+    // A line cut short by a crash or a full disk earlier must not swallow this record: it
+    // starts on a line of its own.
+    char lastByte = '\n';
+    if (before.st_size > 0 && pread(file.Get(), &lastByte, 1, before.st_size - 1) == 1 &&
+        lastByte != '\n')
+        line.insert(line.begin(), '\n');
     if (!WriteAll(file.Get(), line.data(), line.size())) {
         // A full disk takes part of the line: take it back, so the next record does not
         // land on a damaged line.

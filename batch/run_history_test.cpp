@@ -74,6 +74,21 @@ TEST(RunHistory, RecordsReadBackWholeAndDamagedLinesAreSkipped) {
     EXPECT_TRUE(history.records.empty());
 }
 
+// A record cut short at the very end of the file (a crash, a full disk) has no line feed:
+// the next record still starts on a line of its own and is read back.
+TEST(RunHistory, ARecordAfterALineCutShortIsKept) {
+    testsupport::TempDir dir;
+    std::string path = dir / "history.jsonl";
+    std::string cut = RunRecordJson(Sample(1));
+    testsupport::WriteFile(path, cut.substr(0, cut.size() / 2));
+    std::string reason;
+    ASSERT_TRUE(AppendRunRecordTo(path, Sample(2), kRunHistoryLimit, &reason)) << reason;
+    RunHistory history = ReadRunHistory(path, 0);
+    ASSERT_EQ(1u, history.records.size());
+    ExpectSame(Sample(2), history.records[0]);
+    EXPECT_EQ(1u, history.warnings.size());
+}
+
 // Appends kRecords records from each of kProcesses processes at once, with a limit.
 void AppendFromProcesses(const std::string& path, int processes, int records, size_t limit,
                          const std::string& arguments) {
