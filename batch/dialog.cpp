@@ -307,7 +307,10 @@ void ZYMBBatchWindow::LoadFile(const wxString& path) {
                                  Loaded{kPropertyWorkingDirectory, result.workingDirectory},
                                  Loaded{kPropertyEnvironment, result.environment},
                                  Loaded{kPropertyStdinFile, result.stdinFile}}) {
-        if (loaded.value) grid_->SetPropertyValue(loaded.property, FromUtf8(*loaded.value));
+        // A setting the file leaves out is empty, as --run takes it: the window never runs
+        // a value of the file loaded before under this file's name.
+        grid_->SetPropertyValue(loaded.property,
+                                loaded.value ? FromUtf8(*loaded.value) : wxString());
     }
     MarkSaved(path);
     Notify("Config File Loaded", "Parsed OK",
@@ -316,6 +319,10 @@ void ZYMBBatchWindow::LoadFile(const wxString& path) {
 }
 
 wxString ZYMBBatchWindow::FileDialogFolder() const {
+    // The folder of the file shown (loaded at start, by Load, or saved), else of the one
+    // Load took last, else the starting folder.
+    if (!currentFile_.empty() && wxFileName::DirExists(wxFileName(currentFile_).GetPath()))
+        return wxFileName(currentFile_).GetPath();
     wxString last = settings_->ReadText("Runtime", "LastDirectory");
     wxString folder = last.empty() ? wxString() : wxFileName(last).GetPath();
     return !folder.empty() && wxFileName::DirExists(folder) ? folder : startingFolder_;

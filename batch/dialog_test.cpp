@@ -558,9 +558,13 @@ TEST_F(BatchDialogTest, LoadingAnotherFileAsksBeforeDroppingUnsavedEdits) {
     EXPECT_EQ(asked_[0].text, "Save changes to first.cvbatch before loading another file?");
     EXPECT_EQ(dialog_->PropertyText(kPropertyExecutableProgram), "edited");
 
+    dialog_->EditProperty(kPropertyWorkingDirectory, "/somewhere");
     saveAnswer_ = wxYES;  // saved where they came from, then the other file loads
     Click(ZYMBBatchWindow::ID_LOAD);
     EXPECT_EQ(dialog_->PropertyText(kPropertyExecutableProgram), "second");
+    // What the second file leaves out is empty, as --run would take it.
+    EXPECT_EQ(dialog_->PropertyText(kPropertyWorkingDirectory), "");
+    EXPECT_EQ(chooserFolder_.back(), wxString::FromUTF8(folder));
     EXPECT_NE(ReadFile(folder + "/first.cvbatch").find("program = \"edited\""), std::string::npos);
 }
 
