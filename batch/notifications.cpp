@@ -49,22 +49,17 @@ void NotificationService::Show(wxWindow* parent, const wxString& title, const wx
         }
     }
 
-    if (OpenCount() == 0) stackStart_ = toasts_.size();
+    // A new toast takes the lowest place that no open toast covers: the places of closed
+    // ones are free again, so a toast that stays (a failure) never makes the next ones walk
+    // up the screen. When even that leaves no room, it takes the default place.
     wxPoint corner = position_ == wxPoint(-1, -1) ? DefaultCorner() : position_;
     wxRect start(corner.x - ToastWindow::kWidth, corner.y - ToastWindow::kHeight,
                  ToastWindow::kWidth, ToastWindow::kHeight);
-    std::vector<wxRect> stack, open;
-    for (size_t i = stackStart_; i < toasts_.size(); ++i) {
-        stack.push_back(toasts_[i].place);
-        if (toasts_[i].window) open.push_back(toasts_[i].place);
-    }
-    wxRect place = StackToastRect(start, stack);
-    // A long stack would push new toasts off the top of the screen, where nobody sees
-    // them. Then only the open ones are avoided, and when even that leaves no room, the
-    // toast takes the default place.
-    int top = wxDisplay(0u).GetClientArea().y;
-    if (place.y < top) place = StackToastRect(start, open);
-    if (place.y < top) place = start;
+    std::vector<wxRect> open;
+    for (const Toast& toast : toasts_)
+        if (toast.window) open.push_back(toast.place);
+    wxRect place = StackToastRect(start, open);
+    if (place.y < wxDisplay(0u).GetClientArea().y) place = start;
 
     size_t index = toasts_.size();
     shown_.push_back({title, firstLine, secondLine, icon, place, false});

@@ -53,5 +53,4 @@ class NotificationService {
     wxPoint position_{-1, -1};
     std::vector<NotificationRecord> shown_;
     std::vector<Toast> toasts_;  // every toast window made, oldest first
-    size_t stackStart_ = 0;      // the first toast of the present stack
 };

@@ -35,7 +35,7 @@ TEST(ToastStacking, MovesUpPastEveryEarlierPlaceItMeets) {
         EXPECT_EQ(StackToastRect(At(900, 900), c.earlier), c.expected) << c.what;
 }
 
-TEST(Toasts, StackWithoutOverlapUntilTheStackIsEmpty) {
+TEST(Toasts, StackWithoutOverlapAndTakeTheLowestFreePlace) {
     NotificationService service;
     wxRect area = wxDisplay(0u).GetClientArea();
     for (int i = 0; i < 3; ++i)
@@ -64,11 +64,15 @@ TEST(Toasts, StackWithoutOverlapUntilTheStackIsEmpty) {
         EXPECT_EQ(open[i]->GetScreenRect(), shown[i].place);
     }
 
-    // The failure stays; while it is shown, a new one avoids the places of all three.
+    // The failure stays in the middle; the places of the closed ones are free again, so
+    // new ones take the lowest free place and never walk up the screen.
     ASSERT_TRUE(windowtest::PumpUntil([&] { return service.OpenCount() == 1; }, 5000));
     service.Show(nullptr, "Later", "", "", kIconInformation, kIconCloseButton, kIconOptionButton,
-                 200, -1);
-    EXPECT_EQ(service.Shown().back().place.GetBottom() + 1, shown[2].place.GetTop());
+                 10000, -1);
+    EXPECT_EQ(service.Shown().back().place, shown[0].place);
+    service.Show(nullptr, "Later still", "", "", kIconInformation, kIconCloseButton,
+                 kIconOptionButton, 10000, -1);
+    EXPECT_EQ(service.Shown().back().place, shown[2].place);
     // Once none is left, the next one starts at the bottom again.
     service.CloseAll();
     ASSERT_TRUE(windowtest::PumpUntil([&] { return service.OpenCount() == 0; }, 5000));
