@@ -145,7 +145,7 @@ TEST_F(Intake, MissingRequiredOptionEndsWithStatusOne) {
 }
 
 TEST_F(Intake, GetoptReportsUnknownOptionsAndMissingValues) {
-    auto unknown = Run({"-x", "-C", "ABCD", "operand", "-f", "*.dat", "-S", "u:-p@" + address_});
+    auto unknown = Run({"-x", "-C", "ABCD", "-f", "*.dat", "-S", "u:-p@" + address_});
     EXPECT_NE(unknown.err.find("invalid option -- 'x'"), std::string::npos) << unknown.err;
     EXPECT_EQ(Listing(unknown.err).back(), "000N Arguments parsed and validated with 0 errors");
 
