@@ -17,6 +17,7 @@
 
 #include "download/gzip_stream.h"
 #include "platform/io.h"
+#include "platform/whole_file.h"
 
 namespace {
 // Reads of the finished temporary file.
@@ -85,12 +86,7 @@ int CreatePart(const char* destination, std::vector<char>* partPath) {
         if (output < 0) return -1;
         Parts().insert(partPath->data());
     }
-    fchmod(
-        output, 0666 & ~[] {
-            mode_t mask = umask(0);
-            umask(mask);
-            return mask;
-        }());
+    fchmod(output, 0666 & ~Platform_FileModeMask());
     return output;
 }
 

@@ -18,20 +18,6 @@ namespace {
 
 constexpr int LINK_HOPS = 40;  // as the kernel's own limit on a chain of links
 
-// The process's file mode mask, read without setting it: umask() would change it for a
-// moment, and a child started by another thread in that moment would inherit 0.
-mode_t CurrentUmask() {
-    FILE* status = fopen("/proc/self/status", "re");
-    unsigned mask = 022;
-    if (status != nullptr) {
-        char line[256];
-        while (fgets(line, sizeof line, status) != nullptr)
-            if (sscanf(line, "Umask: %o", &mask) == 1) break;
-        fclose(status);
-    }
-    return static_cast<mode_t>(mask);
-}
-
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -93,7 +79,7 @@ int Platform_ReplaceFile(const char* path, const std::function<bool(int fd)>& wr
         }
         fchmod(fd, existing.st_mode & 07777);
     } else {
-        fchmod(fd, 0666 & ~CurrentUmask());
+        fchmod(fd, 0666 & ~Platform_FileModeMask());
     }
 
     int error = 0;
@@ -135,4 +121,16 @@ int Platform_ReplaceFile(const char* path, const void* data, size_t length, Repl
 const char* Platform_TemporaryFolder() {
     const char* folder = getenv("TMPDIR");
     return folder == nullptr || *folder == 0 ? "/tmp" : folder;
+}
+
+mode_t Platform_FileModeMask() {
+    FILE* status = fopen("/proc/self/status", "re");
+    unsigned mask = 022;
+    if (status != nullptr) {
+        char line[256];
+        while (fgets(line, sizeof line, status) != nullptr)
+            if (sscanf(line, "Umask: %o", &mask) == 1) break;
+        fclose(status);
+    }
+    return static_cast<mode_t>(mask);
 }

@@ -25,5 +25,9 @@ int Platform_ReplaceFile(const char* path, const std::function<bool(int fd)>& wr
 int Platform_ReplaceFile(const char* path, const void* data, size_t length,
                          ReplaceStage* stage = nullptr);
 
+// The process's file mode mask (umask), read without setting it: umask() would change it
+// for a moment, and a file or a child made by another thread in that moment would get 0.
+mode_t Platform_FileModeMask();
+
 // The folder for temporary files: TMPDIR when it is set and not empty, else /tmp.
 const char* Platform_TemporaryFolder();
