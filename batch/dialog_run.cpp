@@ -31,6 +31,10 @@ void ZYMBBatchWindow::ConnectRun() {
         log_.Text("%s", warning.c_str());
         statusLine_->SetLabel(wxString::FromUTF8(warning.c_str()));
     }
+    if (const std::string& problem = run_.Runner().variables.fileProblem; !problem.empty()) {
+        log_.Text("%s", problem.c_str());
+        statusLine_->SetLabel(wxString::FromUTF8(problem.c_str()));
+    }
     outputList_->ShowLines(&run_.Lines(RUN_STDOUT));
     messagesList_->ShowLines(&run_.Lines(RUN_STDERR));
     // Every run is kept in the run history, written on the runner's thread as --run writes

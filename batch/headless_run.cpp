@@ -149,6 +149,12 @@ int RunBatchHeadless(const char* batchFile) {
     HeadlessState& state = State();
     BatchRunSummary summary;
     BatchRun run(&log, limits);
+    // A variable file that cannot be used leaves its references as written; said here, as
+    // an unattended run would otherwise go on with "$NAME" in its arguments in silence.
+    if (const std::string& problem = run.Runner().variables.fileProblem; !problem.empty()) {
+        fprintf(stderr, "ZYMBBatch: warning: %s\n", problem.c_str());
+        log.Text("%s", problem.c_str());
+    }
     run.onLine = [&echoes](RunStreamId stream, std::string_view line) {
         Echo& echo = echoes[stream];
         if (echo.failed) return;

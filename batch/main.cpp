@@ -202,10 +202,17 @@ std::string ParseCommandLine(int argc, char** argv, CommandLine* line) {
 
 int Schedule(const CommandLine& line) {
     ScheduleOutcome outcome;
-    if (line.mode == "--schedule")
-        outcome = ScheduleDefinition(line.file, line.calendar, CurrentScheduleSetting());
-    else
+    if (line.mode == "--schedule") {
+        // The unit carries the variable file's path; one that cannot be read now would
+        // leave every scheduled run with its references as written.
+        ScheduleSetting setting = CurrentScheduleSetting();
+        if (!setting.variableFile.empty() && access(setting.variableFile.c_str(), R_OK) != 0)
+            fprintf(stderr, "ZYMBBatch: warning: the variable file %s cannot be read: %s\n",
+                    setting.variableFile.c_str(), strerror(errno));
+        outcome = ScheduleDefinition(line.file, line.calendar, setting);
+    } else {
         outcome = UnscheduleDefinition(line.file);
+    }
     for (const std::string& text : outcome.lines) printf("%s\n", text.c_str());
     if (outcome.status != 0) fprintf(stderr, "%s\n", outcome.error.c_str());
     return outcome.status;

@@ -2,10 +2,12 @@
 // references in a batch definition's fields.
 #include "batch/variable_store.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -142,7 +144,16 @@ void InitVariableStore(VariableStore* store) {
     store->fixedNow = 0;
     const char* path = getenv("ZYMBVARFILE");
     // The file is optional: without it (or when it does not read) no variable is defined.
+    store->fileProblem.clear();
     if (path != nullptr && *path != '\0' && config_read_file(store->tree, path) != CONFIG_TRUE) {
+        const char* text = config_error_text(store->tree);
+        store->fileProblem = std::string("the variable file ") + path + " cannot be used: " +
+                             (config_error_type(store->tree) == CONFIG_ERR_FILE_IO ? strerror(errno)
+                              : text != nullptr                                    ? text
+                                                                                   : "unreadable");
+        if (config_error_line(store->tree) > 0)
+            store->fileProblem += " on line " + std::to_string(config_error_line(store->tree));
+        store->fileProblem += "; its $NAME references stay as written";
         config_destroy(store->tree);
         config_init(store->tree);
     }

@@ -50,10 +50,14 @@ struct VariableStore {
 
     // The current time date variables start from; 0 means the real clock. Set by tests.
     time_t fixedNow;
+    // Why the file ZYMBVARFILE names could not be used ("" when it was read, or when none
+    // is named): its path, the reader's text and the line.
+    std::string fileProblem;
 };
 
 // Initialises the store: an empty own tree, filled from the file named by ZYMBVARFILE when
-// that is set (a file that cannot be read is ignored silently), with an empty group
+// that is set (a file that cannot be read leaves no variable defined, and fileProblem says
+// why, for the caller to warn about), with an empty group
 // "variable" added when the file has none; then installs the operations.
 void InitVariableStore(VariableStore* store);
 
