@@ -8,8 +8,9 @@
 bool DisplayReachable() {
     const char* wayland = getenv("WAYLAND_DISPLAY");
     if (wayland != nullptr && *wayland != '\0') return true;
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) return false;
-    XCloseDisplay(display);
-    return true;
+    // The connection stays open for the program's life: closing the only client of a
+    // fresh X server makes the server reset, and the toolkit's own connection, made just
+    // after, would then be refused.
+    static Display* display = XOpenDisplay(nullptr);
+    return display != nullptr;
 }

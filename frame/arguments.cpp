@@ -163,17 +163,6 @@ void ReadCommandLine(ProgramContext* context, const char* optionString) {
             OptionEntry* row = FindOption(context, static_cast<char>(letter));
             if (row != nullptr) TakeOptionValue(context, row, optarg);
         }
-        // Words that belong to no option were dropped in silence before: most often the
-        // shell's expansion of an unquoted pattern (-f *.txt), whose second name would
-        // otherwise be lost while the first is taken as the pattern.
-        for (int i = optind; i < context->argc; ++i) {
-            Message(context, MSG_ERROR, 0,
-                    "Unexpected argument '%s' (quote a pattern so that the shell does not "
-                    "expand it); see '%s --help'",
-                    context->argv[i], context->programName != nullptr ? context->programName : "");
-            context->flags |= CTX_USAGE_ERROR;
-            CountError(context, nullptr);
-        }
     }
     LoadArgumentFiles(context);
 }

@@ -19,17 +19,24 @@ const char* ValueName(const OptionEntry& row) {
     return (row.flags & OPT_SERVER) != 0 ? "USER:PASSWORD@HOST:PORT" : "VALUE";
 }
 
-enum class Request { NONE, HELP, VERSION, UNKNOWN };
+enum class Request { NONE, HELP, VERSION, UNKNOWN, UNEXPECTED };
 
 // Reads the arguments as getopt will: a value that follows its option letter is passed
 // over, so "-o --help" names an output file, and "--" ends the options. Any other
 // argument of the long form is unknown: getopt would read "--output=x" as the letters
-// "-", "o" and the value "utput=x", a plainly wrong run. *unknown names it.
+// "-", "o" and the value "utput=x", a plainly wrong run. A word that belongs to no option
+// (most often the shell's expansion of an unquoted pattern, "-f *.txt", whose second name
+// would be dropped in silence) is unexpected. *unknown names either; --help and --version
+// anywhere before "--" still win.
 Request FindRequest(int argc, char** argv, const OptionEntry* options, const char** unknown) {
     const bool helpLetterFree = FindRow(options, 'h') == nullptr;
+    const char* stray = nullptr;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
-        if (strcmp(argument, "--") == 0) break;
+        if (strcmp(argument, "--") == 0) {
+            if (stray == nullptr && i + 1 < argc) stray = argv[i + 1];
+            break;
+        }
         if (strcmp(argument, "--help") == 0) return Request::HELP;
         if (strcmp(argument, "--version") == 0) return Request::VERSION;
         if (IsLongOptionForm(argument)) {
@@ -37,7 +44,10 @@ Request FindRequest(int argc, char** argv, const OptionEntry* options, const cha
             return Request::UNKNOWN;
         }
         if (helpLetterFree && strcmp(argument, "-h") == 0) return Request::HELP;
-        if (argument[0] != '-' || argument[1] == 0 || argument[1] == '-') continue;
+        if (argument[0] != '-' || argument[1] == 0) {
+            if (stray == nullptr) stray = argument;
+            continue;
+        }
         for (const char* letter = argument + 1; *letter != 0; ++letter) {
             const OptionEntry* row = FindRow(options, *letter);
             if (row == nullptr || row->value == nullptr) continue;
@@ -45,7 +55,9 @@ Request FindRequest(int argc, char** argv, const OptionEntry* options, const cha
             break;
         }
     }
-    return Request::NONE;
+    if (stray == nullptr) return Request::NONE;
+    *unknown = stray;
+    return Request::UNEXPECTED;
 }
 
 // The line for an argument of the long form that the program does not know.
@@ -105,6 +117,12 @@ int AnswerInformationRequest(int argc, char** argv, const ProgramInformation& in
             break;
         case Request::UNKNOWN:
             ReportUnknownLongOption(stderr, information.programName, unknown);
+            return 2;
+        case Request::UNEXPECTED:
+            fprintf(stderr,
+                    "%s: unexpected argument '%s' (quote a pattern so that the shell does not "
+                    "expand it); see '%s --help'\n",
+                    information.programName, unknown, information.programName);
             return 2;
         case Request::NONE:
             return INFORMATION_NONE;

@@ -19,13 +19,18 @@ CASES = [
     (download, ["--version"], {}, 0, [f"ZYMB10DownloadFile {version}\n"], ["Usage"]),
     # A value that happens to read "--help" is the option's value, not a request.
     (download, ["-o", "--help"], {}, 1, [], ["Usage"]),
-    (download, ["-C", "ACME", "-f", "x", "--", "--version"], {}, 1, [], [version]),
+    # After "--" it is a word of no option: refused as such (status 2, before the log),
+    # never answered.
+    (download, ["-C", "ACME", "-f", "x", "--", "--version"], {}, 2, [], [version]),
     # Under a web server the form holds the arguments; the command line changes nothing.
     (download, ["--help"], {"REQUEST_URI": "/cgi-bin/ZYMB10DownloadFile",
                             "REQUEST_METHOD": "GET", "QUERY_STRING": ""}, 1,
      ["ended with RC=1"], ["Usage"]),
     # A long option the program does not know ends the run at once (no banner): status 2.
     (download, ["-C", "ACME", "-f", "x", "--verbose"], {}, 2, [], ["Usage"]),
+    # So does a word of no option, often an unquoted pattern the shell expanded.
+    (download, ["-C", "ACME", "-f", "a.txt", "b.txt"], {}, 2, [], ["Usage"]),
+    (download, ["b.txt", "--help"], {}, 0, ["Usage: ZYMB10DownloadFile"], []),
     (batch, ["--help"], {}, 0, ["Usage: ZYMBBatch [FILE.cvbatch]", "--run FILE.cvbatch",
                                 "-h, --help", "--version"], []),
     (batch, ["-h"], {}, 0, ["Usage: ZYMBBatch"], []),
