@@ -190,16 +190,27 @@ TEST_F(Scripts, CsvIsValidUtf8AndRunsNoFormulas) {
     }
 }
 
+// The PDF tests need the PDF readers (pdftotext, pdffonts, qpdf).
+class PdfScripts : public Scripts {
+  protected:
+    void SetUp() override {
+        Scripts::SetUp();
+        if (IsSkipped() || HasFailure()) return;
+        std::string missing = testsupport::MissingPdfReaders();
+        if (!missing.empty() && testsupport::PeersRequired()) FAIL() << "missing " << missing;
+        if (!missing.empty()) GTEST_SKIP() << "missing " << missing;
+    }
+    ChildResult WritePdf(const std::string& pdf, const std::vector<Entry>& entries) {
+        return RunDriver(folder_.Path(), {{"ZYMBREPORTFORMAT", "pdf"}, {"ZYMBPDFOUTPUTPATH", pdf}},
+                         Script(entries));
+    }
+};
+
 // Every name comes back from the PDF's text, in its own script, and a name longer than
 // its column ends with "…" before the next column begins.
-TEST_F(Scripts, PdfShowsEveryScriptInsideItsColumns) {
-    std::string missing = testsupport::MissingPdfReaders();
-    if (!missing.empty() && testsupport::PeersRequired()) FAIL() << "missing " << missing;
-    if (!missing.empty()) GTEST_SKIP() << "missing " << missing;
+TEST_F(PdfScripts, PdfShowsEveryScriptInsideItsColumns) {
     std::string pdf = folder_ / "list.pdf";
-    ChildResult result =
-        RunDriver(folder_.Path(), {{"ZYMBREPORTFORMAT", "pdf"}, {"ZYMBPDFOUTPUTPATH", pdf}},
-                  Script(kEntries));
+    ChildResult result = WritePdf(pdf, kEntries);
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(testsupport::QpdfProblems(pdf), "");
@@ -245,14 +256,9 @@ TEST_F(Scripts, PdfShowsEveryScriptInsideItsColumns) {
 // Characters beyond U+FFFF (emoji, rare ideographs), which the library's UTF-8 encoder
 // would drop without a trace, show as the replacement mark; the log says where the
 // document went.
-TEST_F(Scripts, PdfMarksCharactersBeyondTheBasicPlaneAndSaysWhereItWent) {
-    std::string missing = testsupport::MissingPdfReaders();
-    if (!missing.empty() && testsupport::PeersRequired()) FAIL() << "missing " << missing;
-    if (!missing.empty()) GTEST_SKIP() << "missing " << missing;
+TEST_F(PdfScripts, PdfMarksCharactersBeyondTheBasicPlaneAndSaysWhereItWent) {
     std::string pdf = folder_ / "list.pdf";
-    ChildResult result =
-        RunDriver(folder_.Path(), {{"ZYMBREPORTFORMAT", "pdf"}, {"ZYMBPDFOUTPUTPATH", pdf}},
-                  Script({{"emoji \U0001F600 desc", "\U00020BB7野家.txt", "", ""}}));
+    ChildResult result = WritePdf(pdf, {{"emoji \U0001F600 desc", "\U00020BB7野家.txt", "", ""}});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.err.rfind("PDF report saved to " + fs::canonical(pdf).string() + " (", 0), 0u)
         << result.err;
