@@ -1,13 +1,13 @@
 // The ways of opening a file as text, tried one after the other as each one fails.
 #include "batch/desktop_open.h"
 
-#include <unistd.h>
 #include <wx/process.h>
-#include <wx/tokenzr.h>
 #include <wx/utils.h>
 
 #include <memory>
 #include <vector>
+
+#include "batch/program_search.h"
 
 namespace {
 
@@ -19,16 +19,7 @@ struct Attempts {
 
 // A program found in a folder of PATH (never the current folder), or "".
 wxString InPath(const char* name) {
-    wxString folders;
-    if (!wxGetEnv("PATH", &folders)) return wxString();
-    wxStringTokenizer tokens(folders, ":", wxTOKEN_STRTOK);
-    while (tokens.HasMoreTokens()) {
-        wxString folder = tokens.GetNextToken();
-        if (!folder.StartsWith("/")) continue;
-        wxString candidate = folder + "/" + name;
-        if (access(candidate.utf8_str(), X_OK) == 0) return candidate;
-    }
-    return wxString();
+    return wxString::FromUTF8(SearchSystemPath(name).c_str());
 }
 
 void TryNext(std::shared_ptr<Attempts> attempts);

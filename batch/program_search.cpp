@@ -26,7 +26,26 @@ std::string Join(const std::string& folder, const char* name) {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+// The first executable file named program in a folder of PATH. current: the folder that
+// an empty or relative element names, as the shell takes it; "" passes such elements over.
+std::string FindInPath(const char* program, const std::string& current) {
+    for (const char* start = getenv("PATH"); start != nullptr;) {
+        const char* end = strchrnul(start, ':');
+        std::string folder(start, end);
+        if (folder.empty() || folder[0] != '/')
+            folder = current.empty() ? "" : Join(current, folder.c_str());
+        if (!folder.empty() && IsExecutableFile(Join(folder, program)))
+            return Join(folder, program);
+        start = *end == '\0' ? nullptr : end + 1;
+    }
+    return "";
+}
+
 }  // namespace
+
+std::string SearchSystemPath(const char* program) {
+    return FindInPath(program, "");
+}
 
 std::string OwnProgramFolder() {
     char path[PATH_MAX];
@@ -46,16 +65,7 @@ std::string SearchProgram(const char* program) {
         std::string path = program[0] == '/' ? program : Join(current, program);
         return IsExecutableFile(path) ? path : "";
     }
-    const char* searchPath = getenv("PATH");
-    for (const char* start = searchPath; start != nullptr;) {
-        const char* end = strchrnul(start, ':');
-        // An empty element of PATH names the current folder, as the shell takes it.
-        std::string folder = end == start ? current : std::string(start, end);
-        std::string path = Join(folder, program);
-        if (!folder.empty() && folder[0] != '/') path = Join(current, path.c_str());
-        if (IsExecutableFile(path)) return path;
-        start = *end == '\0' ? nullptr : end + 1;
-    }
+    if (std::string path = FindInPath(program, current); !path.empty()) return path;
     for (const std::string& folder : {OwnProgramFolder(), current}) {
         if (folder.empty()) continue;
         std::string path = Join(folder, program);

@@ -15,5 +15,9 @@ std::string SearchProgram(const char* program);
 // or the path it was taken as for a name with a slash.
 std::string ProgramSearchPlaces(const char* program);
 
+// A program in a folder of PATH named by its full path, or "": never the current folder,
+// whatever PATH says (for the desktop's own tools, such as the log's opener).
+std::string SearchSystemPath(const char* program);
+
 // The folder of our own executable (from /proc/self/exe), or "" when it cannot be read.
 std::string OwnProgramFolder();
