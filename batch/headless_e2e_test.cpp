@@ -215,9 +215,16 @@ std::string WaitForLine(const std::string& path) {
     return "";
 }
 
+// Whether the process has ended within three seconds. A process whose parent died is
+// left to the machine's first process to reap, which may be slow about it: ended and not
+// yet reaped (a zombie) counts as gone.
 bool ProcessIsGone(pid_t pid) {
     for (int i = 0; i < 300; ++i) {
         if (kill(pid, 0) != 0 && errno == ESRCH) return true;
+        std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+        size_t close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z')
+            return true;
         usleep(10000);
     }
     return false;
